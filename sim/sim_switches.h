@@ -1,0 +1,30 @@
+// The stand-in library's documented result codes and switches. The switches
+// are environment variables read by the library alone, once, at its first call.
+#pragma once
+
+#include <cstdint>
+
+enum SimResult : int32_t {
+    kSimOk = 0,
+    kSimNotStarted = -1,      // an operation other than TunnelConfigGet/TunnelStart before start
+    kSimInvalidArgument = -2, // null pointer, empty required text, malformed address
+    kSimNotFound = -3,        // no such connection, peer or index
+    kSimAlreadyExists = -4,   // connection tuple or client address already in the table
+    kSimBufferTooSmall = -5,  // result does not fit the caller's capacity
+    kSimTimeout = -6,         // TunnelPushGet: nothing queued within the wait
+    kSimTableFull = -7,       // connection table holds kSimMaxConnections rows
+    kSimAlreadyStarted = -8,  // TunnelStart while started
+    kSimConfigFile = -9,      // configuration file missing or unreadable
+};
+
+inline constexpr int kSimMaxConnections = 64;
+inline constexpr int kSimMaxPushQueue = 32;
+
+// "TunnelStart=-9,TunnelVersionGet=-5": each named operation returns its code
+// at every call, without doing its work.
+inline constexpr const char* kSimFaultsVariable = "TUNNEL_SIM_FAULTS";
+// A file path: every call is appended to it as one line, "Name(args) = result".
+inline constexpr const char* kSimTraceVariable = "TUNNEL_SIM_TRACE";
+// A pause in microseconds: while started, a background thread sends the log
+// message "tunnel heartbeat N\n" after every pause (0: continuously).
+inline constexpr const char* kSimLogThreadVariable = "TUNNEL_SIM_LOG_THREAD";

@@ -1,0 +1,48 @@
+// The Win32 calls the program makes. On Windows they are the system's own;
+// elsewhere the program brings stand-ins that behave the same for its uses.
+#pragma once
+
+#if defined(_WIN32)
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#else
+
+#include <cstdint>
+
+using DWORD = uint32_t;
+using BOOL = int;
+using HMODULE = void*;
+using LPSTR = char*;
+using LPCSTR = const char*;
+
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+
+// Full path of the running executable (`module` must be null). Returns the
+// length copied; a path that does not fit is cut to size-1 characters and
+// `size` is returned.
+DWORD GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size);
+
+// Removes the last component of `path` in place ("/a/b" -> "/a", "/a" -> "/").
+// Returns nonzero when something was removed.
+BOOL PathRemoveFileSpecA(LPSTR path);
+
+// Joins `directory` and `name` with one '/' into `destination` (4096 bytes).
+// Returns `destination`, or null (and an empty destination) when the result
+// does not fit.
+LPSTR PathCombineA(LPSTR destination, LPCSTR directory, LPCSTR name);
+
+// Looks up `key` in `section` of the INI file `file_name`, as Windows does;
+// copies the value, or `default_value`, cut to size-1 characters. Returns the
+// number of characters copied.
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
+                               LPSTR returned, DWORD size, LPCSTR file_name);
+
+// Renames `existing` to `target`; with MOVEFILE_REPLACE_EXISTING an existing
+// target is replaced. Returns nonzero on success.
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+
+void Sleep(DWORD milliseconds);
+
+#endif
