@@ -1,1 +1,33 @@
-// placeholder
+#include "commands/decimal.h"
+
+#include <limits>
+
+int32_t ParseDecimal(std::string_view text) {
+    constexpr std::string_view kSpace = " \t\n\v\f\r";
+    const std::size_t start = text.find_first_not_of(kSpace);
+    if (start == std::string_view::npos) {
+        return 0;
+    }
+    text.remove_prefix(start);
+    bool negative = false;
+    if (text.front() == '+' || text.front() == '-') {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    constexpr int64_t kMagnitudeLimit = int64_t{std::numeric_limits<int32_t>::max()} + 1;
+    int64_t magnitude = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            break;
+        }
+        if (magnitude <= kMagnitudeLimit) {
+            magnitude = magnitude * 10 + (c - '0');
+        }
+    }
+    if (negative) {
+        return magnitude >= kMagnitudeLimit ? std::numeric_limits<int32_t>::min()
+                                            : static_cast<int32_t>(-magnitude);
+    }
+    return magnitude > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                           : static_cast<int32_t>(magnitude);
+}

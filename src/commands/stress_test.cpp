@@ -1,1 +1,83 @@
-// placeholder
+#include <cstdio>
+
+#include "commands/handlers.h"
+#include "commands/record_print.h"
+#include "platform/console.h"
+#include "platform/win32_calls.h"
+
+namespace {
+
+constexpr uint32_t kConnectionsPerRound = 10;
+constexpr DWORD kPauseMilliseconds = 200;
+
+using Address = TextField<kAddressCapacity>;
+
+Address ListenAddress(uint32_t i) {
+    Address address{};
+    std::snprintf(address.data(), address.size(), "127.0.0.1:800%u", i);
+    return address;
+}
+
+Address ClientAddress(uint32_t i) {
+    Address address{};
+    std::snprintf(address.data(), address.size(), "127.0.0.1:1800%u", i);
+    return address;
+}
+
+void AddConnections(const char* peer_id) {
+    Address local_client_addr{};
+    for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
+        local_client_addr.fill('\0');
+        if (Succeeded(TunnelConnectAdd("", peer_id, 0, 0, ListenAddress(i).data(),
+                                       ClientAddress(i).data(), local_client_addr.data()),
+                      "Add connect failed")) {
+            PrintTextLine("The connect's local client addr: ", local_client_addr);
+        }
+    }
+}
+
+// A failed enumeration falls back to the query by local address, into the same
+// record as it was left.
+void ListConnections() {
+    ConnectRecord record{};
+    for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
+        record = ConnectRecord{};
+        if (Succeeded(TunnelConnectEnum(static_cast<int32_t>(i), &record), "Connect enum failed")) {
+            ConsoleWrite("Connect enum success\n");
+            PrintConnectRecord(record);
+        } else if (TunnelConnectLocalQuery(ClientAddress(i).data(), &record) == kTunnelOk) {
+            ConsoleWrite("Connect local query success\n");
+            PrintConnectRecord(record);
+        }
+    }
+}
+
+void DeleteConnections(const char* peer_id) {
+    for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
+        if (Succeeded(TunnelConnectDelete("", peer_id, 0, 0, ListenAddress(i).data(),
+                                          ClientAddress(i).data()),
+                      "Delete connect failed")) {
+            ConsoleWrite("Delete connect success\n");
+        }
+    }
+}
+
+}  // namespace
+
+CommandOutcome RunConnectStressTest() {
+    TextField<kIndexFieldCapacity> count_text{};
+    TextField<kPeerIdCapacity> peer_id{};
+    int32_t count = 0;
+    if (!PromptInteger("test times: ", count_text, &count) || !PromptText("peer id: ", peer_id)) {
+        return CommandOutcome::InputEnded;
+    }
+    // A negative count would read as billions of rounds: it runs none.
+    for (int32_t round = 0; round < count; ++round) {
+        AddConnections(peer_id.data());
+        ListConnections();
+        Sleep(kPauseMilliseconds);
+        DeleteConnections(peer_id.data());
+        Sleep(kPauseMilliseconds);
+    }
+    return CommandOutcome::Completed;
+}

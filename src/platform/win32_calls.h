@@ -5,6 +5,7 @@
 #if defined(_WIN32)
 
 #include <windows.h>
+// shlwapi.h needs the types windows.h declares.
 #include <shlwapi.h>
 
 #else
@@ -36,8 +37,8 @@ LPSTR PathCombineA(LPSTR destination, LPCSTR directory, LPCSTR name);
 // Looks up `key` in `section` of the INI file `file_name`, as Windows does;
 // copies the value, or `default_value`, cut to size-1 characters. Returns the
 // number of characters copied.
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
-                               LPSTR returned, DWORD size, LPCSTR file_name);
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR returned,
+                               DWORD size, LPCSTR file_name);
 
 // Renames `existing` to `target`; with MOVEFILE_REPLACE_EXISTING an existing
 // target is replaced. Returns nonzero on success.

@@ -1,1 +1,7 @@
-int main() { return 0; }
+#include "startup/startup.h"
+
+// Arguments and environment are not used: the program is configured by the
+// files beside it.
+int main() {
+    return RunTunnelConsole();
+}

@@ -32,7 +32,7 @@ inline constexpr std::size_t kDataCapacity = 252;
 
 // Called by the library, from any of its threads, for each log message.
 // Returns the number of characters of `message` it wrote.
-using LogCallback = int32_t(TUNNEL_CALL*)(int32_t level, const char* message);
+using LogCallbackType = int32_t(TUNNEL_CALL*)(int32_t level, const char* message);
 
 // Filled by TunnelPeerInfoGet.
 struct PeerInfoRecord {
@@ -81,7 +81,7 @@ static_assert(sizeof(DataRecord) == 256);
 TUNNEL_API ResultCode TUNNEL_CALL TunnelConfigGet(const char* file_name, char* config_text,
                                                   int32_t capacity);
 TUNNEL_API ResultCode TUNNEL_CALL TunnelStart(const char* file_name, const char* config_text,
-                                              int32_t reserved, LogCallback log_callback);
+                                              int32_t reserved, LogCallbackType log_callback);
 TUNNEL_API ResultCode TUNNEL_CALL TunnelStop();
 TUNNEL_API ResultCode TUNNEL_CALL TunnelVersionGet(char* version);
 TUNNEL_API ResultCode TUNNEL_CALL TunnelDomainSet(const char* domain);
@@ -94,9 +94,9 @@ TUNNEL_API ResultCode TUNNEL_CALL TunnelConnectAdd(const char* leading_text, con
                                                    int32_t type, int32_t encrypt,
                                                    const char* listen_addr, const char* client_addr,
                                                    char* local_client_addr);
-TUNNEL_API ResultCode TUNNEL_CALL TunnelConnectDelete(const char* leading_text,
-                                                      const char* peer_id, int32_t type,
-                                                      int32_t encrypt, const char* listen_addr,
+TUNNEL_API ResultCode TUNNEL_CALL TunnelConnectDelete(const char* leading_text, const char* peer_id,
+                                                      int32_t type, int32_t encrypt,
+                                                      const char* listen_addr,
                                                       const char* client_addr);
 TUNNEL_API ResultCode TUNNEL_CALL TunnelConnectQuery(const char* peer_id, int32_t type,
                                                      int32_t encrypt, const char* listen_addr,

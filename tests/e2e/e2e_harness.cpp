@@ -1,1 +1,210 @@
+#include "e2e_harness.h"
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "sim_switches.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Setting(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : fallback;
+}
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The folder as the program spells it.
+std::string ProgramView(const fs::path& path) {
+    std::string text = path.string();
+    if (Setting("E2E_PATH_STYLE", "posix") == "windows") {
+        for (char& c : text) {
+            if (c == '/') {
+                c = '\\';
+            }
+        }
+        text = "Z:" + text;
+    }
+    return text;
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+// Also as the library's trace quotes it, with backslashes doubled.
+void Abstract(std::string& text, const fs::path& app) {
+    for (const auto& [path, placeholder] :
+         {std::pair{app / "Home", "{HOME}"}, std::pair{app, "{DIR}"}}) {
+        std::string quoted = ProgramView(path);
+        ReplaceAll(quoted, "\\", "\\\\");
+        ReplaceAll(text, quoted, placeholder);
+        ReplaceAll(text, ProgramView(path), placeholder);
+    }
+}
+
+// Copies the program and its libraries, not the settings or state of that folder.
+void CopyProgram(const fs::path& from, const fs::path& to, const std::string& program) {
+    fs::create_directory(to);
+    for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
+        const std::string name = entry.path().filename().string();
+        const std::string extension = entry.path().extension().string();
+        if (entry.is_regular_file() &&
+            (name == program || extension == ".so" || extension == ".dll")) {
+            fs::copy_file(entry.path(), to / name);
+            fs::permissions(to / name, entry.status().permissions());
+        }
+    }
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream stream(text);
+    return {std::istream_iterator<std::string>(stream), {}};
+}
+
+int Spawn(const fs::path& program, const fs::path& input, const fs::path& output, bool no_input,
+          const std::vector<std::string>& environment) {
+    std::vector<std::string> arguments = Words(Setting("E2E_LAUNCHER", ""));
+    arguments.push_back(program.string());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        if (std::string_view(*variable).rfind("TUNNEL_SIM_", 0) != 0) {
+            variables.emplace_back(*variable);
+        }
+    }
+    variables.insert(variables.end(), environment.begin(), environment.end());
+    std::vector<char*> envp;
+    for (std::string& variable : variables) {
+        envp.push_back(variable.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (no_input) {
+        posix_spawn_file_actions_addclose(&actions, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+    }
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << argv[0] << ": error " << spawned;
+        return -1;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status)) {
+        ADD_FAILURE() << "program did not exit normally, wait status " << status;
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+// A fresh folder for one run, removed afterwards.
+struct Sandbox {
+    Sandbox() {
+        std::string pattern = (fs::temp_directory_path() / "tc-e2e-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        root = pattern;
+    }
+    ~Sandbox() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    fs::path root;
+};
+
+}  // namespace
+
+Result Run(const Case& c) {
+    const Sandbox sandbox;
+    const fs::path app = sandbox.root / "app";
+    const std::string program = Setting("E2E_PROGRAM_NAME", "tunnelconsole");
+    CopyProgram(Setting("E2E_PROGRAM_DIR", "."), app, program);
+    if (c.config_ini) {
+        WriteBytes(app / "config.ini", *c.config_ini);
+    }
+    if (c.tunnel_cfg) {
+        WriteBytes(app / "tunnel.cfg", *c.tunnel_cfg);
+    }
+    WriteBytes(sandbox.root / "input", c.input);
+
+    std::vector<std::string> environment;
+    for (const auto& [name, value] : c.environment) {
+        environment.push_back(name + "=" + value);
+    }
+    const fs::path trace = sandbox.root / "trace";
+    if (c.expected_trace) {
+        environment.push_back(std::string(kSimTraceVariable) + "=" + trace.string());
+    }
+
+    Result result;
+    result.exit_status = Spawn(app / program, sandbox.root / "input", sandbox.root / "output",
+                               c.no_input, environment);
+    result.output = ReadBytes(sandbox.root / "output");
+    if (fs::is_regular_file(app / "tunnel.cfg")) {
+        result.tunnel_cfg = ReadBytes(app / "tunnel.cfg");
+    }
+    result.trace = ReadBytes(trace);
+    result.temp_cfg_left = fs::exists(fs::symlink_status(app / "temp.cfg"));
+    // This run's folder becomes the placeholders the cases are written with.
+    for (std::string* text : {&result.output, &result.trace}) {
+        Abstract(*text, app);
+    }
+    if (result.tunnel_cfg) {
+        Abstract(*result.tunnel_cfg, app);
+    }
+    return result;
+}
+
+void RunAndCheck(const Case& c) {
+    const Result result = Run(c);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.output, c.expected_output) << c.name;
+    if (c.expected_tunnel_cfg) {
+        EXPECT_EQ(result.tunnel_cfg, *c.expected_tunnel_cfg) << c.name;
+    }
+    if (c.expected_trace) {
+        EXPECT_EQ(result.trace, *c.expected_trace) << c.name;
+    }
+    EXPECT_FALSE(result.temp_cfg_left) << c.name;
+}
+
+}  // namespace e2e

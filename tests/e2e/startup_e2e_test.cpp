@@ -1,1 +1,163 @@
+// Start-up, the command loop and the end of a run, as a user sees them.
 #include <gtest/gtest.h>
+
+#include "e2e_harness.h"
+#include "transcript.h"
+
+namespace e2e {
+namespace {
+
+const std::string kDev = "dev-1";
+
+// A run with the usual files and the given input.
+Case Session(std::string name, std::string input, std::string output) {
+    Case c;
+    c.name = name;
+    c.config_ini = ConfigIni(kDev);
+    c.tunnel_cfg = kTunnelCfg;
+    c.input = std::move(input);
+    c.expected_output = Banner(kDev) + output;
+    c.expected_tunnel_cfg = kTunnelCfgRewritten;
+    return c;
+}
+
+class StartupE2e : public testing::TestWithParam<Case> {};
+
+TEST_P(StartupE2e, Transcript) {
+    RunAndCheck(GetParam());
+}
+
+std::vector<Case> LoopCases() {
+    const std::string list = kCommandList + kPrompt;
+    const std::string version = "Version: 1.0.0-sim\r\n" + kPrompt;
+    std::vector<Case> cases = {
+        Session("NewcomerSession", "versionget\nstatusget\nhelp\nquit\n",
+                version + "Status: 1\r\n" + kPrompt + list),
+        Session("QuitFirst", "quit\nversionget\n", ""),
+        Session("EndOfInputActsAsQuit", "versionget\n", version),
+        Session("EmptyInput", "", ""),
+        Session("CrLfLineBreaks", "versionget\r\nquit\r\n", version),
+        Session("LastLineWithoutBreak", "versionget", version),
+        Session("SubEndsInput", "versionget\n\x1aversionget\n", version),
+        Session("SubInsideLine", "versionget\x1a\n", version),
+        Session("LoneCrIsPartOfTheLine", "versionget\rquit\n", list),
+        Session("NearMissesPrintTheList", "QUIT\n quit\nquit \n\nVersionGet\n",
+                list + list + list + list + list),
+        Session("TestconnectIsNotListed", "help\n", list),
+        Session("OverlongCommandIsOneCommand", std::string(300, 'x') + "\nversionget\n",
+                list + version),
+        Session("OverlongCommandStartingWithAName", "versionget" + std::string(300, ' ') + "\n",
+                list),
+        Session("CommandFillingTheBuffer", std::string(255, 'y') + "\nversionget\n",
+                list + version),
+        Session("NulInsideCommand", std::string("quit\0x\nquit\n", 12), list),
+    };
+    Case no_input = Session("NoStandardInput", "", "");
+    no_input.no_input = true;
+    cases.push_back(no_input);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Loop, StartupE2e, testing::ValuesIn(LoopCases()),
+                         [](const auto& info) { return info.param.name; });
+
+std::vector<Case> ConfigurationCases() {
+    std::vector<Case> cases;
+    Case c = Session("ConfigIniMissing", "quit\n", "");
+    c.config_ini.reset();
+    c.expected_output = Banner("undefined");
+    cases.push_back(c);
+
+    c = Session("DeviceIdKeyMissing", "quit\n", "");
+    c.config_ini = "[config]\r\nname=x\r\n[other]\r\ndevice_id=wrong\r\n";
+    c.expected_output = Banner("undefined");
+    cases.push_back(c);
+
+    c = Session("EmptyDeviceIdKeepsTheLibrarysValue", "quit\n", "");
+    c.config_ini = ConfigIni("");
+    c.tunnel_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n";
+    c.expected_output = "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
+    c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n";
+    cases.push_back(c);
+
+    c = Session("IniSyntax", "quit\n", "");
+    c.config_ini = "\xEF\xBB\xBF; settings\n[ Config ]\n  DEVICE_ID =  \"my dev\"  \n";
+    c.expected_output = Banner("my dev");
+    cases.push_back(c);
+
+    c = Session("PercentSignsArePlainData", "quit\n", "");
+    c.config_ini = ConfigIni("50%s%d%n");
+    c.expected_output = Banner("50%s%d%n");
+    cases.push_back(c);
+
+    const std::string padding(120, 'p');
+    c = Session("DeviceIdTooLongForTheText", "quit\n", "");
+    c.config_ini = ConfigIni(std::string(127, 'd'));
+    c.tunnel_cfg = "(DevID){file-dev}\n(Home){x}\n(Pad){" + padding + "}\n";
+    c.expected_output = "(DevID){file-dev}(Home){{HOME}}(Pad){" + padding +
+                        "}\r\ntunnel started: file-dev\r\n" + kPrompt;
+    c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(Pad){" + padding + "}\r\n";
+    cases.push_back(c);
+
+    c = Session("TunnelCfgWithoutHomeGainsIt", "quit\n", "");
+    c.tunnel_cfg = "(DevID){}\n(LogLevel){2}";
+    c.expected_output =
+        "(DevID){dev-1}(LogLevel){2}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt;
+    c.expected_tunnel_cfg = "(DevID){}\r\n(LogLevel){2}\r\n(Home){{HOME}}";
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(ConfigurationCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// Start-up failures end the run at once; the trace shows the library was never stopped.
+std::vector<Case> FailureCases() {
+    std::vector<Case> cases;
+    Case c = Session("TunnelCfgMissing", "versionget\n", "");
+    c.tunnel_cfg.reset();
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -9\n";
+    cases.push_back(c);
+
+    c = Session("ConfigGetFails", "versionget\n", "");
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
+    c.expected_output = "";
+    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n";
+    cases.push_back(c);
+
+    c = Session("StartFails", "versionget\n", "");
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
+    c.expected_output = ConfigText(kDev) + "\r\n";
+    c.expected_trace =
+        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
+        ConfigText(kDev) + "\", 0, callback) = -9\n";
+    cases.push_back(c);
+
+    c = Session("VersionAndStatusFail", "versionget\nstatusget\n",
+                "Get version failed, Error: -5\r\n" + kPrompt +
+                    "Get status failed, Error: -2147483648\r\n" + kPrompt);
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=-5,TunnelStatusGet=-2147483648"}};
+    cases.push_back(c);
+
+    for (const char* input : {"quit\n", "", "versionget"}) {
+        c = Session("StopsOnceAtTheEnd", input, "");
+        c.expected_output.clear();
+        c.expected_trace =
+            StartTrace(kDev) + (input[0] == 'v' ? "TunnelVersionGet(out) = 0\n" : "") + kStopTrace;
+        c.name = input[0] == 'q'   ? "StopsOnceAtQuit"
+                 : input[0] == 'v' ? "StopsOnceAfterLastLine"
+                                   : "StopsOnceAtEndOfInput";
+        c.expected_output =
+            Banner(kDev) + (input[0] == 'v' ? "Version: 1.0.0-sim\r\n" + kPrompt : "");
+        cases.push_back(c);
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace e2e

@@ -1,1 +1,45 @@
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "commands/decimal.h"
+
+namespace {
+
+TEST(ParseDecimalTest, ConvertsLikeTheStandardConversion) {
+    const struct {
+        std::string_view text;
+        int32_t value;
+    } cases[] = {
+        {"", 0},
+        {"0", 0},
+        {"42", 42},
+        {"+42", 42},
+        {"-1", -1},
+        {"abc", 0},
+        {" 7x", 7},
+        {" \t\n\v\f\r15", 15},
+        {"12 34", 12},
+        {"--5", 0},
+        {"+-5", 0},
+        {"- 5", 0},
+        {"-", 0},
+        {"0009", 9},
+        {"2147483647", 2147483647},
+        {"2147483648", 2147483647},
+        {"99999999999999999999999", 2147483647},
+        {"-2147483648", INT32_MIN},
+        {"-2147483649", INT32_MIN},
+        {"-99999999999999999999999", INT32_MIN},
+        {"4294967295", 2147483647},
+        {"\x01"
+         "5",
+         0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParseDecimal(c.text), c.value) << '"' << c.text << '"';
+    }
+}
+
+}  // namespace

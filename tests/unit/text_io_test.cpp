@@ -1,1 +1,194 @@
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/text_stream.h"
+
+namespace {
+
+// Hands out `bytes` at most `chunk` at a time, so breaks fall between reads.
+struct MemorySource {
+    std::string bytes;
+    std::size_t chunk = 4096;
+    std::size_t position = 0;
+    int reads = 0;
+};
+
+std::ptrdiff_t ReadFromMemory(void* source, char* buffer, std::size_t capacity) {
+    auto* memory = static_cast<MemorySource*>(source);
+    ++memory->reads;
+    const std::size_t count =
+        std::min({capacity, memory->chunk, memory->bytes.size() - memory->position});
+    memory->bytes.copy(buffer, count, memory->position);
+    memory->position += count;
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+std::ptrdiff_t FailingSource(void*, char*, std::size_t) {
+    return -1;
+}
+
+// Every line ReadTextLine yields until the end, with the capacity given.
+std::vector<std::string> ReadAllLines(const std::string& bytes, std::size_t capacity,
+                                      std::size_t chunk) {
+    MemorySource memory{bytes, chunk};
+    TextReader reader = MakeTextReader(ReadFromMemory, &memory);
+    std::vector<char> line(capacity);
+    std::vector<std::string> lines;
+    while (const auto text = ReadTextLine(reader, line)) {
+        lines.emplace_back(*text);
+        EXPECT_EQ(line[text->size()], '\0');
+    }
+    return lines;
+}
+
+struct LineCase {
+    const char* name;
+    std::string input;
+    std::size_t capacity;
+    std::vector<std::string> lines;
+};
+
+const LineCase kLineCases[] = {
+    {"Empty", "", 16, {}},
+    {"LfAndCrLf", "a\nb\r\nc\n", 16, {"a", "b", "c"}},
+    {"LastLineWithoutBreak", "a\nlast", 16, {"a", "last"}},
+    {"EmptyLines", "\n\r\n\n", 16, {"", "", ""}},
+    {"LoneCrIsOrdinary", "a\rb\n\r", 16, {"a\rb", "\r"}},
+    {"CrCrLf", "a\r\r\nb", 16, {"a\r", "b"}},
+    {"SubEndsInput",
+     "a\nb\x1a"
+     "c\nd\n",
+     16,
+     {"a", "b"}},
+    {"SubAtLineStart", "a\n\x1a\n", 16, {"a"}},
+    {"CrBeforeSub", "a\r\x1a", 16, {"a\r"}},
+    {"OverlongKeepsCapacityLessOne", "abcdefgh\nnext\n", 5, {"abcd", "next"}},
+    {"ExactlyFillingLine", "abcd\nnext\n", 5, {"abcd", "next"}},
+    {"OverlongLastLine", "abcdefgh", 5, {"abcd"}},
+    {"NulKeptInsideLine", std::string("a\0b\n", 4), 16, {std::string("a\0b", 3)}},
+};
+
+class ReadTextLineTest : public testing::TestWithParam<LineCase> {};
+
+TEST_P(ReadTextLineTest, SplitsLinesWhateverTheReadSizes) {
+    const LineCase& c = GetParam();
+    for (const std::size_t chunk :
+         {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{4096}}) {
+        EXPECT_EQ(ReadAllLines(c.input, c.capacity, chunk), c.lines) << "chunk " << chunk;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadTextLineTest, testing::ValuesIn(kLineCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ReadTextLineTest, NothingIsReadAfterTheEnd) {
+    MemorySource memory{
+        "a\x1a"
+        "b\n"};
+    TextReader reader = MakeTextReader(ReadFromMemory, &memory);
+    std::array<char, 8> line{};
+    ASSERT_TRUE(ReadTextLine(reader, line));
+    EXPECT_FALSE(ReadTextLine(reader, line));
+    EXPECT_FALSE(ReadTextLine(reader, line));
+    EXPECT_EQ(memory.reads, 1);
+}
+
+TEST(ReadTextLineTest, AFailingSourceEndsTheText) {
+    TextReader reader = MakeTextReader(FailingSource, nullptr);
+    std::array<char, 8> line{};
+    EXPECT_FALSE(ReadTextLine(reader, line));
+    EXPECT_TRUE(reader.failed);
+}
+
+int before_read_calls = 0;
+void CountBeforeRead() {
+    ++before_read_calls;
+}
+
+TEST(ReadTextLineTest, HookRunsOnlyWhenTheBufferIsEmpty) {
+    MemorySource memory{"one\ntwo\nthree\n"};
+    TextReader reader = MakeTextReader(ReadFromMemory, &memory, CountBeforeRead);
+    std::array<char, 8> line{};
+    before_read_calls = 0;
+    ASSERT_TRUE(ReadTextLine(reader, line));
+    ASSERT_TRUE(ReadTextLine(reader, line));
+    ASSERT_TRUE(ReadTextLine(reader, line));
+    EXPECT_EQ(before_read_calls, 1);
+    EXPECT_FALSE(ReadTextLine(reader, line));
+    EXPECT_EQ(before_read_calls, 2);
+}
+
+struct PieceCase {
+    const char* name;
+    std::string input;
+    std::size_t capacity;
+    std::vector<std::string> pieces;
+};
+
+const PieceCase kPieceCases[] = {
+    {"KeepsLineBreaks", "a\r\nb\nc", 16, {"a\n", "b\n", "c"}},
+    {"CrLfCountsAsOneCharacter", "abc\r\nd", 5, {"abc\n", "d"}},
+    {"LongLineInPieces", "abcdefg\n", 4, {"abc", "def", "g\n"}},
+    {"SubEnds",
+     "ab\x1a"
+     "cd",
+     16,
+     {"ab"}},
+};
+
+class ReadTextPieceTest : public testing::TestWithParam<PieceCase> {};
+
+TEST_P(ReadTextPieceTest, ReadsLikeFgets) {
+    const PieceCase& c = GetParam();
+    MemorySource memory{c.input, 1};
+    TextReader reader = MakeTextReader(ReadFromMemory, &memory);
+    std::vector<char> piece(c.capacity);
+    std::vector<std::string> pieces;
+    for (std::string_view text = ReadTextPiece(reader, piece); !text.empty();
+         text = ReadTextPiece(reader, piece)) {
+        pieces.emplace_back(text);
+    }
+    EXPECT_EQ(pieces, c.pieces);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ReadTextPieceTest, testing::ValuesIn(kPieceCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+std::string WrittenBytes(std::string_view text) {
+    std::FILE* file = std::tmpfile();
+    EXPECT_TRUE(WriteText(file, text));
+    std::rewind(file);
+    std::string bytes(256, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    return bytes;
+}
+
+TEST(WriteTextTest, EveryLfGoesOutAsCrLf) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"", ""},
+        {"plain", "plain"},
+        {"a\nb\n", "a\r\nb\r\n"},
+        {"\n\n", "\r\n\r\n"},
+        {"already\r\n", "already\r\r\n"},
+        {"lone\rcr", "lone\rcr"},
+        {"100%s%d\n", "100%s%d\r\n"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(WrittenBytes(text), expected) << text;
+    }
+}
+
+TEST(WriteTextTest, ReportsAFailedWrite) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    EXPECT_FALSE(WriteText(full, "a\nb"));
+    std::fclose(full);
+}
+
+}  // namespace

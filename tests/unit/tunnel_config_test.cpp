@@ -1,1 +1,157 @@
 #include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "startup/tunnel_config.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class PrepareTunnelConfigTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tunnel-config-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path tunnel() const { return dir_ / "tunnel.cfg"; }
+    fs::path temp() const { return dir_ / "temp.cfg"; }
+    void Prepare() const { PrepareTunnelConfig(dir_.c_str()); }
+
+    fs::path dir_;
+    std::string home_item_;
+};
+
+TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
+    const std::string long_prefix(1100, 'a');
+    const struct {
+        const char* name;
+        std::string before;
+        std::string after;  // "@" stands for the new Home item
+    } cases[] = {
+        {"empty file", "", "\r\n@"},
+        {"two lines without item", "a\nb\n", "a\r\nb\r\n\r\n@"},
+        {"last line without break", "a\r\nb", "a\r\nb\r\n@"},
+        {"item on last line without break", "x\n(Home){old}", "x\r\n@"},
+        {"item on first line", "(Home){old}\nline2\r\nline3\n", "@\r\nline2\r\nline3\r\n"},
+        {"item inside other text", "pre (Home) post\n", "@\r\n"},
+        {"every item line replaced", "(Home){1}\nmid\n(Home){2}\n", "@\r\nmid\r\n@\r\n"},
+        {"name is case-sensitive", "(home){x}\n", "(home){x}\r\n\r\n@"},
+        {"lone CR kept", "a\rb\n", "a\rb\r\n\r\n@"},
+        {"0x1A ends the text", "a\n\x1a(Home){x}\n", "a\r\n\r\n@"},
+        {"item beyond the first piece", long_prefix + "(Home){x}\n",
+         std::string(1023, 'a') + "@\r\n"},
+    };
+    for (const auto& c : cases) {
+        WriteBytes(tunnel(), c.before);
+        Prepare();
+        std::string expected = c.after;
+        expected.replace(expected.find('@'), 1, home_item_);
+        EXPECT_EQ(ReadBytes(tunnel()), expected) << c.name;
+        EXPECT_FALSE(fs::exists(temp())) << c.name;
+    }
+}
+
+TEST_F(PrepareTunnelConfigTest, RunningTwiceGivesTheSameFile) {
+    WriteBytes(tunnel(), "(DevID){}\n(Home){old}\n(LogLevel){2}");
+    Prepare();
+    const std::string once = ReadBytes(tunnel());
+    Prepare();
+    EXPECT_EQ(ReadBytes(tunnel()), once);
+}
+
+TEST_F(PrepareTunnelConfigTest, ReplacesAStaleTempFile) {
+    WriteBytes(temp(), "stale contents that are longer than the new file");
+    WriteBytes(tunnel(), "(Home){x}\n");
+    Prepare();
+    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + "\r\n");
+    EXPECT_FALSE(fs::exists(temp()));
+}
+
+TEST_F(PrepareTunnelConfigTest, MissingConfigCreatesNothing) {
+    Prepare();
+    EXPECT_TRUE(fs::is_empty(dir_));
+}
+
+TEST_F(PrepareTunnelConfigTest, ConfigThatIsADirectoryIsLeftAlone) {
+    fs::create_directory(tunnel());
+    Prepare();
+    EXPECT_TRUE(fs::is_directory(tunnel()));
+    EXPECT_FALSE(fs::exists(temp()));
+}
+
+TEST_F(PrepareTunnelConfigTest, UncreatableTempFileLeavesEverythingAsItWas) {
+    fs::create_directory(temp());
+    WriteBytes(tunnel(), "(Home){x}\n");
+    Prepare();
+    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\n");
+    EXPECT_TRUE(fs::is_directory(temp()));
+}
+
+TEST_F(PrepareTunnelConfigTest, IncompleteTempFileIsRemovedAndConfigKept) {
+    fs::create_symlink("/dev/full", temp());
+    WriteBytes(tunnel(), "(Home){x}\nkeep me\n");
+    Prepare();
+    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\nkeep me\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temp())));
+}
+
+TEST(SubstituteDeviceIdTest, WritesTheIdentifierIntoTheFirstDevIdItem) {
+    const std::string text_250 = "(DevID){}" + std::string(241, 'x');
+    const struct {
+        const char* name;
+        std::string text;
+        const char* device_id;
+        std::string expected;
+    } cases[] = {
+        {"empty value", "(DevID){}(Home){h}", "abc", "(DevID){abc}(Home){h}"},
+        {"longer value shrinks", "(DevID){longvalue}rest", "ab", "(DevID){ab}rest"},
+        {"same length in place", "(DevID){xyz}rest", "abc", "(DevID){abc}rest"},
+        {"text before kept", "(A){1}(DevID){}", "id", "(A){1}(DevID){id}"},
+        {"empty identifier", "(DevID){x}", "", "(DevID){x}"},
+        {"no item", "(Home){h}", "abc", "(Home){h}"},
+        {"name is case-sensitive", "(devid){}", "abc", "(devid){}"},
+        {"no closing brace", "(DevID){abc", "id", "(DevID){abc"},
+        {"second item untouched", "(DevID){a}(DevID){b}", "z", "(DevID){z}(DevID){b}"},
+        {"first closing brace ends the value", "(DevID){a(B){c}", "z", "(DevID){z}"},
+        {"exactly 255 characters fit", text_250, "12345", "(DevID){12345}" + std::string(241, 'x')},
+        {"256 characters leave it unchanged", text_250, "123456", text_250},
+        {"empty text", "", "abc", ""},
+    };
+    for (const auto& c : cases) {
+        std::array<char, 256> buffer{};
+        ASSERT_LT(c.text.size(), buffer.size());
+        std::memcpy(buffer.data(), c.text.c_str(), c.text.size() + 1);
+        SubstituteDeviceId(buffer, c.device_id);
+        EXPECT_EQ(std::string(buffer.data()), c.expected) << c.name;
+    }
+}
+
+TEST(SubstituteDeviceIdTest, UnterminatedTextIsLeftUnchanged) {
+    std::array<char, 16> buffer;
+    buffer.fill('x');
+    std::memcpy(buffer.data(), "(DevID){}", 9);
+    const auto before = buffer;
+    SubstituteDeviceId(buffer, "id");
+    EXPECT_EQ(buffer, before);
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian machine, if missing.
+set -euo pipefail
+
+packages=()
+command -v cmake >/dev/null || packages+=(cmake)
+command -v g++ >/dev/null || packages+=(g++)
+command -v make >/dev/null || packages+=(make)
+[ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || packages+=(libgmock-dev)
+
+if [ ${#packages[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${packages[@]}"
+fi

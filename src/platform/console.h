@@ -1,0 +1,24 @@
+// Standard input and output as text (see text_stream.h). Each write is one
+// call under the stream's lock, so output from other threads never splits it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+void ConsoleInit();
+
+// Writes `text` as it stands ('%' included), LF as CR LF.
+void ConsoleWrite(std::string_view text);
+
+// Writes `text` and hands it to the reader at once, for messages that arrive
+// while the program waits for input.
+void ConsoleWriteNow(std::string_view text);
+
+// Formats into a 2048-byte buffer, then writes like ConsoleWrite.
+[[gnu::format(printf, 1, 2)]] void ConsolePrint(const char* format, ...);
+
+// Reads one line of standard input into `line` (see ReadTextLine), flushing
+// standard output first whenever the read may block. nullopt at end of input.
+std::optional<std::string_view> ConsoleReadLine(std::span<char> line);

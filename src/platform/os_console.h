@@ -1,0 +1,16 @@
+// The operating system's side of standard input and output.
+#pragma once
+
+#include <cstddef>
+
+// Switches standard input and output to untranslated bytes where the C
+// runtime would otherwise translate them.
+void OsConsoleInit();
+
+// Reads raw bytes from standard input: returns how many, 0 at its end, < 0
+// when it is not usable.
+std::ptrdiff_t OsReadStandardInput(void* unused, char* buffer, std::size_t capacity);
+
+// Holds standard output's stream lock across several writes.
+void OsLockStandardOutput();
+void OsUnlockStandardOutput();

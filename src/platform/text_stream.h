@@ -1,0 +1,49 @@
+// Text as the program reads and writes it on every platform, over binary I/O:
+// on reading, CR LF or a lone LF is one line break, a lone CR is an ordinary
+// character and a byte 0x1A ends the text; on writing, every LF goes out as
+// CR LF.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <optional>
+#include <span>
+#include <string_view>
+
+// Fills `buffer` with raw bytes: returns how many, 0 at the end, < 0 on error.
+using ByteSource = std::ptrdiff_t (*)(void* source, char* buffer, std::size_t capacity);
+
+struct TextReader {
+    ByteSource read = nullptr;
+    void* source = nullptr;
+    // Runs before each read of the source, which may block.
+    void (*before_read)() = nullptr;
+    std::array<char, 4096> buffer{};
+    std::size_t position = 0;
+    std::size_t length = 0;
+    bool ended = false;   // end, 0x1A or error seen: nothing more is read
+    bool failed = false;  // the source reported an error
+};
+
+TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)() = nullptr);
+
+// ByteSource over a stdio stream opened in binary mode.
+std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity);
+
+// Next character with line breaks as '\n', or nullopt at the end of the text.
+std::optional<char> ReadTextChar(TextReader& reader);
+
+// Reads one line into `line`, line break dropped, NUL-terminated. A line
+// longer than capacity-1 keeps its first capacity-1 characters; the rest of it
+// is discarded. Returns the stored text, or nullopt when the text had ended
+// before the line began. A last line without a line break counts.
+std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line);
+
+// Reads like fgets: up to capacity-1 characters, stopping after a line break,
+// which is kept. Returns the piece read, empty at the end of the text. The
+// piece may hold NUL bytes; it is also NUL-terminated.
+std::string_view ReadTextPiece(TextReader& reader, std::span<char> piece);
+
+// Writes `text` with every LF as CR LF. Returns false if a write failed.
+bool WriteText(std::FILE* stream, std::string_view text);

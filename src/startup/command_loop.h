@@ -1,0 +1,8 @@
+#pragma once
+
+// Reads commands from standard input and runs them until "quit" or the end of
+// input. The caller stops the library afterwards.
+void RunCommandLoop();
+
+// Prints the list of commands a user can type.
+void PrintHelp();

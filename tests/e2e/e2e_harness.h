@@ -1,0 +1,50 @@
+// Runs the built program as a user does: a fresh folder holding a copy of the
+// program and its library, the settings files a case lays beside them, bytes
+// on standard input; then compares standard output, tunnel.cfg, the library's
+// call trace and the exit status byte for byte.
+//
+// Which program runs is set from outside (the build sets these for ctest):
+//   E2E_PROGRAM_DIR   folder holding the program and its library
+//   E2E_PROGRAM_NAME  the program's file name in it
+//   E2E_LAUNCHER      command that starts the program (empty: run directly)
+//   E2E_PATH_STYLE    "posix", or "windows" for a program that sees the
+//                     folder as Z:\... (an emulator's view of the file system)
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+// In the texts a run yields, the Home folder beside the program reads "{HOME}"
+// and the program's folder "{DIR}", whatever their spelling on the platform.
+struct Case {
+    std::string name;
+    std::optional<std::string> config_ini;                         // nullopt: no file
+    std::optional<std::string> tunnel_cfg;                         // nullopt: no file
+    std::string input;                                             // bytes on standard input
+    bool no_input = false;                                         // standard input closed instead
+    std::vector<std::pair<std::string, std::string>> environment;  // the library's switches
+    std::string expected_output;
+    std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
+    std::optional<std::string> expected_trace;       // nullopt: trace not taken
+};
+
+struct Result {
+    int exit_status = -1;
+    std::string output;
+    std::optional<std::string> tunnel_cfg;  // nullopt: no file after the run
+    std::string trace;
+    bool temp_cfg_left = false;
+};
+
+// Runs `c` in a fresh folder, removed afterwards.
+Result Run(const Case& c);
+
+// Runs `c` and checks everything it expects, plus exit status 0 and no
+// temp.cfg left behind.
+void RunAndCheck(const Case& c);
+
+}  // namespace e2e

@@ -1,0 +1,42 @@
+// Pieces of the program's output that many cases share, byte for byte.
+#pragma once
+
+#include <string>
+
+namespace e2e {
+
+inline const std::string kPrompt = "\r\n> ";
+
+inline const std::string kCommandList =
+    "  quit\r\n  versionget\r\n  statusget\r\n  domainget\r\n  domainset\r\n  commentget\r\n"
+    "  commentset\r\n  tunnelset\r\n  peerinfoget\r\n  connectadd\r\n  connectdelete\r\n"
+    "  connectquery\r\n  connectlocaldelete\r\n  connectlocalquery\r\n  userextend\r\n"
+    "  pushget\r\n  selfget\r\n  connectenum\r\n";
+
+inline const std::string kTunnelCfg = "(DevID){}\r\n(Home){Home}\r\n(LogLevel){2}\r\n";
+inline const std::string kTunnelCfgRewritten = "(DevID){}\r\n(Home){{HOME}}\r\n(LogLevel){2}\r\n";
+
+inline std::string ConfigIni(const std::string& device_id) {
+    return "[config]\r\ndevice_id=" + device_id + "\r\n";
+}
+
+// The configuration text the library hands back for kTunnelCfg.
+inline std::string ConfigText(const std::string& device_id) {
+    return "(DevID){" + device_id + "}(Home){{HOME}}(LogLevel){2}";
+}
+
+// What a run prints before its first prompt, when the library starts.
+inline std::string Banner(const std::string& device_id) {
+    return ConfigText(device_id) + "\r\ntunnel started: " + device_id + "\r\n" + kPrompt;
+}
+
+// The library's trace of a start-up with kTunnelCfg.
+inline std::string StartTrace(const std::string& device_id) {
+    return "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
+           "TunnelStart(\"tunnel.cfg\", \"" +
+           ConfigText(device_id) + "\", 0, callback) = 0\n";
+}
+
+inline const std::string kStopTrace = "TunnelStop() = 0\n";
+
+}  // namespace e2e
