@@ -1,1 +1,193 @@
-// placeholder
+// Configuration items, endpoints and the paths the stand-in reads and creates.
+#include <cstdio>
+#include <memory>
+
+#include "platform/win32_calls.h"
+#include "sim_internal.h"
+
+namespace tunnel_sim {
+namespace {
+
+constexpr std::size_t kPathCapacity = 4096;
+
+bool IsItemDelimiter(char c) {
+    return c == '(' || c == ')' || c == '{' || c == '}' || c == '\r' || c == '\n';
+}
+
+// Position of `close` ending a run of ordinary characters that starts at
+// `from`, or npos when a delimiter or the end comes first.
+std::size_t FindClose(std::string_view text, std::size_t from, char close) {
+    std::size_t i = from;
+    while (i < text.size() && !IsItemDelimiter(text[i])) {
+        ++i;
+    }
+    return i < text.size() && text[i] == close ? i : std::string_view::npos;
+}
+
+// Digits only, no leading zero, value at most `max`.
+bool ParseCanonicalNumber(std::string_view digits, unsigned max, unsigned& value) {
+    if (digits.empty() || digits.size() > 5 || (digits.size() > 1 && digits[0] == '0')) {
+        return false;
+    }
+    value = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= max;
+}
+
+}  // namespace
+
+std::optional<ConfigItem> FindItem(std::string_view text, std::size_t& position) {
+    for (std::size_t open = text.find('(', position); open != std::string_view::npos;
+         open = text.find('(', open + 1)) {
+        const std::size_t name_end = FindClose(text, open + 1, ')');
+        if (name_end == std::string_view::npos || name_end == open + 1) {
+            continue;
+        }
+        const std::size_t brace = name_end + 1;
+        if (brace >= text.size() || text[brace] != '{') {
+            continue;
+        }
+        const std::size_t value_end = FindClose(text, brace + 1, '}');
+        if (value_end == std::string_view::npos) {
+            continue;
+        }
+        position = value_end + 1;
+        return ConfigItem{text.substr(open + 1, name_end - open - 1),
+                          text.substr(brace + 1, value_end - brace - 1)};
+    }
+    position = text.size();
+    return std::nullopt;
+}
+
+std::vector<ConfigItem> ParseItems(std::string_view text) {
+    std::vector<ConfigItem> items;
+    std::size_t position = 0;
+    while (auto item = FindItem(text, position)) {
+        items.push_back(*item);
+    }
+    return items;
+}
+
+std::optional<std::string_view> FindItemValue(std::string_view text, std::string_view name) {
+    std::size_t position = 0;
+    while (auto item = FindItem(text, position)) {
+        if (item->name == name) {
+            return item->value;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string ConfigTextFromFile(std::string_view content) {
+    // The old DOS end-of-file mark: editors of that lineage still write it.
+    if (const std::size_t end = content.find('\x1a'); end != std::string_view::npos) {
+        content = content.substr(0, end);
+    }
+    std::optional<std::string_view> dev_id;
+    std::string others;
+    while (!content.empty()) {
+        const std::size_t line_end = content.find('\n');
+        std::string_view line = content.substr(0, line_end);
+        content =
+            line_end == std::string_view::npos ? std::string_view{} : content.substr(line_end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        std::size_t position = 0;
+        const auto item = FindItem(line, position);
+        if (!item) {
+            continue;
+        }
+        // A second DevID would only shadow the first one TunnelStart uses.
+        if (item->name == "DevID") {
+            if (!dev_id) {
+                dev_id = item->value;
+            }
+            continue;
+        }
+        others += '(';
+        others += item->name;
+        others += "){";
+        others += item->value;
+        others += '}';
+    }
+    std::string text = "(DevID){";
+    text += dev_id.value_or(std::string_view{});
+    text += '}';
+    text += others;
+    return text;
+}
+
+bool IsValidEndpoint(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) {
+        return false;
+    }
+    unsigned value = 0;
+    if (!ParseCanonicalNumber(text.substr(colon + 1), 65535, value) || value == 0) {
+        return false;
+    }
+    std::string_view host = text.substr(0, colon);
+    for (int octet = 0; octet < 4; ++octet) {
+        const std::size_t dot = host.find('.');
+        const bool last = octet == 3;
+        if (last != (dot == std::string_view::npos)) {
+            return false;
+        }
+        if (!ParseCanonicalNumber(host.substr(0, dot), 255, value)) {
+            return false;
+        }
+        host = last ? std::string_view{} : host.substr(dot + 1);
+    }
+    return true;
+}
+
+bool IsBareFileName(std::string_view name) {
+    return name.find_first_of("/\\") == std::string_view::npos;
+}
+
+bool IsAbsolutePath(std::string_view path) {
+    if (!path.empty() && (path[0] == '/' || path[0] == '\\')) {
+        return true;
+    }
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+bool ResolveBesideExecutable(const char* name, std::string& path) {
+    char directory[kPathCapacity] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, directory, sizeof directory);
+    // A cut path would name some other directory.
+    if (length == 0 || length >= sizeof directory) {
+        return false;
+    }
+    PathRemoveFileSpecA(directory);
+    char combined[kPathCapacity] = {};
+    if (PathCombineA(combined, directory, name) == nullptr) {
+        return false;
+    }
+    path = combined;
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) {
+        return false;
+    }
+    content.clear();
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        content.append(chunk, got);
+    }
+    // A directory opens fine on POSIX and fails only here.
+    return std::ferror(file.get()) == 0;
+}
+
+}  // namespace tunnel_sim

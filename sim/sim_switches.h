@@ -6,15 +6,15 @@
 
 enum SimResult : int32_t {
     kSimOk = 0,
-    kSimNotStarted = -1,      // an operation other than TunnelConfigGet/TunnelStart before start
-    kSimInvalidArgument = -2, // null pointer, empty required text, malformed address
-    kSimNotFound = -3,        // no such connection, peer or index
-    kSimAlreadyExists = -4,   // connection tuple or client address already in the table
-    kSimBufferTooSmall = -5,  // result does not fit the caller's capacity
-    kSimTimeout = -6,         // TunnelPushGet: nothing queued within the wait
-    kSimTableFull = -7,       // connection table holds kSimMaxConnections rows
-    kSimAlreadyStarted = -8,  // TunnelStart while started
-    kSimConfigFile = -9,      // configuration file missing or unreadable
+    kSimNotStarted = -1,       // an operation other than TunnelConfigGet/TunnelStart before start
+    kSimInvalidArgument = -2,  // null pointer, empty required text, malformed address
+    kSimNotFound = -3,         // no such connection, peer or index
+    kSimAlreadyExists = -4,    // connection tuple or client address already in the table
+    kSimBufferTooSmall = -5,   // result does not fit the caller's capacity
+    kSimTimeout = -6,          // TunnelPushGet: nothing queued within the wait
+    kSimTableFull = -7,        // connection table holds kSimMaxConnections rows
+    kSimAlreadyStarted = -8,   // TunnelStart while started
+    kSimConfigFile = -9,       // configuration file missing or unreadable
 };
 
 inline constexpr int kSimMaxConnections = 64;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,9 @@ struct Case {
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
 };
+
+// Test names show the case's name, not its bytes.
+inline void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 struct Result {
     int exit_status = -1;

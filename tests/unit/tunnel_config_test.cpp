@@ -63,8 +63,10 @@ TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
     for (const auto& c : cases) {
         WriteBytes(tunnel(), c.before);
         Prepare();
-        std::string expected = c.after;
-        expected.replace(expected.find('@'), 1, home_item_);
+        std::string expected;
+        for (const char ch : c.after) {
+            expected += ch == '@' ? home_item_ : std::string(1, ch);
+        }
         EXPECT_EQ(ReadBytes(tunnel()), expected) << c.name;
         EXPECT_FALSE(fs::exists(temp())) << c.name;
     }
