@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -56,17 +57,6 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-// Also as the library's trace quotes it, with backslashes doubled.
-void Abstract(std::string& text, const fs::path& app) {
-    for (const auto& [path, placeholder] :
-         {std::pair{app / "Home", "{HOME}"}, std::pair{app, "{DIR}"}}) {
-        std::string quoted = ProgramView(path);
-        ReplaceAll(quoted, "\\", "\\\\");
-        ReplaceAll(text, quoted, placeholder);
-        ReplaceAll(text, ProgramView(path), placeholder);
-    }
-}
-
 // Copies the program and its libraries, not the settings or state of that folder.
 void CopyProgram(const fs::path& from, const fs::path& to, const std::string& program) {
     fs::create_directory(to);
@@ -86,23 +76,45 @@ std::vector<std::string> Words(const std::string& text) {
     return {std::istream_iterator<std::string>(stream), {}};
 }
 
-int Spawn(const fs::path& program, const fs::path& input, const fs::path& output, bool no_input,
-          const std::vector<std::string>& environment) {
+}  // namespace
+
+ProgramFolder::ProgramFolder() {
+    std::string pattern = (fs::temp_directory_path() / "tc-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    root = pattern;
+    app = root / "app";
+    program = app / Setting("E2E_PROGRAM_NAME", "tunnelconsole");
+    CopyProgram(Setting("E2E_PROGRAM_DIR", E2E_DEFAULT_PROGRAM_DIR), app,
+                program.filename().string());
+}
+
+ProgramFolder::~ProgramFolder() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+}
+
+pid_t StartProgram(const ProgramFolder& folder, int input, int output,
+                   const std::vector<std::pair<std::string, std::string>>& environment) {
     std::vector<std::string> arguments = Words(Setting("E2E_LAUNCHER", ""));
-    arguments.push_back(program.string());
+    arguments.push_back(folder.program.string());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
 
+    // The library's switches come from the case alone.
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
         if (std::string_view(*variable).rfind("TUNNEL_SIM_", 0) != 0) {
             variables.emplace_back(*variable);
         }
     }
-    variables.insert(variables.end(), environment.begin(), environment.end());
+    for (const auto& [name, value] : environment) {
+        variables.push_back(name + "=" + value);
+    }
     std::vector<char*> envp;
     for (std::string& variable : variables) {
         envp.push_back(variable.data());
@@ -111,18 +123,24 @@ int Spawn(const fs::path& program, const fs::path& input, const fs::path& output
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (no_input) {
+    if (input < 0) {
         posix_spawn_file_actions_addclose(&actions, 0);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, input, 0);
     }
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    pid_t pid = 0;
+    posix_spawn_file_actions_adddup2(&actions, output, 1);
+    pid_t pid = -1;
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         ADD_FAILURE() << "cannot start " << argv[0] << ": error " << spawned;
+        return -1;
+    }
+    return pid;
+}
+
+int WaitForExit(pid_t pid) {
+    if (pid < 0) {
         return -1;
     }
     int status = 0;
@@ -135,61 +153,55 @@ int Spawn(const fs::path& program, const fs::path& input, const fs::path& output
     return WEXITSTATUS(status);
 }
 
-// A fresh folder for one run, removed afterwards.
-struct Sandbox {
-    Sandbox() {
-        std::string pattern = (fs::temp_directory_path() / "tc-e2e-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        root = pattern;
+std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {
+    // Also as the library's trace quotes it, with backslashes doubled.
+    for (const auto& [path, placeholder] :
+         {std::pair{folder.app / "Home", "{HOME}"}, std::pair{folder.app, "{DIR}"}}) {
+        std::string quoted = ProgramView(path);
+        ReplaceAll(quoted, "\\", "\\\\");
+        ReplaceAll(text, quoted, placeholder);
+        ReplaceAll(text, ProgramView(path), placeholder);
     }
-    ~Sandbox() {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    fs::path root;
-};
-
-}  // namespace
+    return text;
+}
 
 Result Run(const Case& c) {
-    const Sandbox sandbox;
-    const fs::path app = sandbox.root / "app";
-    const std::string program = Setting("E2E_PROGRAM_NAME", "tunnelconsole");
-    CopyProgram(Setting("E2E_PROGRAM_DIR", "."), app, program);
+    const ProgramFolder folder;
+    const fs::path& app = folder.app;
+    const fs::path& root = folder.root;
     if (c.config_ini) {
         WriteBytes(app / "config.ini", *c.config_ini);
     }
     if (c.tunnel_cfg) {
         WriteBytes(app / "tunnel.cfg", *c.tunnel_cfg);
     }
-    WriteBytes(sandbox.root / "input", c.input);
+    WriteBytes(root / "input", c.input);
 
-    std::vector<std::string> environment;
-    for (const auto& [name, value] : c.environment) {
-        environment.push_back(name + "=" + value);
-    }
-    const fs::path trace = sandbox.root / "trace";
+    auto environment = c.environment;
+    const fs::path trace = root / "trace";
     if (c.expected_trace) {
-        environment.push_back(std::string(kSimTraceVariable) + "=" + trace.string());
+        environment.emplace_back(kSimTraceVariable, trace.string());
     }
 
+    const int input = c.no_input ? -1 : open((root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+    const int output =
+        open((root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     Result result;
-    result.exit_status = Spawn(app / program, sandbox.root / "input", sandbox.root / "output",
-                               c.no_input, environment);
-    result.output = ReadBytes(sandbox.root / "output");
+    result.exit_status = WaitForExit(StartProgram(folder, input, output, environment));
+    if (input >= 0) {
+        close(input);
+    }
+    close(output);
+    result.output = ReadBytes(root / "output");
     if (fs::is_regular_file(app / "tunnel.cfg")) {
         result.tunnel_cfg = ReadBytes(app / "tunnel.cfg");
     }
     result.trace = ReadBytes(trace);
     result.temp_cfg_left = fs::exists(fs::symlink_status(app / "temp.cfg"));
-    // This run's folder becomes the placeholders the cases are written with.
-    for (std::string* text : {&result.output, &result.trace}) {
-        Abstract(*text, app);
-    }
+    result.output = WithPlaceholders(result.output, folder);
+    result.trace = WithPlaceholders(result.trace, folder);
     if (result.tunnel_cfg) {
-        Abstract(*result.tunnel_cfg, app);
+        result.tunnel_cfg = WithPlaceholders(*result.tunnel_cfg, folder);
     }
     return result;
 }

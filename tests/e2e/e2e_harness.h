@@ -11,6 +11,9 @@
 //                     folder as Z:\... (an emulator's view of the file system)
 #pragma once
 
+#include <sys/types.h>
+
+#include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -34,7 +37,9 @@ struct Case {
 };
 
 // Test names show the case's name, not its bytes.
-inline void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+inline void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 struct Result {
     int exit_status = -1;
@@ -43,6 +48,31 @@ struct Result {
     std::string trace;
     bool temp_cfg_left = false;
 };
+
+// A fresh folder holding a copy of the program and its libraries (not the
+// settings files of its build folder), removed on destruction.
+struct ProgramFolder {
+    ProgramFolder();
+    ~ProgramFolder();
+    ProgramFolder(const ProgramFolder&) = delete;
+    ProgramFolder& operator=(const ProgramFolder&) = delete;
+
+    std::filesystem::path root;     // scratch space beside the program's folder
+    std::filesystem::path app;      // the program's folder
+    std::filesystem::path program;  // the program in it
+};
+
+// Starts the program with `input` as its standard input (closed when < 0)
+// and `output` as its standard output, with the library switches given.
+pid_t StartProgram(const ProgramFolder& folder, int input, int output,
+                   const std::vector<std::pair<std::string, std::string>>& environment);
+
+// The program's exit status; -1 (and a test failure) if it did not exit.
+int WaitForExit(pid_t pid);
+
+// `text` with the folder's paths, as the program spells them, replaced by the
+// placeholders "{HOME}" and "{DIR}".
+std::string WithPlaceholders(std::string text, const ProgramFolder& folder);
 
 // Runs `c` in a fresh folder, removed afterwards.
 Result Run(const Case& c);
