@@ -245,7 +245,7 @@ LPSTR PathCombineA(LPSTR destination, LPCSTR directory, LPCSTR name) {
     std::string_view dir = directory != nullptr ? directory : "";
     const std::string_view file = name != nullptr ? name : "";
     if (file.starts_with('/')) {
-        dir = {};
+        dir = "";
     }
     const bool separator = !dir.empty() && !file.empty() && !dir.ends_with('/');
     const std::size_t total = dir.size() + (separator ? 1 : 0) + file.size();
