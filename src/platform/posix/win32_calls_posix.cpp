@@ -67,54 +67,50 @@ std::string_view Unquote(std::string_view value) {
     return value;
 }
 
-class LineReader {
-public:
-    explicit LineReader(int fd) : fd_(fd) {}
+struct IniReader {
+    int fd = -1;
+    std::size_t position = 0;
+    std::size_t end = 0;
+    std::array<char, kChunkCapacity> chunk;
+    std::array<char, kLineCapacity> line;
+};
 
-    // CR, LF and CR LF all end a line; CR LF just yields an extra empty line,
-    // which nobody looks at. A read error ends the file early.
-    bool Next(std::string_view& line) {
-        std::size_t length = 0;
-        bool started = false;
-        for (;;) {
-            if (position_ == end_ && !Fill()) {
-                line = std::string_view(line_.data(), length);
-                return started;
-            }
-            const char c = chunk_[position_++];
-            if (c == '\r' || c == '\n') {
-                line = std::string_view(line_.data(), length);
-                return true;
-            }
-            started = true;
-            if (length < line_.size()) {
-                line_[length++] = c;
-            }
+bool FillChunk(IniReader& reader) {
+    for (;;) {
+        const ssize_t got = read(reader.fd, reader.chunk.data(), reader.chunk.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
         }
+        if (got <= 0) {
+            return false;
+        }
+        reader.position = 0;
+        reader.end = static_cast<std::size_t>(got);
+        return true;
     }
+}
 
-private:
-    bool Fill() {
-        for (;;) {
-            const ssize_t got = read(fd_, chunk_.data(), chunk_.size());
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                return false;
-            }
-            position_ = 0;
-            end_ = static_cast<std::size_t>(got);
+// CR, LF and CR LF all end a line; CR LF just yields an extra empty line,
+// which nobody looks at. A read error ends the file early.
+bool NextIniLine(IniReader& reader, std::string_view& line) {
+    std::size_t length = 0;
+    bool started = false;
+    for (;;) {
+        if (reader.position == reader.end && !FillChunk(reader)) {
+            line = std::string_view(reader.line.data(), length);
+            return started;
+        }
+        const char c = reader.chunk[reader.position++];
+        if (c == '\r' || c == '\n') {
+            line = std::string_view(reader.line.data(), length);
             return true;
         }
+        started = true;
+        if (length < reader.line.size()) {
+            reader.line[length++] = c;
+        }
     }
-
-    int fd_;
-    std::size_t position_ = 0;
-    std::size_t end_ = 0;
-    std::array<char, kChunkCapacity> chunk_;
-    std::array<char, kLineCapacity> line_;
-};
+}
 
 // Copies the value found into `value_out` (which then points into `storage`).
 bool FindProfileValue(std::string_view section, std::string_view key, const char* file_name,
@@ -127,12 +123,13 @@ bool FindProfileValue(std::string_view section, std::string_view key, const char
         return false;
     }
 
-    LineReader reader(fd);
+    IniReader reader;
+    reader.fd = fd;
     std::string_view line;
     bool first_line = true;
     bool in_section = false;
     bool found = false;
-    while (!found && reader.Next(line)) {
+    while (!found && NextIniLine(reader, line)) {
         if (first_line) {
             first_line = false;
             if (line.starts_with(kUtf8Bom)) {
