@@ -4,7 +4,8 @@
 #include <cstddef>
 
 // Switches standard input and output to untranslated bytes where the C
-// runtime would otherwise translate them.
+// runtime would otherwise translate them, and makes writes to a closed
+// reader fail instead of ending the process.
 void OsConsoleInit();
 
 // Reads raw bytes from standard input: returns how many, 0 at its end, < 0

@@ -93,6 +93,24 @@ TEST(InteractiveE2e, EachPromptReachesAPipeBeforeTheProgramWaits) {
               Banner("dev-1") + "passcode: Set domain success\r\n" + kPrompt);
 }
 
+TEST(InteractiveE2e, AReaderThatGoesAwayDoesNotEndTheRunEarly) {
+    const ProgramFolder folder;
+    LaySettings(folder);
+    const std::string trace = (folder.root / "trace").string();
+    std::ofstream(folder.root / "input", std::ios::binary)
+        << "versionget\n" + std::string(100, 'x') + "\nquit\n";
+    Pipe output;
+    output.CloseRead();
+    const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+    const int status =
+        WaitForExit(StartProgram(folder, in, output.ends[1], {{"TUNNEL_SIM_TRACE", trace}}));
+    close(in);
+    EXPECT_EQ(status, 0);
+    std::ifstream file(trace, std::ios::binary);
+    const std::string calls(std::istreambuf_iterator<char>(file), {});
+    EXPECT_TRUE(calls.ends_with("TunnelVersionGet(out) = 0\nTunnelStop() = 0\n")) << calls;
+}
+
 // Messages from the library's own thread may fall between any two writes of
 // the program, but never split one, and none is lost.
 TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
