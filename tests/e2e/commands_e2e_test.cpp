@@ -8,21 +8,15 @@
 namespace e2e {
 namespace {
 
-const std::string kDev = "dev-1";
 const std::string kConnectPrompts = "peer id: type: encrypt: listen addr: client addr: ";
 const std::string kQueryPrompts = "peer id: type: encrypt: listen addr: ";
 
-// A run with the usual files: `input` after start-up, `output` after the
-// first prompt, `calls` the library calls between start and stop.
+// A session whose library calls between start and stop are `calls`, with the
+// faults given injected.
 Case Session(std::string name, std::string input, std::string output, std::string calls,
              std::string faults = "") {
-    Case c;
-    c.name = name;
-    c.config_ini = ConfigIni(kDev);
-    c.tunnel_cfg = kTunnelCfg;
-    c.input = std::move(input);
-    c.expected_output = Banner(kDev) + output;
-    c.expected_trace = StartTrace(kDev) + calls + kStopTrace;
+    Case c = e2e::Session(std::move(name), std::move(input), std::move(output));
+    c.expected_trace = StartTrace(kDeviceId) + calls + kStopTrace;
     if (!faults.empty()) {
         c.environment = {{"TUNNEL_SIM_FAULTS", faults}};
     }

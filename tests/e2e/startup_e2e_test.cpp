@@ -7,19 +7,7 @@
 namespace e2e {
 namespace {
 
-const std::string kDev = "dev-1";
-
-// A run with the usual files and the given input.
-Case Session(std::string name, std::string input, std::string output) {
-    Case c;
-    c.name = name;
-    c.config_ini = ConfigIni(kDev);
-    c.tunnel_cfg = kTunnelCfg;
-    c.input = std::move(input);
-    c.expected_output = Banner(kDev) + output;
-    c.expected_tunnel_cfg = kTunnelCfgRewritten;
-    return c;
-}
+const std::string& kDev = kDeviceId;
 
 class StartupE2e : public testing::TestWithParam<Case> {};
 

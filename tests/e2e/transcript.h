@@ -2,6 +2,9 @@
 #pragma once
 
 #include <string>
+#include <utility>
+
+#include "e2e_harness.h"
 
 namespace e2e {
 
@@ -38,5 +41,20 @@ inline std::string StartTrace(const std::string& device_id) {
 }
 
 inline const std::string kStopTrace = "TunnelStop() = 0\n";
+
+inline const std::string kDeviceId = "dev-1";
+
+// A run with the usual files: `input` after start-up, `output` after the first
+// prompt; tunnel.cfg ends up rewritten.
+inline Case Session(std::string name, std::string input, std::string output) {
+    Case c;
+    c.name = std::move(name);
+    c.config_ini = ConfigIni(kDeviceId);
+    c.tunnel_cfg = kTunnelCfg;
+    c.input = std::move(input);
+    c.expected_output = Banner(kDeviceId) + output;
+    c.expected_tunnel_cfg = kTunnelCfgRewritten;
+    return c;
+}
 
 }  // namespace e2e
