@@ -24,8 +24,8 @@ int RunTunnelConsole() {
     PathRemoveFileSpecA(program_dir.data());
     PathCombineA(config_path.data(), program_dir.data(), "config.ini");
 
-    std::array<char, kDeviceIdCapacity> device_id{};
-    GetPrivateProfileStringA("config", "device_id", "undefined", device_id.data(),
+    std::array<char, kDeviceIdCapacity> device_id_text{};
+    GetPrivateProfileStringA("config", "device_id", "undefined", device_id_text.data(),
                              kDeviceIdCapacity, config_path.data());
 
     PrepareTunnelConfig(program_dir.data());
@@ -35,7 +35,7 @@ int RunTunnelConsole() {
         return 0;
     }
     config_text.back() = '\0';
-    SubstituteDeviceId(config_text, device_id.data());
+    SubstituteDeviceId(config_text, device_id_text.data());
     ConsolePrint("%s\n", config_text.data());
 
     if (TunnelStart("tunnel.cfg", config_text.data(), 0, LogCallback) != kTunnelOk) {

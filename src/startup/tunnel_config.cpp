@@ -79,9 +79,9 @@ void PrepareTunnelConfig(const char* program_dir) {
     MoveFileExA(temp_path.data(), tunnel_path.data(), MOVEFILE_REPLACE_EXISTING);
 }
 
-void SubstituteDeviceId(std::span<char> config_text, const char* device_id) {
+void SubstituteDeviceId(std::span<char> config_text, const char* device_id_text) {
     constexpr std::string_view kItemStart = "(DevID){";
-    const std::string_view new_value(device_id);
+    const std::string_view new_value(device_id_text);
     const std::string_view text(config_text.data(),
                                 strnlen(config_text.data(), config_text.size()));
     if (new_value.empty() || text.size() == config_text.size()) {

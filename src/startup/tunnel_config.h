@@ -9,8 +9,8 @@
 // completely written; otherwise tunnel.cfg keeps its bytes.
 void PrepareTunnelConfig(const char* program_dir);
 
-// Writes `device_id` into the value of the first "(DevID){...}" item of the
+// Writes `device_id_text` into the value of the first "(DevID){...}" item of the
 // NUL-terminated `config_text`, in place. Leaves the text unchanged when the
 // identifier is empty, there is no such item or closing brace, or the result
 // would not fit the buffer.
-void SubstituteDeviceId(std::span<char> config_text, const char* device_id);
+void SubstituteDeviceId(std::span<char> config_text, const char* device_id_text);
