@@ -24,13 +24,9 @@ constexpr int kStatusCountShift = 8;
 // Longest message: "connect deleted: " + 127-char peer + two endpoints.
 constexpr std::size_t kPushMessageCapacity = 256;
 
-struct Connection {
-    std::array<char, kPeerIdCapacity> peer_id;
-    int32_t type;
-    int32_t encrypt;
-    std::array<char, kAddressCapacity> listen_addr;
-    std::array<char, kAddressCapacity> client_addr;
-};
+// A row of the connection table is kept in the form the callers read it:
+// type and encrypt hold the bits of the signed values given.
+using Connection = ConnectRecord;
 
 struct State {
     std::mutex mutex;
@@ -113,7 +109,8 @@ int FindTuple(const State& state, std::string_view peer_id, int32_t type, int32_
               std::string_view listen_addr) {
     for (int i = 0; i < state.connection_count; ++i) {
         const Connection& row = state.connections[i];
-        if (View(row.peer_id.data()) == peer_id && row.type == type && row.encrypt == encrypt &&
+        if (View(row.peer_id.data()) == peer_id && row.type == static_cast<uint32_t>(type) &&
+            row.encrypt == static_cast<uint32_t>(encrypt) &&
             View(row.listen_addr.data()) == listen_addr) {
             return i;
         }
@@ -156,17 +153,6 @@ void RemoveConnection(State& state, int index) {
               state.connections.begin() + index);
     --state.connection_count;
     state.connections[state.connection_count] = Connection{};
-}
-
-ConnectRecord MakeRecord(const Connection& row) {
-    ConnectRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.peer_id = row.peer_id;
-    record.type = static_cast<uint32_t>(row.type);
-    record.encrypt = static_cast<uint32_t>(row.encrypt);
-    record.listen_addr = row.listen_addr;
-    record.client_addr = row.client_addr;
-    return record;
 }
 
 bool EnsureDirectory(const std::string& path) {
@@ -368,8 +354,8 @@ ResultCode ConnectAdd(State& state, const char* leading_text, const char* peer_i
     }
     Connection row{};
     Store(row.peer_id, peer);
-    row.type = type;
-    row.encrypt = encrypt;
+    row.type = static_cast<uint32_t>(type);
+    row.encrypt = static_cast<uint32_t>(encrypt);
     Store(row.listen_addr, listen);
     if (!client.empty()) {
         Store(row.client_addr, client);
@@ -445,7 +431,7 @@ ResultCode ConnectLocalQuery(State& state, const char* client_addr, ConnectRecor
     if (index < 0) {
         return kSimNotFound;
     }
-    *record = MakeRecord(state.connections[index]);
+    *record = state.connections[index];
     return kSimOk;
 }
 
@@ -456,7 +442,7 @@ ResultCode ConnectEnum(State& state, int32_t index, ConnectRecord* record) {
     if (index < 0 || index >= state.connection_count) {
         return kSimNotFound;
     }
-    *record = MakeRecord(state.connections[index]);
+    *record = state.connections[index];
     return kSimOk;
 }
 
