@@ -481,7 +481,8 @@ TEST_F(SimTest, PushQueueKeepsOrderAndHoldsWhatDoesNotFit) {
 TEST_F(SimTest, PushQueueDropsTheOldestWhenFull) {
     ASSERT_EQ(Start(), kSimOk);
     for (int i = 0; i <= kSimMaxPushQueue; ++i) {
-        ASSERT_EQ(Add(("p" + std::to_string(i)).c_str(), "10.0.0.1:80"), kSimOk);
+        const std::string peer = std::string("p").append(std::to_string(i));
+        ASSERT_EQ(Add(peer.c_str(), "10.0.0.1:80"), kSimOk);
     }
     DataRecord data = EmptyData();
     ASSERT_EQ(TunnelPushGet(&data, 0), kSimOk);
