@@ -24,3 +24,8 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot --init >/dev/null 2>&1 || true
 ctest --preset win32 -j "$jobs"
 wineserver --kill >/dev/null 2>&1 || true
+
+echo "== win32-stdcall: the variant for a stdcall library builds and binds by ordinal"
+cmake --preset win32-stdcall
+cmake --build --preset win32-stdcall -j "$jobs"
+bash tests/win32/check_binding.sh i686-w64-mingw32-objdump build-win32-stdcall/bin
