@@ -41,8 +41,13 @@ BOOL PathRemoveFileSpecA(LPSTR path);
 LPSTR PathCombineA(LPSTR destination, LPCSTR directory, LPCSTR name);
 
 // Looks up `key` in `section` of the INI file `file_name`, as Windows does;
-// copies the value, or `default_value`, cut to size-1 characters. Returns the
-// number of characters copied.
+// copies the value, or `default_value`, cut to size-1 bytes. Returns the
+// number of bytes copied. Names match ignoring ASCII case once blanks (space,
+// tab, VT, FF, CR, LF, Ctrl-Z) are trimmed from both ends, and one pair of
+// quotes around the value or default goes. A UTF-16 file (byte order mark
+// first) comes back as UTF-8; any other file's bytes are returned as they
+// are. A null section or key gives the empty string (Windows would list the
+// names instead).
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR returned,
                                DWORD size, LPCSTR file_name);
 
