@@ -59,6 +59,11 @@ void ConsoleInit() {
 }
 
 void ConsoleWrite(std::string_view text) {
+    // A text without line breaks, as most prompts are, needs no staging.
+    if (text.find('\n') == std::string_view::npos) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
     WritePrint({text});
 }
 
