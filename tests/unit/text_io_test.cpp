@@ -189,6 +189,13 @@ TEST(WriteTextTest, EveryLfGoesOutAsCrLf) {
         }
         return text;
     }();
+    const std::string every_byte = [] {
+        std::string text;
+        for (int i = 0; i < 256; ++i) {
+            text += static_cast<char>(i);
+        }
+        return text;
+    }();
     const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"plain", "plain"},
@@ -202,7 +209,7 @@ TEST(WriteTextTest, EveryLfGoesOutAsCrLf) {
         {"12345678\n9abcdefg\nh", "12345678\r\n9abcdefg\r\nh"},
         {"\n234567\n\n", "\r\n234567\r\n\r\n"},
         {std::string(17, '\n'), WithCrLf(std::string(17, '\n'))},
-        {std::string(3, '\0') + "\n\x8a\xff\n", std::string(3, '\0') + "\r\n\x8a\xff\r\n"},
+        {every_byte, WithCrLf(every_byte)},
         // Longer than the staging buffer, so written in several pieces.
         {long_lines, WithCrLf(long_lines)},
         {std::string(700, '\n'), WithCrLf(std::string(700, '\n'))},
