@@ -111,7 +111,9 @@ std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char>
         const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
         for (; position < length; ++position) {
             const char c = reader.buffer[position];
-            if (c == '\n' || c == '\r' || c == kEndOfText) {
+            // The three bytes that need care all lie at or below 0x1A.
+            if (static_cast<unsigned char>(c) <= kEndOfText &&
+                (c == '\n' || c == '\r' || c == kEndOfText)) {
                 break;
             }
             if (stored < capacity) {
