@@ -199,9 +199,8 @@ StagedText StageText(std::string_view text, std::span<char> out) {
             std::memchr(from, '\n', static_cast<std::size_t>(from_end - from)));
         const char* const run_end = line_break != nullptr ? line_break : from_end;
         const auto run = std::min(run_end - from, to_end - to);
-        std::memcpy(to, from, static_cast<std::size_t>(run));
+        to = std::copy_n(from, run, to);
         from += run;
-        to += run;
         if (from != line_break || to_end - to < 2) {
             break;
         }
