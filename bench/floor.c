@@ -67,9 +67,10 @@ int main(void) {
     if (readlink("/proc/self/exe", program, sizeof program - 1) > 0) {
         *strrchr(program, '/') = '\0';
     }
-    printf("(DevID){bench-device}(Home){%s/Home}(LogLevel){2}\r\n"
-           "tunnel started: bench-device\r\n",
-           program);
+    printf(
+        "(DevID){bench-device}(Home){%s/Home}(LogLevel){2}\r\n"
+        "tunnel started: bench-device\r\n",
+        program);
 
     static struct Connection connection;
     int connections = 0;
@@ -94,10 +95,11 @@ int main(void) {
             if (!Prompt("index: ", index, sizeof index)) {
                 break;
             }
-            printf("Connect enum success\r\npeer id: %s\r\ntype: %s\r\nencrypt: %s\r\n"
-                   "listen addr: %s\r\nclient addr: %s\r\n",
-                   connection.peer_id, connection.type, connection.encrypt,
-                   connection.listen_addr, connection.client_addr);
+            printf(
+                "Connect enum success\r\npeer id: %s\r\ntype: %s\r\nencrypt: %s\r\n"
+                "listen addr: %s\r\nclient addr: %s\r\n",
+                connection.peer_id, connection.type, connection.encrypt, connection.listen_addr,
+                connection.client_addr);
         } else if (strcmp(line, "connectdelete") == 0) {
             if (!PromptConnection(&connection)) {
                 break;
