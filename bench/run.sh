@@ -94,6 +94,13 @@ medians() {
   awk -F, 'NR > 1 { print $4 }' "$work/times.csv"
 }
 
+# minimums HYPERFINE_ARGS...: the shortest time of each command, one a line:
+# the least disturbed by whatever else the machine does.
+minimums() {
+  hyperfine --style none --export-csv "$work/times.csv" "$@" </dev/null >&2
+  awk -F, 'NR > 1 { print $7 }' "$work/times.csv"
+}
+
 # calc FORMAT EXPRESSION...: the expressions, worked out by awk, in FORMAT.
 calc() {
   local format=$1
@@ -134,10 +141,12 @@ growth() {
   small=$(input mix 10000)
   medium=$(input mix 100000)
   large=$(input mix 1000000)
+  # Short runs are repeated more, so that start-up's spread does not hide them.
   local -a m
-  mapfile -t m < <(medians --runs 30 --warmup 2 "$program < $empty" "$program < $small" \
-    "$program < $medium" "$program < $large")
-  add_row "Growth: time per command beyond start-up at 10 000, 100 000 and 1 000 000 commands" \
+  mapfile -t m < <(minimums --runs 100 --warmup 5 "$program < $empty" "$program < $small" \
+    "$program < $medium")
+  m+=("$(minimums --runs 10 --warmup 1 "$program < $large")")
+  add_row "Growth: time per command beyond start-up at 10 000, 100 000 and 1 000 000 commands of the mix, shortest of 100, 100, 10 runs" \
     "$(calc "%.0f, %.0f, %.0f ns: 1M/10k %.2f" "(${m[1]} - ${m[0]}) / 1e4 * 1e9" \
       "(${m[2]} - ${m[0]}) / 1e5 * 1e9" "(${m[3]} - ${m[0]}) / 1e6 * 1e9" \
       "((${m[3]} - ${m[0]}) / 1e6) / ((${m[1]} - ${m[0]}) / 1e4)")" \
