@@ -1,16 +1,35 @@
 #include "commands/command_io.h"
 
+#include <charconv>
 #include <cstring>
 
 #include "commands/decimal.h"
 #include "platform/console.h"
 
-bool PromptText(const char* prompt, std::span<char> field) {
+namespace {
+
+template <typename Integer>
+std::string_view DecimalOf(Integer value, DecimalText& text) {
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+    return std::string_view(text.data(), static_cast<std::size_t>(end - text.data()));
+}
+
+}  // namespace
+
+std::string_view ToDecimal(int32_t value, DecimalText& text) {
+    return DecimalOf(value, text);
+}
+
+std::string_view ToDecimal(uint32_t value, DecimalText& text) {
+    return DecimalOf(value, text);
+}
+
+bool PromptText(std::string_view prompt, std::span<char> field) {
     ConsoleWrite(prompt);
     return ConsoleReadLine(field).has_value();
 }
 
-bool PromptInteger(const char* prompt, std::span<char> field, int32_t* value) {
+bool PromptInteger(std::string_view prompt, std::span<char> field, int32_t* value) {
     ConsoleWrite(prompt);
     const auto line = ConsoleReadLine(field);
     if (!line) {
@@ -20,9 +39,10 @@ bool PromptInteger(const char* prompt, std::span<char> field, int32_t* value) {
     return true;
 }
 
-bool Succeeded(ResultCode result, const char* failure) {
+bool Succeeded(ResultCode result, std::string_view failure) {
     if (result != kTunnelOk) {
-        ConsolePrint("%s, Error: %d\n", failure, result);
+        DecimalText code;
+        ConsoleWrite({failure, ", Error: ", ToDecimal(result, code), "\n"});
         return false;
     }
     return true;
@@ -32,7 +52,11 @@ std::string_view FieldText(std::span<const char> field) {
     return std::string_view(field.data(), strnlen(field.data(), field.size()));
 }
 
-void PrintTextLine(const char* label, std::span<const char> field) {
-    const std::string_view text = FieldText(field);
-    ConsolePrint("%s%.*s\n", label, static_cast<int>(text.size()), text.data());
+void PrintTextLine(std::string_view label, std::span<const char> field) {
+    ConsoleWrite({label, FieldText(field), "\n"});
+}
+
+void PrintNumberLine(std::string_view label, uint32_t value) {
+    DecimalText digits;
+    ConsoleWrite({label, ToDecimal(value, digits), "\n"});
 }

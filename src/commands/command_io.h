@@ -10,9 +10,9 @@
 
 #include "tunnel/tunnel_api.h"
 
-// How a command ended: input that ends inside a command abandons it and ends
-// the program as "quit" does.
-enum class CommandOutcome { Completed, InputEnded };
+// How a command ended: "quit" ends the command loop, and so does input that
+// ends inside a command, which abandons it.
+enum class CommandOutcome { Completed, InputEnded, Quit };
 
 using CommandHandler = CommandOutcome (*)();
 
@@ -24,17 +24,27 @@ inline constexpr std::size_t kNumberFieldCapacity = 32;
 inline constexpr std::size_t kIndexFieldCapacity = 64;
 
 // Prints `prompt` and reads one line into `field`. False at end of input.
-bool PromptText(const char* prompt, std::span<char> field);
+bool PromptText(std::string_view prompt, std::span<char> field);
 
 // Prints `prompt`, reads one line into `field` and converts it (ParseDecimal).
-bool PromptInteger(const char* prompt, std::span<char> field, int32_t* value);
+bool PromptInteger(std::string_view prompt, std::span<char> field, int32_t* value);
 
 // On a non-zero result prints "<failure>, Error: <result>\n". True on success.
-bool Succeeded(ResultCode result, const char* failure);
+bool Succeeded(ResultCode result, std::string_view failure);
 
 // Prints `label`, the text of `field` up to its first NUL or its whole width,
 // and a line break.
-void PrintTextLine(const char* label, std::span<const char> field);
+void PrintTextLine(std::string_view label, std::span<const char> field);
+
+// Room for any 32-bit integer in decimal, sign included.
+using DecimalText = std::array<char, 11>;
+
+// `value` in decimal, written into `text`.
+std::string_view ToDecimal(int32_t value, DecimalText& text);
+std::string_view ToDecimal(uint32_t value, DecimalText& text);
+
+// Prints `label`, `value` in decimal and a line break.
+void PrintNumberLine(std::string_view label, uint32_t value);
 
 // The text of a fixed-width field: up to its first NUL, never beyond its width.
 std::string_view FieldText(std::span<const char> field);

@@ -3,20 +3,27 @@
 #include "commands/command_io.h"
 #include "platform/console.h"
 
+// Each record goes out as one print.
+
 void PrintPeerInfoRecord(const PeerInfoRecord& record) {
-    PrintTextLine("peer id: ", record.peer_id);
-    ConsolePrint("type: %u\n", record.type);
-    PrintTextLine("local login addr: ", record.local_login_addr);
-    PrintTextLine("remote login addr: ", record.remote_login_addr);
-    PrintTextLine("local tunnel addr: ", record.local_tunnel_addr);
-    PrintTextLine("remote tunnel addr: ", record.remote_tunnel_addr);
-    PrintTextLine("remote private addr: ", record.remote_private_addr);
+    DecimalText type;
+    ConsoleWrite({"peer id: ", FieldText(record.peer_id),                            //
+                  "\ntype: ", ToDecimal(record.type, type),                          //
+                  "\nlocal login addr: ", FieldText(record.local_login_addr),        //
+                  "\nremote login addr: ", FieldText(record.remote_login_addr),      //
+                  "\nlocal tunnel addr: ", FieldText(record.local_tunnel_addr),      //
+                  "\nremote tunnel addr: ", FieldText(record.remote_tunnel_addr),    //
+                  "\nremote private addr: ", FieldText(record.remote_private_addr),  //
+                  "\n"});
 }
 
 void PrintConnectRecord(const ConnectRecord& record) {
-    PrintTextLine("peer id: ", record.peer_id);
-    ConsolePrint("type: %u\n", record.type);
-    ConsolePrint("encrypt: %u\n", record.encrypt);
-    PrintTextLine("listen addr: ", record.listen_addr);
-    PrintTextLine("client addr: ", record.client_addr);
+    DecimalText type;
+    DecimalText encrypt;
+    ConsoleWrite({"peer id: ", FieldText(record.peer_id),             //
+                  "\ntype: ", ToDecimal(record.type, type),           //
+                  "\nencrypt: ", ToDecimal(record.encrypt, encrypt),  //
+                  "\nlisten addr: ", FieldText(record.listen_addr),   //
+                  "\nclient addr: ", FieldText(record.client_addr),   //
+                  "\n"});
 }

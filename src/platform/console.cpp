@@ -1,5 +1,6 @@
 #include "platform/console.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 
@@ -7,6 +8,9 @@
 #include "platform/text_stream.h"
 
 namespace {
+
+// Holds any print the program makes itself, so that each is one write.
+constexpr std::size_t kStagingCapacity = 1024;
 
 void FlushStandardOutput() {
     std::fflush(stdout);
@@ -18,6 +22,36 @@ TextReader& StandardInput() {
     return reader;
 }
 
+// One fwrite holds the stream's lock by itself; a print longer than the
+// staging buffer takes several, and holds the lock across them.
+void WritePrint(std::initializer_list<std::string_view> pieces) {
+    std::array<char, kStagingCapacity> staged;
+    std::size_t length = 0;
+    bool locked = false;
+    for (std::string_view rest : pieces) {
+        for (;;) {
+            const StagedText step = StageText(rest, std::span(staged).subspan(length));
+            length += step.stored;
+            rest.remove_prefix(step.taken);
+            if (rest.empty()) {
+                break;
+            }
+            if (!locked) {
+                OsLockStandardOutput();
+                locked = true;
+            }
+            std::fwrite(staged.data(), 1, length, stdout);
+            length = 0;
+        }
+    }
+    if (length > 0) {
+        std::fwrite(staged.data(), 1, length, stdout);
+    }
+    if (locked) {
+        OsUnlockStandardOutput();
+    }
+}
+
 }  // namespace
 
 void ConsoleInit() {
@@ -25,16 +59,21 @@ void ConsoleInit() {
 }
 
 void ConsoleWrite(std::string_view text) {
-    OsLockStandardOutput();
-    WriteText(stdout, text);
-    OsUnlockStandardOutput();
+    // A text without line breaks, as most prompts are, needs no staging.
+    if (text.find('\n') == std::string_view::npos) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return;
+    }
+    WritePrint({text});
+}
+
+void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
+    WritePrint(pieces);
 }
 
 void ConsoleWriteNow(std::string_view text) {
-    OsLockStandardOutput();
-    WriteText(stdout, text);
+    WritePrint({text});
     std::fflush(stdout);
-    OsUnlockStandardOutput();
 }
 
 void ConsolePrint(const char* format, ...) {

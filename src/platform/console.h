@@ -1,8 +1,10 @@
 // Standard input and output as text (see text_stream.h). Each write is one
-// call under the stream's lock, so output from other threads never splits it.
+// print: it reaches the stream in one call, or under the stream's lock when
+// it is too long for that, so output from other threads never splits it.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -11,6 +13,9 @@ void ConsoleInit();
 
 // Writes `text` as it stands ('%' included), LF as CR LF.
 void ConsoleWrite(std::string_view text);
+
+// Writes the pieces one after another as one print, LF as CR LF.
+void ConsoleWrite(std::initializer_list<std::string_view> pieces);
 
 // Writes `text` and hands it to the reader at once, for messages that arrive
 // while the program waits for input.

@@ -45,5 +45,15 @@ std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char>
 // piece may hold NUL bytes; it is also NUL-terminated.
 std::string_view ReadTextPiece(TextReader& reader, std::span<char> piece);
 
+// How much of a text StageText took, and how many bytes it stored for it.
+struct StagedText {
+    std::size_t taken = 0;
+    std::size_t stored = 0;
+};
+
+// Copies the start of `text` into `out` with every LF as CR LF, as much as
+// fits without splitting a CR LF pair.
+StagedText StageText(std::string_view text, std::span<char> out);
+
 // Writes `text` with every LF as CR LF. Returns false if a write failed.
 bool WriteText(std::FILE* stream, std::string_view text);

@@ -8,6 +8,10 @@
 
 namespace {
 
+CommandOutcome Quit() {
+    return CommandOutcome::Quit;
+}
+
 CommandOutcome VersionGet() {
     TextField<kVersionCapacity> version{};
     if (Succeeded(TunnelVersionGet(version.data()), "Get version failed")) {
@@ -19,7 +23,7 @@ CommandOutcome VersionGet() {
 CommandOutcome StatusGet() {
     uint32_t status = 0;
     if (Succeeded(TunnelStatusGet(0, &status), "Get status failed")) {
-        ConsolePrint("Status: %u\n", status);
+        PrintNumberLine("Status: ", status);
     }
     return CommandOutcome::Completed;
 }
@@ -27,37 +31,74 @@ CommandOutcome StatusGet() {
 struct Command {
     std::string_view name;
     CommandHandler handler;
+    bool listed;
 };
 
-// Matched against the whole line, case-sensitive; the first match runs.
+// Matched against the whole line, case-sensitive. The listed rows, in this
+// order, make the command list.
 constexpr std::array kCommandTable = {
-    Command{"versionget", VersionGet},
-    Command{"statusget", StatusGet},
-    Command{"domainset", DomainSet},
-    Command{"domainget", DomainGet},
-    Command{"commentset", CommentSet},
-    Command{"commentget", CommentGet},
-    Command{"tunnelset", TunnelPasscodeSet},
-    Command{"peerinfoget", PeerInfoGet},
-    Command{"connectadd", ConnectAdd},
-    Command{"connectdelete", ConnectDelete},
-    Command{"connectquery", ConnectQuery},
-    Command{"connectlocaldelete", ConnectLocalDelete},
-    Command{"connectlocalquery", ConnectLocalQuery},
-    Command{"userextend", UserExtend},
-    Command{"pushget", PushGet},
-    Command{"selfget", SelfGet},
-    Command{"connectenum", ConnectEnum},
-    Command{"testconnect", RunConnectStressTest},
+    Command{"quit", Quit, true},
+    Command{"versionget", VersionGet, true},
+    Command{"statusget", StatusGet, true},
+    Command{"domainget", DomainGet, true},
+    Command{"domainset", DomainSet, true},
+    Command{"commentget", CommentGet, true},
+    Command{"commentset", CommentSet, true},
+    Command{"tunnelset", TunnelPasscodeSet, true},
+    Command{"peerinfoget", PeerInfoGet, true},
+    Command{"connectadd", ConnectAdd, true},
+    Command{"connectdelete", ConnectDelete, true},
+    Command{"connectquery", ConnectQuery, true},
+    Command{"connectlocaldelete", ConnectLocalDelete, true},
+    Command{"connectlocalquery", ConnectLocalQuery, true},
+    Command{"userextend", UserExtend, true},
+    Command{"pushget", PushGet, true},
+    Command{"selfget", SelfGet, true},
+    Command{"connectenum", ConnectEnum, true},
+    Command{"testconnect", RunConnectStressTest, false},
 };
 
-// What the list shows, in its own order; "testconnect" stays unlisted.
-constexpr std::array<std::string_view, 18> kListedCommands = {
-    "quit",          "versionget",   "statusget",          "domainget",         "domainset",
-    "commentget",    "commentset",   "tunnelset",          "peerinfoget",       "connectadd",
-    "connectdelete", "connectquery", "connectlocaldelete", "connectlocalquery", "userextend",
-    "pushget",       "selfget",      "connectenum",
-};
+// With every name different, the order of the rows cannot change which runs.
+constexpr bool NamesAreDistinct() {
+    for (std::size_t i = 0; i < kCommandTable.size(); ++i) {
+        for (std::size_t j = i + 1; j < kCommandTable.size(); ++j) {
+            if (kCommandTable[i].name == kCommandTable[j].name) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(NamesAreDistinct());
+
+constexpr std::string_view kListIndent = "  ";
+
+constexpr std::size_t CommandListLength() {
+    std::size_t length = 0;
+    for (const Command& command : kCommandTable) {
+        if (command.listed) {
+            length += kListIndent.size() + command.name.size() + 1;
+        }
+    }
+    return length;
+}
+
+// The command list, made once from the table so that it goes out as one print.
+constexpr auto kCommandList = [] {
+    std::array<char, CommandListLength()> text{};
+    std::size_t length = 0;
+    for (const Command& command : kCommandTable) {
+        if (command.listed) {
+            for (const std::string_view piece :
+                 {kListIndent, command.name, std::string_view("\n")}) {
+                for (const char c : piece) {
+                    text[length++] = c;
+                }
+            }
+        }
+    }
+    return text;
+}();
 
 CommandOutcome RunCommand(std::string_view line) {
     for (const Command& command : kCommandTable) {
@@ -72,9 +113,7 @@ CommandOutcome RunCommand(std::string_view line) {
 }  // namespace
 
 void PrintHelp() {
-    for (const std::string_view name : kListedCommands) {
-        ConsolePrint("  %.*s\n", static_cast<int>(name.size()), name.data());
-    }
+    ConsoleWrite(std::string_view(kCommandList.data(), kCommandList.size()));
 }
 
 void RunCommandLoop() {
@@ -82,10 +121,7 @@ void RunCommandLoop() {
     for (;;) {
         ConsoleWrite("\n> ");
         const auto line = ConsoleReadLine(command_line);
-        if (!line || *line == "quit") {
-            return;
-        }
-        if (RunCommand(*line) == CommandOutcome::InputEnded) {
+        if (!line || RunCommand(*line) != CommandOutcome::Completed) {
             return;
         }
     }

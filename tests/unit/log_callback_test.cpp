@@ -10,7 +10,18 @@ namespace {
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
+// Longer than any print the program stages at once.
+std::string LongMessage(const char* line_end) {
+    std::string text;
+    for (int i = 0; i < 300; ++i) {
+        text += "line " + std::to_string(i) + line_end;
+    }
+    return text;
+}
+
 TEST(LogCallbackTest, WritesPlainDataAndReturnsItsLength) {
+    const std::string long_message = LongMessage("\n");
+    const std::string long_written = LongMessage("\r\n");
     const struct {
         const char* message;
         std::string written;
@@ -20,6 +31,7 @@ TEST(LogCallbackTest, WritesPlainDataAndReturnsItsLength) {
         {"100%s %d %n\n", "100%s %d %n\r\n"},
         {"a\r\nb\rc\n\n", "a\r\r\nb\rc\r\n\r\n"},
         {"no line break", "no line break"},
+        {long_message.c_str(), long_written},
     };
     for (const auto& c : cases) {
         CaptureStdout();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -162,14 +163,40 @@ std::string WrittenBytes(std::string_view text) {
     std::FILE* file = std::tmpfile();
     EXPECT_TRUE(WriteText(file, text));
     std::rewind(file);
-    std::string bytes(256, '\0');
+    std::string bytes(4 * text.size() + 16, '\0');
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
     std::fclose(file);
     return bytes;
 }
 
+// `text` with every LF as CR LF, the slow way.
+std::string WithCrLf(std::string_view text) {
+    std::string result;
+    for (const char c : text) {
+        if (c == '\n') {
+            result += '\r';
+        }
+        result += c;
+    }
+    return result;
+}
+
 TEST(WriteTextTest, EveryLfGoesOutAsCrLf) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
+    const std::string long_lines = [] {
+        std::string text;
+        for (int i = 0; i < 60; ++i) {
+            text += std::string(static_cast<std::size_t>(i % 11), 'x') + "\n";
+        }
+        return text;
+    }();
+    const std::string every_byte = [] {
+        std::string text;
+        for (int i = 0; i < 256; ++i) {
+            text += static_cast<char>(i);
+        }
+        return text;
+    }();
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"plain", "plain"},
         {"a\nb\n", "a\r\nb\r\n"},
@@ -177,9 +204,40 @@ TEST(WriteTextTest, EveryLfGoesOutAsCrLf) {
         {"already\r\n", "already\r\r\n"},
         {"lone\rcr", "lone\rcr"},
         {"100%s%d\n", "100%s%d\r\n"},
+        // Line breaks on both sides of each eight-byte boundary.
+        {"1234567\n89abcdef\n", "1234567\r\n89abcdef\r\n"},
+        {"12345678\n9abcdefg\nh", "12345678\r\n9abcdefg\r\nh"},
+        {"\n234567\n\n", "\r\n234567\r\n\r\n"},
+        {std::string(17, '\n'), WithCrLf(std::string(17, '\n'))},
+        {every_byte, WithCrLf(every_byte)},
+        // Longer than the staging buffer, so written in several pieces.
+        {long_lines, WithCrLf(long_lines)},
+        {std::string(700, '\n'), WithCrLf(std::string(700, '\n'))},
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(WrittenBytes(text), expected) << text;
+    }
+}
+
+TEST(StageTextTest, StopsWhereTheNextCharacterDoesNotFit) {
+    const struct {
+        std::string_view text;
+        std::size_t room;
+        std::string_view staged;
+    } cases[] = {
+        {"abcdef", 4, "abcd"},   {"ab\ncd", 3, "ab"},
+        {"ab\ncd", 4, "ab\r\n"}, {"ab\ncd", 5, "ab\r\nc"},
+        {"\n", 1, ""},           {"\n\n", 3, "\r\n"},
+        {"a\nb", 6, "a\r\nb"},   {"", 0, ""},
+        {"abc", 0, ""},          {"abcdefghij\n", 12, "abcdefghij\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<char> out(c.room);
+        const StagedText step = StageText(c.text, out);
+        EXPECT_EQ(std::string_view(out.data(), step.stored), c.staged) << c.text << " " << c.room;
+        EXPECT_EQ(step.taken, c.staged.size() - static_cast<std::size_t>(std::count(
+                                                    c.staged.begin(), c.staged.end(), '\r')))
+            << c.text << " " << c.room;
     }
 }
 

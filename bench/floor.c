@@ -1,0 +1,115 @@
+/* The floor the console is measured against: the same lines read with plain
+   stdio and the same bytes written, flushed only when the next read may
+   block; no command table, no library, no settings files. It answers the
+   benchmark's commands as the console does with the stand-in library, for
+   the device "bench-device", and knows nothing else. */
+#define _GNU_SOURCE
+#include <limits.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+/* Standard input through stdio, with standard output flushed right before
+   each read of the descriptor: the moment the console may wait for input. */
+static ssize_t ReadAfterFlush(void* cookie, char* buffer, size_t size) {
+    (void)cookie;
+    fflush(stdout);
+    return read(STDIN_FILENO, buffer, size);
+}
+
+static FILE* input;
+
+/* One line without its break; 0 at the end of input. */
+static int ReadLine(char* line, int capacity) {
+    if (fgets(line, capacity, input) == NULL) {
+        return 0;
+    }
+    line[strcspn(line, "\r\n")] = '\0';
+    return 1;
+}
+
+static int Prompt(const char* prompt, char* field, int capacity) {
+    fputs(prompt, stdout);
+    return ReadLine(field, capacity);
+}
+
+/* The one connection the benchmark's scripts hold at a time. */
+struct Connection {
+    char peer_id[128];
+    char type[32];
+    char encrypt[32];
+    char listen_addr[64];
+    char client_addr[64];
+};
+
+static int PromptConnection(struct Connection* c) {
+    return Prompt("peer id: ", c->peer_id, sizeof c->peer_id) &&
+           Prompt("type: ", c->type, sizeof c->type) &&
+           Prompt("encrypt: ", c->encrypt, sizeof c->encrypt) &&
+           Prompt("listen addr: ", c->listen_addr, sizeof c->listen_addr) &&
+           Prompt("client addr: ", c->client_addr, sizeof c->client_addr);
+}
+
+static const char kCommandList[] =
+    "  quit\r\n  versionget\r\n  statusget\r\n  domainget\r\n  domainset\r\n  commentget\r\n"
+    "  commentset\r\n  tunnelset\r\n  peerinfoget\r\n  connectadd\r\n  connectdelete\r\n"
+    "  connectquery\r\n  connectlocaldelete\r\n  connectlocalquery\r\n  userextend\r\n"
+    "  pushget\r\n  selfget\r\n  connectenum\r\n";
+
+int main(void) {
+    static const cookie_io_functions_t kInput = {ReadAfterFlush, NULL, NULL, NULL};
+    input = fopencookie(NULL, "r", kInput);
+    if (input == NULL) {
+        return 1;
+    }
+
+    char program[PATH_MAX] = "";
+    if (readlink("/proc/self/exe", program, sizeof program - 1) > 0) {
+        *strrchr(program, '/') = '\0';
+    }
+    printf(
+        "(DevID){bench-device}(Home){%s/Home}(LogLevel){2}\r\n"
+        "tunnel started: bench-device\r\n",
+        program);
+
+    static struct Connection connection;
+    int connections = 0;
+    char line[256];
+    char index[64];
+    for (;;) {
+        fputs("\r\n> ", stdout);
+        if (!ReadLine(line, sizeof line) || strcmp(line, "quit") == 0) {
+            break;
+        }
+        if (strcmp(line, "versionget") == 0) {
+            fputs("Version: 1.0.0-sim\r\n", stdout);
+        } else if (strcmp(line, "statusget") == 0) {
+            printf("Status: %u\r\n", 1u | (unsigned)connections << 8);
+        } else if (strcmp(line, "connectadd") == 0) {
+            if (!PromptConnection(&connection)) {
+                break;
+            }
+            connections = 1;
+            printf("The connect's local client addr: %s\r\n", connection.client_addr);
+        } else if (strcmp(line, "connectenum") == 0) {
+            if (!Prompt("index: ", index, sizeof index)) {
+                break;
+            }
+            printf(
+                "Connect enum success\r\npeer id: %s\r\ntype: %s\r\nencrypt: %s\r\n"
+                "listen addr: %s\r\nclient addr: %s\r\n",
+                connection.peer_id, connection.type, connection.encrypt, connection.listen_addr,
+                connection.client_addr);
+        } else if (strcmp(line, "connectdelete") == 0) {
+            if (!PromptConnection(&connection)) {
+                break;
+            }
+            connections = 0;
+            fputs("Delete connect success\r\n", stdout);
+        } else {
+            fputs(kCommandList, stdout);
+        }
+    }
+    fflush(stdout);
+    return 0;
+}

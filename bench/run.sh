@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# Measures the console against its floor (bench/floor.c: the same lines read
+# and the same bytes written with plain stdio, no table, no library) and
+# prints one table row per measure, in Markdown.
+#
+#   bench/run.sh                 every row
+#   bench/run.sh ROW...          only these: throughput growth startup memory
+#                                allocations instructions testconnect
+#
+# Builds the program with the default preset, installs the tools it needs if
+# missing (hyperfine, valgrind, GNU time) and works in a scratch folder. Not a
+# test: timings vary with the machine and its load.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+all_rows=(throughput growth startup memory allocations instructions testconnect)
+rows=("$@")
+[ ${#rows[@]} -gt 0 ] || rows=("${all_rows[@]}")
+for row in "${rows[@]}"; do
+  [[ " ${all_rows[*]} " == *" $row "* ]] || { echo "unknown row: $row (rows: ${all_rows[*]})" >&2; exit 2; }
+done
+
+# --- Tools and build -------------------------------------------------------
+
+scripts/setup.sh
+tools=()
+command -v hyperfine >/dev/null || tools+=(hyperfine)
+command -v valgrind >/dev/null || tools+=(valgrind)
+[ -x /usr/bin/time ] || tools+=(time)
+command -v cc >/dev/null || tools+=(gcc)
+if [ ${#tools[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update >&2
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${tools[@]}" >&2
+fi
+
+cmake --preset default >/dev/null
+cmake --build --preset default -j2 --target tunnelconsole veskDllTunnel >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+app=$work/app
+mkdir "$app"
+cp build/bin/tunnelconsole build/bin/libveskDllTunnel.so samples/tunnel.cfg "$app"/
+printf '[config]\r\ndevice_id=bench-device\r\n' >"$app/config.ini"
+# Beside the program, so that both print the same Home folder.
+cc -O2 -Wall -Wextra -o "$app/floor" bench/floor.c
+cc -O2 -Wall -Wextra -shared -fPIC -o "$work/alloc_count.so" bench/alloc_count.c
+program=$app/tunnelconsole
+floor=$app/floor
+
+# --- Inputs ----------------------------------------------------------------
+
+# script KIND COUNT: COUNT commands of one kind, or of the mix, which cycles
+# through versionget, statusget, connectadd, connectenum, connectdelete and an
+# unknown line.
+script() {
+  awk -v kind="$1" -v count="$2" 'BEGIN {
+    fields = "peer-1\n0\n1\n127.0.0.1:8000\n127.0.0.1:18000\n"
+    mix[0] = "versionget\n"; mix[1] = "statusget\n"; mix[2] = "connectadd\n" fields
+    mix[3] = "connectenum\n0\n"; mix[4] = "connectdelete\n" fields; mix[5] = "help\n"
+    if (kind == "connectenum") printf "%s", mix[2]
+    for (i = 0; i < count; ++i) {
+      if (kind == "mix") printf "%s", mix[i % 6]
+      else if (kind == "versionget") printf "%s", mix[0]
+      else if (kind == "statusget") printf "%s", mix[1]
+      else if (kind == "connectenum") printf "%s", mix[3]
+      else if (kind == "unknown") printf "%s", mix[5]
+      else if (kind == "connectadd+delete") printf "%s", (i % 2 == 0 ? mix[2] : mix[4])
+    }
+  }'
+}
+
+input() {  # input KIND COUNT: the file holding that script
+  local file=$work/$1-$2.txt
+  [ -f "$file" ] || script "$1" "$2" >"$file"
+  echo "$file"
+}
+
+# The floor is a fair one only while it prints what the program prints.
+same_output() {
+  if ! cmp -s <("$program" <"$1") <("$floor" <"$1"); then
+    echo "the floor's output differs from the program's for $(basename "$1")" >&2
+    exit 1
+  fi
+}
+
+# --- Helpers ---------------------------------------------------------------
+
+# medians HYPERFINE_ARGS...: the median seconds of each command, one a line.
+medians() {
+  hyperfine --style none --export-csv "$work/times.csv" "$@" </dev/null >&2
+  awk -F, 'NR > 1 { print $4 }' "$work/times.csv"
+}
+
+# minimums HYPERFINE_ARGS...: the shortest time of each command, one a line:
+# the least disturbed by whatever else the machine does.
+minimums() {
+  hyperfine --style none --export-csv "$work/times.csv" "$@" </dev/null >&2
+  awk -F, 'NR > 1 { print $7 }' "$work/times.csv"
+}
+
+# calc FORMAT EXPRESSION...: the expressions, worked out by awk, in FORMAT.
+calc() {
+  local format=$1
+  shift
+  local IFS=,
+  awk "BEGIN { printf \"$format\", $* }"
+}
+
+instructions() {  # instructions PROGRAM INPUT: what callgrind counts for a run
+  valgrind --tool=callgrind --callgrind-out-file="$work/callgrind.out" "$1" <"$2" >/dev/null 2>&1
+  sed -n 's/^totals: //p; s/^summary: //p' "$work/callgrind.out" | head -n 1
+}
+
+# Of the last callgrind run, the instructions spent in calls of the tunnel
+# library's operations, what they call in the C runtime included.
+library_instructions() {
+  callgrind_annotate --inclusive=yes --threshold=100 "$work/callgrind.out" 2>/dev/null |
+    awk '/:Tunnel[A-Za-z]* \[.*libveskDllTunnel/ { gsub(",", "", $1); sum += $1 } END { print sum + 0 }'
+}
+
+table=()
+add_row() { table+=("| $1 | $2 | $3 | \`bench/run.sh $4\` |"); }
+
+# --- Rows ------------------------------------------------------------------
+
+throughput() {
+  local mix
+  mix=$(input mix 500000)
+  same_output "$mix"
+  local -a medians
+  mapfile -t medians < <(medians --runs 10 --warmup 2 "$program < $mix" "$floor < $mix")
+  add_row "Scripted throughput, 500 000 commands of the mix, median of 10" \
+    "$(calc "program %.0f ms, floor %.0f ms: %.2f" "${medians[0]} * 1000" "${medians[1]} * 1000" \
+      "${medians[0]} / ${medians[1]}")" "at most 1.2" throughput
+}
+
+growth() {
+  local empty small medium large
+  empty=$(input mix 0)
+  small=$(input mix 10000)
+  medium=$(input mix 100000)
+  large=$(input mix 1000000)
+  # Short runs are repeated more, so that start-up's spread does not hide them.
+  local -a m
+  mapfile -t m < <(minimums --runs 100 --warmup 5 "$program < $empty" "$program < $small" \
+    "$program < $medium")
+  m+=("$(minimums --runs 10 --warmup 1 "$program < $large")")
+  add_row "Growth: time per command beyond start-up at 10 000, 100 000 and 1 000 000 commands of the mix, shortest of 100, 100, 10 runs" \
+    "$(calc "%.0f, %.0f, %.0f ns: 1M/10k %.2f" "(${m[1]} - ${m[0]}) / 1e4 * 1e9" \
+      "(${m[2]} - ${m[0]}) / 1e5 * 1e9" "(${m[3]} - ${m[0]}) / 1e6 * 1e9" \
+      "((${m[3]} - ${m[0]}) / 1e6) / ((${m[1]} - ${m[0]}) / 1e4)")" \
+    "linear, within 10 %" growth
+}
+
+startup() {
+  # Standard input at its end: start-up, the first prompt, then the way out.
+  local -a medians
+  mapfile -t medians < <(medians -N --runs 300 --warmup 20 "$program" "$floor")
+  add_row "Start-up to the first prompt and out at the end of input, median of 300" \
+    "$(calc "program %.2f ms, floor %.2f ms: %.2f" "${medians[0]} * 1000" "${medians[1]} * 1000" \
+      "${medians[0]} / ${medians[1]}")" "at most 1.5" startup
+}
+
+memory() {
+  local mix
+  mix=$(input mix 500000)
+  local program_kib floor_kib
+  program_kib=$(/usr/bin/time -f %M "$program" <"$mix" 2>&1 >/dev/null | tail -n 1)
+  floor_kib=$(/usr/bin/time -f %M "$floor" <"$mix" 2>&1 >/dev/null | tail -n 1)
+  add_row "Peak resident memory, 500 000 commands of the mix" \
+    "program $program_kib KiB, floor $floor_kib KiB" "" memory
+}
+
+allocations() {
+  local counts=$work/allocations.txt
+  : >"$counts"
+  for commands in 0 100000; do
+    ALLOC_COUNT_FILE=$counts LD_PRELOAD=$work/alloc_count.so "$program" \
+      <"$(input mix "$commands")" >/dev/null
+  done
+  local -a at0 at100k
+  read -r -a at0 < <(sed -n 1p "$counts")
+  read -r -a at100k < <(sed -n 2p "$counts")
+  add_row "Heap allocations, whole process (by the program's own code), after 0 and 100 000 commands" \
+    "${at0[0]} (${at0[1]}), ${at100k[0]} (${at100k[1]})" "0 by its own code, none per command" \
+    allocations
+}
+
+instructions_row() {
+  local count=20000
+  local empty base_program base_floor
+  empty=$(input mix 0)
+  base_program=$(instructions "$program" "$empty")
+  base_floor=$(instructions "$floor" "$empty")
+  local result=""
+  for kind in versionget statusget connectadd+delete connectenum unknown mix; do
+    local file per_program library per_floor
+    file=$(input "$kind" "$count")
+    same_output "$file"
+    per_program=$(instructions "$program" "$file")
+    library=$(library_instructions)
+    per_floor=$(instructions "$floor" "$file")
+    result+="$kind $(calc "%.0f (library %.0f) / %.0f" "($per_program - $base_program) / $count" \
+      "$library / $count" "($per_floor - $base_floor) / $count"); "
+  done
+  add_row "Instructions per command (callgrind), program (of which in library calls) / floor" \
+    "${result%; }" "" instructions
+}
+
+testconnect() {
+  local rounds=5
+  local quit=$work/quit.txt stress=$work/testconnect.txt
+  printf 'quit\n' >"$quit"
+  printf 'testconnect\n%d\npeer-t\nquit\n' "$rounds" >"$stress"
+  local -a medians
+  mapfile -t medians < <(medians --runs 5 --warmup 1 "$program < $quit" "$program < $stress")
+  add_row "\"testconnect\": time per round beyond its 400 ms of pauses, $rounds rounds, median of 5" \
+    "$(calc "%.2f ms: %.2f %%" "((${medians[1]} - ${medians[0]}) / $rounds - 0.4) * 1000" \
+      "((${medians[1]} - ${medians[0]}) / $rounds - 0.4) / 0.4 * 100")" \
+    "under 1 %" testconnect
+}
+
+for row in "${rows[@]}"; do
+  case $row in
+    instructions) instructions_row ;;
+    *) "$row" ;;
+  esac
+done
+
+echo
+echo "Machine: $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(nproc) cores," \
+  "$(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo);" \
+  "Debian $(cat /etc/debian_version), $(ldd --version | head -n 1 | awk '{ print $NF }') glibc," \
+  "$(c++ --version | head -n 1); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "| Measure | Result | Goal | Command |"
+echo "| --- | --- | --- | --- |"
+printf '%s\n' "${table[@]}"
