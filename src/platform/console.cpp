@@ -1,15 +1,20 @@
 #include "platform/console.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
 #include "platform/os_console.h"
+#include "platform/run_state.h"
 #include "platform/text_stream.h"
 
 namespace {
 
+// A failed write ends the run: nobody reads what follows.
 void FlushStandardOutput() {
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0) {
+        NoteOutputLost(errno);
+    }
 }
 
 // Standard input has one reader for the whole run, as stdin has one buffer.
@@ -22,18 +27,22 @@ TextReader& StandardInput() {
 
 void ConsoleInit() {
     OsConsoleInit();
+    StandardInput() = MakeTextReader(OsReadStandardInput, nullptr, FlushStandardOutput);
 }
 
 void ConsoleWrite(std::string_view text) {
     OsLockStandardOutput();
-    WriteText(stdout, text);
+    if (!WriteText(stdout, text)) {
+        NoteOutputLost(errno);
+    }
     OsUnlockStandardOutput();
 }
 
 void ConsoleWriteNow(std::string_view text) {
     OsLockStandardOutput();
-    WriteText(stdout, text);
-    std::fflush(stdout);
+    if (!WriteText(stdout, text) || std::fflush(stdout) != 0) {
+        NoteOutputLost(errno);
+    }
     OsUnlockStandardOutput();
 }
 
