@@ -85,6 +85,37 @@ std::vector<Case> ConfigurationCases() {
     c.expected_output = "(DevID){file-dev}(Home){{HOME}}(Pad){" + padding +
                         "}\r\ntunnel started: file-dev\r\n" + kPrompt;
     c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(Pad){" + padding + "}\r\n";
+    c.expected_errors = "tunnelconsole: device id \"" + std::string(127, 'd') +
+                        "\" left out: the configuration text has no room for it\r\n";
+    cases.push_back(c);
+
+    c = Session("DeviceIdOf128CharactersKeepsItsFirst127", "quit\n", "");
+    c.config_ini = ConfigIni(std::string(128, 'd'));
+    c.expected_output = Banner(std::string(127, 'd'));
+    cases.push_back(c);
+
+    // Braces or parentheses in the identifier would move or add items.
+    for (const auto& [name, device_id] :
+         {std::pair{"DeviceIdThatWouldMoveHome", "x}(Home){/elsewhere"},
+          std::pair{"DeviceIdThatWouldCutItself", "ab}cd"},
+          std::pair{"DeviceIdWithParenthesis", "a(b"}}) {
+        c = Session(name, "quit\n", "");
+        c.config_ini = ConfigIni(device_id);
+        c.tunnel_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n";
+        c.expected_output =
+            "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
+        c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n";
+        c.expected_errors = std::string("tunnelconsole: device id \"") + device_id +
+                            "\" left out: it holds one of ( ) { }\r\n";
+        cases.push_back(c);
+    }
+
+    c = Session("NulByteInTunnelCfg", "quit\n", "");
+    c.tunnel_cfg = std::string("(DevID){}\n(Home){x}\n(Log\0Level){2}\n", 30);
+    c.expected_output = "(DevID){dev-1}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt;
+    c.expected_tunnel_cfg = std::string("(DevID){}\r\n(Home){{HOME}}\r\n(Log\0Level){2}\r\n", 37);
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to it\r\n";
     cases.push_back(c);
 
     c = Session("TunnelCfgWithoutHomeGainsIt", "quit\n", "");
@@ -107,12 +138,25 @@ std::vector<Case> FailureCases() {
     c.expected_output = "";
     c.expected_tunnel_cfg.reset();
     c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -9\n";
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: No such file "
+        "or directory\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    cases.push_back(c);
+
+    // The Home item of a deep program folder, or long items, leave the text no room.
+    c = Session("ConfigTextTooLong", "versionget\n", "");
+    c.tunnel_cfg = "(DevID){}\n(Home){x}\n(Pad){" + std::string(250, 'p') + "}\n";
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
     cases.push_back(c);
 
     c = Session("ConfigGetFails", "versionget\n", "");
     c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
     c.expected_output = "";
     c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n";
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n";
     cases.push_back(c);
 
     c = Session("StartFails", "versionget\n", "");
@@ -121,6 +165,7 @@ std::vector<Case> FailureCases() {
     c.expected_trace =
         "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
         ConfigText(kDev) + "\", 0, callback) = -9\n";
+    c.expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n";
     cases.push_back(c);
 
     c = Session("VersionAndStatusFail", "versionget\nstatusget\n",
@@ -145,6 +190,55 @@ std::vector<Case> FailureCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// Standard streams that are closed or fail: the run still stops the library
+// once, and nothing lands where it does not belong.
+std::vector<Case> StreamCases() {
+    const std::string commands = "versionget\nstatusget\n";
+    const std::string all_calls =
+        StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
+    std::vector<Case> cases;
+    Case c = Session("OutputClosed", commands, "");
+    c.output = Output::kClosed;
+    c.expected_output = "";
+    c.expected_trace = all_calls;
+    cases.push_back(c);
+
+    c = Session("AllStreamsClosed", commands, "");
+    c.no_input = true;
+    c.output = Output::kClosed;
+    c.no_error_output = true;
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    cases.push_back(c);
+
+    c = Session("ErrorsClosedAtAFailedStart", commands, "");
+    c.no_error_output = true;
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
+    c.expected_output = ConfigText(kDev) + "\r\n";
+    c.expected_trace =
+        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
+        ConfigText(kDev) + "\", 0, callback) = -9\n";
+    cases.push_back(c);
+
+    // Nobody reads what follows: the run ends as at the end of input.
+    c = Session("OutputReaderGoneBeforeStart", commands, "");
+    c.output = Output::kPipeWithoutReader;
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    cases.push_back(c);
+
+    c = Session("OutputDeviceFull", commands, "");
+    c.output = Output::kFullDevice;
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    c.expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n";
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
