@@ -198,6 +198,9 @@ Result Run(const Case& c) {
         WriteBytes(app / "tunnel.cfg", *c.tunnel_cfg);
     }
     WriteBytes(root / "input", c.input);
+    if (c.lay != nullptr) {
+        c.lay(folder);
+    }
 
     auto environment = c.environment;
     const fs::path trace = root / "trace";
@@ -230,6 +233,9 @@ Result Run(const Case& c) {
         if (stream >= 0) {
             close(stream);
         }
+    }
+    if (c.inspect != nullptr) {
+        c.inspect(folder);
     }
     result.output = ReadBytes(root / "output");
     result.errors = WithPlaceholders(ReadBytes(root / "errors"), folder);

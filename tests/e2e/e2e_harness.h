@@ -49,6 +49,10 @@ struct Case {
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
     std::chrono::milliseconds min_duration{0};       // the run takes at least this long
+    // Lays what the fields above cannot (links, permissions, folders), and
+    // looks at the folder after the run, before it is removed.
+    void (*lay)(const struct ProgramFolder&) = nullptr;
+    void (*inspect)(const struct ProgramFolder&) = nullptr;
 };
 
 // Test names show the case's name, not its bytes.

@@ -1,6 +1,9 @@
 // Start-up, the command loop and the end of a run, as a user sees them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "e2e_harness.h"
 #include "transcript.h"
 
@@ -239,6 +242,92 @@ std::vector<Case> StreamCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
+                         [](const auto& info) { return info.param.name; });
+
+namespace fs = std::filesystem;
+
+std::string FileText(const fs::path& path, const ProgramFolder& folder) {
+    std::ifstream file(path, std::ios::binary);
+    return WithPlaceholders(std::string(std::istreambuf_iterator<char>(file), {}), folder);
+}
+
+void Lay(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The rewrite keeps what tunnel.cfg was apart from its Home item, and leaves
+// it alone when nothing would change.
+std::vector<Case> TunnelCfgCases() {
+    std::vector<Case> cases;
+    Case c = Session("PermissionsKept", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) {
+        fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read | fs::perms::owner_write);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+    };
+    cases.push_back(c);
+
+    c = Session("LinkKeptAndItsFileRewritten", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.app / "real.cfg", kTunnelCfg);
+        fs::create_symlink("real.cfg", f.app / "tunnel.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), "real.cfg");
+        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
+    };
+    cases.push_back(c);
+
+    c = Session("ChainOfLinksToAnotherFolder", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        fs::create_directory(f.root / "conf");
+        Lay(f.root / "conf" / "real.cfg", kTunnelCfg);
+        fs::create_symlink("real.cfg", f.root / "conf" / "link.cfg");
+        fs::create_symlink(f.root / "conf" / "link.cfg", f.app / "tunnel.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), f.root / "conf" / "link.cfg");
+        EXPECT_EQ(fs::read_symlink(f.root / "conf" / "link.cfg"), "real.cfg");
+        EXPECT_EQ(FileText(f.root / "conf" / "real.cfg", f), kTunnelCfgRewritten);
+        EXPECT_FALSE(fs::exists(f.root / "conf" / "temp.cfg"));
+    };
+    cases.push_back(c);
+
+    c = Session("UnchangedFileLeftUntouched", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        std::string rewritten = kTunnelCfgRewritten;
+        rewritten.replace(rewritten.find("{HOME}"), 6, (f.app / "Home").string());
+        Lay(f.app / "tunnel.cfg", rewritten);
+        fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
+    };
+    cases.push_back(c);
+
+    c = Session("StaleTempFileReplaced", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); };
+    cases.push_back(c);
+
+    c = Session("TunnelCfgIsAFolder", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) { fs::create_directory(f.app / "tunnel.cfg"); };
+    c.inspect = [](const ProgramFolder& f) { EXPECT_TRUE(fs::is_directory(f.app / "tunnel.cfg")); };
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Is a "
+        "directory\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
                          [](const auto& info) { return info.param.name; });
 
 }  // namespace
