@@ -8,6 +8,10 @@ command -v g++ >/dev/null || packages+=(g++)
 command -v make >/dev/null || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || packages+=(libgmock-dev)
+# The fuzz targets: clang and its libFuzzer and sanitizer runtimes.
+command -v clang++ >/dev/null || packages+=(clang)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+  packages+=(libclang-rt-dev)
 
 if [ ${#packages[@]} -gt 0 ]; then
   sudo=""

@@ -9,3 +9,10 @@ for preset in default asan; do
   cmake --build --preset "$preset" -j "$(nproc)"
   ctest --preset "$preset" -j "$(nproc)"
 done
+# The concurrency cases (signals, pipes, the library's log thread) under the
+# thread sanitizer.
+cmake --preset tsan
+cmake --build --preset tsan -j "$(nproc)"
+ctest --preset tsan -j "$(nproc)"
+# Each fuzz target for a short while, its seeds first.
+scripts/fuzz.sh 10
