@@ -349,6 +349,8 @@ TEST(InteractiveE2e, LogMessagesReachAPipeOneByOne) {
                                   std::sregex_iterator());
     }
     run.input.CloseWrite();
+    // Messages keep coming until the library stops: read them, or it waits.
+    run.Transcript();
     EXPECT_EQ(WaitForExit(run.pid), 0);
 }
 

@@ -1,6 +1,8 @@
 // Start-up, the command loop and the end of a run, as a user sees them.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -329,6 +331,31 @@ std::vector<Case> TunnelCfgCases() {
 
 INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
                          [](const auto& info) { return info.param.name; });
+
+// temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
+// rename does before the run goes on, as the system calls show.
+TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
+    if (std::getenv("E2E_LAUNCHER") != nullptr && *std::getenv("E2E_LAUNCHER") != '\0') {
+        GTEST_SKIP() << "the program runs under a launcher already";
+    }
+    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const fs::path calls = fs::temp_directory_path() / ("tc-e2e-calls-" + std::to_string(getpid()));
+    const std::string launcher =
+        "strace -f -qq -e trace=fsync,fdatasync,rename,renameat,renameat2 -o " + calls.string();
+    setenv("E2E_LAUNCHER", launcher.c_str(), 1);
+    const Result result = e2e::Run(Session("Durable", "quit\n", ""));
+    unsetenv("E2E_LAUNCHER");
+    std::ifstream file(calls);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    fs::remove(calls);
+    EXPECT_EQ(result.tunnel_cfg, kTunnelCfgRewritten);
+    const std::size_t rename = text.find("temp.cfg\", \"");
+    ASSERT_NE(rename, std::string::npos) << text;
+    EXPECT_NE(text.rfind("fsync(", rename), std::string::npos) << text;
+    EXPECT_NE(text.find("fsync(", rename), std::string::npos) << text;
+}
 
 }  // namespace
 }  // namespace e2e
