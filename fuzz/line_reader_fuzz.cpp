@@ -10,8 +10,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 2) {
         return 0;
     }
-    const std::size_t capacity = 1 + data[0] % 64;  // the field, terminator included
     const bool pieces = (data[1] & 0x80) != 0;
+    // The field, terminator included; a piece needs room for one character.
+    const std::size_t capacity = (pieces ? 2 : 1) + data[0] % 63;
     MemorySource memory{std::string_view(reinterpret_cast<const char*>(data + 2), size - 2),
                         1 + static_cast<std::size_t>(data[1] & 0x7f)};
     const std::string text = model::TextOf(memory.bytes);
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 std::abort();
             }
         }
-        if (capacity > 1 && !ReadTextPiece(reader, std::span<char>(field, capacity)).empty()) {
+        if (!ReadTextPiece(reader, std::span<char>(field, capacity)).empty()) {
             std::abort();
         }
     } else {
