@@ -21,6 +21,12 @@ if [ "$mode" = test ]; then
     packages+=(wine32:i386)
     dpkg --print-foreign-architectures | grep -qx i386 || add_i386=true
   fi
+  # Shows that tunnel.cfg reaches the disk before it is replaced.
+  command -v strace >/dev/null || packages+=(strace)
+  # The fuzz targets: clang and its libFuzzer and sanitizer runtimes.
+  command -v clang++ >/dev/null || packages+=(clang)
+  compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null ||
+    packages+=(libclang-rt-dev)
 fi
 
 if [ ${#packages[@]} -gt 0 ]; then

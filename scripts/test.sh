@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the Linux program as
-# shipped and under the address and undefined-behaviour sanitizers, then the
-# Windows program under Wine, driven by the same end-to-end cases.
+# shipped, under the address and undefined-behaviour sanitizers and (its
+# concurrency cases) under the thread sanitizer, a short run of each fuzz
+# target, then the Windows program under Wine, driven by the same end-to-end
+# cases.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
@@ -13,6 +15,16 @@ for preset in default asan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The concurrency cases (signals, pipes, the library's log thread) under the
+# thread sanitizer.
+echo "== tsan: build and test the concurrency cases"
+cmake --preset tsan
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan -j "$jobs"
+
+echo "== fuzz: each target for a short while, its seeds first"
+scripts/fuzz.sh 10
 
 echo "== win32: build, then test under Wine"
 cmake --preset win32

@@ -3,6 +3,7 @@
 #include "commands/handlers.h"
 #include "commands/record_print.h"
 #include "platform/console.h"
+#include "platform/run_state.h"
 #include "platform/win32_calls.h"
 
 namespace {
@@ -71,8 +72,9 @@ CommandOutcome RunConnectStressTest() {
     if (!PromptInteger("test times: ", count_text, &count) || !PromptText("peer id: ", peer_id)) {
         return CommandOutcome::InputEnded;
     }
-    // A negative count would read as billions of rounds: it runs none.
-    for (int32_t round = 0; round < count; ++round) {
+    // A negative count would read as billions of rounds: it runs none. A stop
+    // request ends the test after the round in progress.
+    for (int32_t round = 0; round < count && !RunShouldEnd(); ++round) {
         AddConnections(peer_id.data());
         ListConnections();
         Sleep(kPauseMilliseconds);

@@ -1,10 +1,12 @@
 #include "platform/console.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 
 #include "platform/os_console.h"
+#include "platform/run_state.h"
 #include "platform/text_stream.h"
 
 namespace {
@@ -12,8 +14,17 @@ namespace {
 // Holds any print the program makes itself, so that each is one write.
 constexpr std::size_t kStagingCapacity = 1024;
 
+// A failed write ends the run: nobody reads what follows.
 void FlushStandardOutput() {
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0) {
+        NoteOutputLost(errno);
+    }
+}
+
+void WriteOut(const char* bytes, std::size_t length) {
+    if (std::fwrite(bytes, 1, length, stdout) != length) {
+        NoteOutputLost(errno);
+    }
 }
 
 // Standard input has one reader for the whole run, as stdin has one buffer.
@@ -40,12 +51,12 @@ void WritePrint(std::initializer_list<std::string_view> pieces) {
                 OsLockStandardOutput();
                 locked = true;
             }
-            std::fwrite(staged.data(), 1, length, stdout);
+            WriteOut(staged.data(), length);
             length = 0;
         }
     }
     if (length > 0) {
-        std::fwrite(staged.data(), 1, length, stdout);
+        WriteOut(staged.data(), length);
     }
     if (locked) {
         OsUnlockStandardOutput();
@@ -56,12 +67,13 @@ void WritePrint(std::initializer_list<std::string_view> pieces) {
 
 void ConsoleInit() {
     OsConsoleInit();
+    StandardInput() = MakeTextReader(OsReadStandardInput, nullptr, FlushStandardOutput);
 }
 
 void ConsoleWrite(std::string_view text) {
     // A text without line breaks, as most prompts are, needs no staging.
     if (text.find('\n') == std::string_view::npos) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        WriteOut(text.data(), text.size());
         return;
     }
     WritePrint({text});
@@ -73,7 +85,7 @@ void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
 
 void ConsoleWriteNow(std::string_view text) {
     WritePrint({text});
-    std::fflush(stdout);
+    FlushStandardOutput();
 }
 
 void ConsolePrint(const char* format, ...) {

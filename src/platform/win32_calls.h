@@ -25,6 +25,7 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 
 // Full path of the running executable (`module` must be null). Returns the
 // length copied; a path that does not fit is cut to size-1 characters and
@@ -52,7 +53,9 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
                                DWORD size, LPCSTR file_name);
 
 // Renames `existing` to `target`; with MOVEFILE_REPLACE_EXISTING an existing
-// target is replaced. Returns nonzero on success.
+// target is replaced; with MOVEFILE_WRITE_THROUGH it returns only once the
+// rename is on stable storage (the target's folder flushed). Returns nonzero
+// on success, else 0 with errno set.
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 
 void Sleep(DWORD milliseconds);

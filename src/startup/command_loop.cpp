@@ -5,6 +5,7 @@
 
 #include "commands/handlers.h"
 #include "platform/console.h"
+#include "platform/run_state.h"
 
 namespace {
 
@@ -118,7 +119,7 @@ void PrintHelp() {
 
 void RunCommandLoop() {
     TextField<256> command_line{};
-    for (;;) {
+    while (!RunShouldEnd()) {
         ConsoleWrite("\n> ");
         const auto line = ConsoleReadLine(command_line);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {

@@ -3,6 +3,8 @@
 #include <array>
 
 #include "platform/console.h"
+#include "platform/diagnostics.h"
+#include "platform/run_state.h"
 #include "platform/win32_calls.h"
 #include "startup/command_loop.h"
 #include "startup/log_callback.h"
@@ -13,9 +15,20 @@ namespace {
 constexpr std::size_t kPathCapacity = 4096;
 constexpr std::size_t kDeviceIdCapacity = 128;
 
+// Standard output stays as the interface has it; standard error says why.
+void ReportSubstitution(DeviceIdSubstitution substitution, const char* device_id_text) {
+    if (substitution == DeviceIdSubstitution::kDoesNotFit) {
+        ReportProblem("device id \"%s\" left out: the configuration text has no room for it",
+                      device_id_text);
+    } else if (substitution == DeviceIdSubstitution::kChangesItems) {
+        ReportProblem("device id \"%s\" left out: it holds one of ( ) { }", device_id_text);
+    }
+}
+
 }  // namespace
 
 int RunTunnelConsole() {
+    RunStateInit();
     ConsoleInit();
 
     std::array<char, kPathCapacity> program_dir{};
@@ -31,14 +44,20 @@ int RunTunnelConsole() {
     PrepareTunnelConfig(program_dir.data());
 
     std::array<char, kConfigTextCapacity> config_text{};
-    if (TunnelConfigGet("tunnel.cfg", config_text.data(), kConfigTextCapacity) != kTunnelOk) {
+    const ResultCode config_result =
+        TunnelConfigGet("tunnel.cfg", config_text.data(), kConfigTextCapacity);
+    if (config_result != kTunnelOk) {
+        ReportProblem("TunnelConfigGet failed, Error: %d", config_result);
         return 0;
     }
     config_text.back() = '\0';
-    SubstituteDeviceId(config_text, device_id_text.data());
+    ReportSubstitution(SubstituteDeviceId(config_text, device_id_text.data()),
+                       device_id_text.data());
     ConsolePrint("%s\n", config_text.data());
 
-    if (TunnelStart("tunnel.cfg", config_text.data(), 0, LogCallback) != kTunnelOk) {
+    const ResultCode start_result = TunnelStart("tunnel.cfg", config_text.data(), 0, LogCallback);
+    if (start_result != kTunnelOk) {
+        ReportProblem("TunnelStart failed, Error: %d", start_result);
         return 0;
     }
     RunCommandLoop();

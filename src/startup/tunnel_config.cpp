@@ -1,11 +1,13 @@
 #include "startup/tunnel_config.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
-#include "platform/text_stream.h"
+#include "platform/diagnostics.h"
+#include "platform/durable_file.h"
 #include "platform/win32_calls.h"
 
 namespace {
@@ -21,17 +23,73 @@ bool WriteHomeItem(std::FILE* temp, const char* home_path, bool with_line_break)
            (!with_line_break || WriteText(temp, "\n"));
 }
 
-// Copies `tunnel` to `temp` with the Home items replaced. False if a read or
-// write failed.
-bool WriteReplacedConfig(std::FILE* tunnel, std::FILE* temp, const char* home_path) {
+// Compares the two files from their starts; a read error counts as a
+// difference.
+bool SameBytes(std::FILE* a, std::FILE* b) {
+    if (std::fseek(a, 0, SEEK_SET) != 0 || std::fseek(b, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    std::array<char, 4096> a_block;
+    std::array<char, 4096> b_block;
+    for (;;) {
+        const std::size_t a_count = std::fread(a_block.data(), 1, a_block.size(), a);
+        const std::size_t b_count = std::fread(b_block.data(), 1, b_block.size(), b);
+        if (a_count != b_count || std::memcmp(a_block.data(), b_block.data(), a_count) != 0) {
+            return false;
+        }
+        if (a_count < a_block.size()) {
+            return std::ferror(a) == 0 && std::ferror(b) == 0;
+        }
+    }
+}
+
+void ReportNotRewritten(const char* step, const char* path, int error) {
+    ReportProblem("tunnel.cfg was not rewritten: cannot %s %s: %s", step, path,
+                  std::strerror(error));
+}
+
+// Writes temp.cfg in full and on stable storage. False (reported) if any
+// step failed; `unchanged` tells that temp.cfg holds tunnel.cfg's bytes.
+bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
+                   const Path& temp_path, const char* home_path, bool& unchanged) {
+    if (!OsKeepFileAttributes(tunnel, temp)) {
+        ReportNotRewritten("set the permissions of", temp_path.data(), errno);
+        return false;
+    }
     TextReader reader = MakeTextReader(ReadFromFile, tunnel);
+    const HomeRewrite rewrite = RewriteHomeItems(reader, temp, home_path);
+    if (rewrite.status == HomeRewrite::kReadFailed) {
+        ReportNotRewritten("read", tunnel_path.data(), rewrite.error);
+        return false;
+    }
+    if (rewrite.status == HomeRewrite::kWriteFailed || std::fflush(temp) != 0) {
+        ReportNotRewritten("write", temp_path.data(),
+                           rewrite.status == HomeRewrite::kWriteFailed ? rewrite.error : errno);
+        return false;
+    }
+    if (rewrite.holds_nul) {
+        ReportProblem("tunnel.cfg holds a NUL byte: the library reads its line only up to it");
+    }
+    unchanged = SameBytes(tunnel, temp);
+    if (!unchanged && !OsFlushToDisk(temp)) {
+        ReportNotRewritten("flush", temp_path.data(), errno);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+HomeRewrite RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path) {
+    HomeRewrite rewrite;
     std::array<char, kPieceCapacity> piece{};
     bool home_found = false;
     for (;;) {
-        const std::string_view line = ReadTextPiece(reader, piece);
+        const std::string_view line = ReadTextPiece(config, piece);
         if (line.empty()) {
             break;
         }
+        rewrite.holds_nul = rewrite.holds_nul || line.find('\0') != std::string_view::npos;
         bool written = false;
         if (line.find("(Home)") != std::string_view::npos) {
             home_found = true;
@@ -40,68 +98,96 @@ bool WriteReplacedConfig(std::FILE* tunnel, std::FILE* temp, const char* home_pa
             written = WriteText(temp, line);
         }
         if (!written) {
-            return false;
+            rewrite.status = HomeRewrite::kWriteFailed;
+            rewrite.error = errno;
+            return rewrite;
         }
     }
-    if (reader.failed) {
-        return false;
+    if (config.failed) {
+        rewrite.status = HomeRewrite::kReadFailed;
+        rewrite.error = errno;
+        return rewrite;
     }
-    return home_found || (WriteText(temp, "\n") && WriteHomeItem(temp, home_path, false));
+    if (!home_found && !(WriteText(temp, "\n") && WriteHomeItem(temp, home_path, false))) {
+        rewrite.status = HomeRewrite::kWriteFailed;
+        rewrite.error = errno;
+    }
+    return rewrite;
 }
 
-}  // namespace
-
 void PrepareTunnelConfig(const char* program_dir) {
+    Path link_path{};
     Path tunnel_path{};
     Path temp_path{};
     Path home_path{};
-    PathCombineA(tunnel_path.data(), program_dir, "tunnel.cfg");
-    PathCombineA(temp_path.data(), program_dir, "temp.cfg");
+    PathCombineA(link_path.data(), program_dir, "tunnel.cfg");
     PathCombineA(home_path.data(), program_dir, "Home");
+    if (!OsResolveLink(link_path.data(), tunnel_path)) {
+        ReportNotRewritten("follow the link", link_path.data(), ENAMETOOLONG);
+        return;
+    }
+    // Beside the file it replaces, so the rename stays within one file system.
+    Path temp_folder = tunnel_path;
+    PathRemoveFileSpecA(temp_folder.data());
+    PathCombineA(temp_path.data(), temp_folder.data(), "temp.cfg");
 
     std::FILE* tunnel = std::fopen(tunnel_path.data(), "rb+");
     if (tunnel == nullptr) {
+        ReportNotRewritten("open", tunnel_path.data(), errno);
         return;
     }
     std::FILE* temp = std::fopen(temp_path.data(), "wb+");
     if (temp == nullptr) {
+        ReportNotRewritten("create", temp_path.data(), errno);
         std::fclose(tunnel);
         return;
     }
-    bool complete = WriteReplacedConfig(tunnel, temp, home_path.data());
-    complete = std::fflush(temp) == 0 && complete;
-    complete = std::fclose(temp) == 0 && complete;
+    bool unchanged = false;
+    bool complete =
+        WriteTempFile(tunnel, temp, tunnel_path, temp_path, home_path.data(), unchanged);
+    if (std::fclose(temp) != 0 && complete) {
+        ReportNotRewritten("write", temp_path.data(), errno);
+        complete = false;
+    }
     std::fclose(tunnel);
-    if (!complete) {
+    if (!complete || unchanged) {
         std::remove(temp_path.data());
         return;
     }
-    MoveFileExA(temp_path.data(), tunnel_path.data(), MOVEFILE_REPLACE_EXISTING);
+    if (MoveFileExA(temp_path.data(), tunnel_path.data(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        ReportNotRewritten("replace", tunnel_path.data(), OsLastFileError());
+    }
 }
 
-void SubstituteDeviceId(std::span<char> config_text, const char* device_id_text) {
+DeviceIdSubstitution SubstituteDeviceId(std::span<char> config_text, const char* device_id_text) {
     constexpr std::string_view kItemStart = "(DevID){";
     const std::string_view new_value(device_id_text);
     const std::string_view text(config_text.data(),
                                 strnlen(config_text.data(), config_text.size()));
     if (new_value.empty() || text.size() == config_text.size()) {
-        return;
+        return DeviceIdSubstitution::kNotApplicable;
     }
     const std::size_t item = text.find(kItemStart);
     if (item == std::string_view::npos) {
-        return;
+        return DeviceIdSubstitution::kNotApplicable;
     }
     const std::size_t value_start = item + kItemStart.size();
     const std::size_t value_end = text.find('}', value_start);
     if (value_end == std::string_view::npos) {
-        return;
+        return DeviceIdSubstitution::kNotApplicable;
+    }
+    // Such an identifier would close the item early or open items of its own.
+    if (new_value.find_first_of("(){}") != std::string_view::npos) {
+        return DeviceIdSubstitution::kChangesItems;
     }
     const std::size_t new_length = text.size() - (value_end - value_start) + new_value.size();
     if (new_length >= config_text.size()) {
-        return;
+        return DeviceIdSubstitution::kDoesNotFit;
     }
     // The rest of the text, from the closing brace through the terminator.
     std::memmove(config_text.data() + value_start + new_value.size(),
                  config_text.data() + value_end, text.size() - value_end + 1);
     std::memcpy(config_text.data() + value_start, new_value.data(), new_value.size());
+    return DeviceIdSubstitution::kDone;
 }

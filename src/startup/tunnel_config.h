@@ -1,16 +1,40 @@
 // Preparing the tunnel library's configuration before it starts.
 #pragma once
 
+#include <cstdio>
 #include <span>
+
+#include "platform/text_stream.h"
 
 // Rewrites tunnel.cfg in `program_dir` so that every line holding "(Home)"
 // becomes the item "(Home){<program_dir>/Home}", adding the item when no line
-// has it. The new file is built in temp.cfg and replaces tunnel.cfg only when
-// completely written; otherwise tunnel.cfg keeps its bytes.
+// has it. The new file is built in temp.cfg beside the file it replaces (the
+// one a symbolic link tunnel.cfg points to), gets its permissions, reaches
+// stable storage and only then takes its place. When the bytes would not
+// change, or anything fails, tunnel.cfg keeps its bytes and no temp.cfg
+// remains; a failure is reported on standard error.
 void PrepareTunnelConfig(const char* program_dir);
 
+struct HomeRewrite {
+    enum Status { kComplete, kReadFailed, kWriteFailed } status = kComplete;
+    int error = 0;           // errno of the failed read or write
+    bool holds_nul = false;  // the library reads a line only up to a NUL byte
+};
+
+// The rewrite itself: copies the text of `config` to `temp` with every line
+// holding "(Home)" replaced by the Home item for `home_path`, and the item
+// added at the end when no line had it. Lines are read in pieces of at most
+// 1023 characters, each piece a line of its own.
+HomeRewrite RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path);
+
+enum class DeviceIdSubstitution {
+    kDone,
+    kNotApplicable,  // empty identifier, or no "(DevID){...}" item: nothing to do
+    kDoesNotFit,     // the text would exceed its buffer
+    kChangesItems,   // the identifier holds '(', ')', '{' or '}'
+};
+
 // Writes `device_id_text` into the value of the first "(DevID){...}" item of the
-// NUL-terminated `config_text`, in place. Leaves the text unchanged when the
-// identifier is empty, there is no such item or closing brace, or the result
-// would not fit the buffer.
-void SubstituteDeviceId(std::span<char> config_text, const char* device_id_text);
+// NUL-terminated `config_text`, in place. Leaves the text unchanged unless the
+// result is kDone.
+DeviceIdSubstitution SubstituteDeviceId(std::span<char> config_text, const char* device_id_text);

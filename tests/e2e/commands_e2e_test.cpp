@@ -23,13 +23,6 @@ Case Session(std::string name, std::string input, std::string output, std::strin
     return c;
 }
 
-std::string Record(const std::string& peer, unsigned type, unsigned encrypt,
-                   const std::string& listen, const std::string& client) {
-    return "peer id: " + peer + "\r\ntype: " + std::to_string(type) +
-           "\r\nencrypt: " + std::to_string(encrypt) + "\r\nlisten addr: " + listen +
-           "\r\nclient addr: " + client + "\r\n";
-}
-
 const std::string kAddInput = "connectadd\npeer1\n0\n7\n127.0.0.1:8000\n127.0.0.1:18000\n";
 const std::string kAddOutput =
     kConnectPrompts + "The connect's local client addr: 127.0.0.1:18000\r\n" + kPrompt;
@@ -169,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Failure, CommandsE2e, testing::ValuesIn(FailureCases())
 std::vector<Case> InputCases() {
     const std::string long_peer(200, 'q');
     const std::string peer_127(127, 'q');
-    return {
+    std::vector<Case> cases = {
         Session("OverlongFieldKeepsItsStartAndDropsTheRest",
                 "peerinfoget\n" + long_peer + "\nversionget\n",
                 "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
@@ -185,7 +178,6 @@ std::vector<Case> InputCases() {
                 "TunnelConnectEnum(0, out) = -3\nTunnelVersionGet(out) = 0\n"),
         Session("EndOfInputInsidePromptsAbandonsTheCommand", "connectadd\npeer1\n0\n",
                 "peer id: type: encrypt: ", ""),
-        Session("EndOfInputAtTheOnlyPrompt", "userextend\n", "request data: ", ""),
         Session("SubInsidePromptsAbandonsTheCommand",
                 "tunnelset\npw\x1a"
                 "comment\n",
@@ -196,46 +188,20 @@ std::vector<Case> InputCases() {
                 "comment: Set comment success\r\n" + kPrompt + "Comment: with cr\r\n" + kPrompt,
                 "TunnelCommentSet(\"with cr\") = 0\nTunnelCommentGet(out) = 0\n"),
     };
+    // The end of input at a command's first prompt ends the run right there.
+    for (const auto& [command, prompt] :
+         {std::pair{"domainset", "passcode: "}, std::pair{"commentset", "comment: "},
+          std::pair{"tunnelset", "passcode: "}, std::pair{"peerinfoget", "peer id: "},
+          std::pair{"connectadd", "peer id: "}, std::pair{"connectlocalquery", "client addr: "},
+          std::pair{"connectenum", "index: "}, std::pair{"userextend", "request data: "},
+          std::pair{"testconnect", "test times: "}}) {
+        cases.push_back(Session(std::string("EndOfInputAtTheFirstPromptOf_") + command,
+                                std::string(command) + "\n", prompt, ""));
+    }
+    return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Input, CommandsE2e, testing::ValuesIn(InputCases()), Name);
-
-// What one round of the stress test prints for peer "p" when every call succeeds.
-std::string StressRound(const std::string& peer) {
-    std::string text;
-    for (int i = 0; i < 10; ++i) {
-        text += "The connect's local client addr: 127.0.0.1:1800" + std::to_string(i) + "\r\n";
-    }
-    for (int i = 0; i < 10; ++i) {
-        text += "Connect enum success\r\n" + Record(peer, 0, 0, "127.0.0.1:800" + std::to_string(i),
-                                                    "127.0.0.1:1800" + std::to_string(i));
-    }
-    for (int i = 0; i < 10; ++i) {
-        text += "Delete connect success\r\n";
-    }
-    return text;
-}
-
-std::string StressCalls(const std::string& peer, int enum_result, bool local_query) {
-    std::string calls;
-    for (int i = 0; i < 10; ++i) {
-        calls += "TunnelConnectAdd(\"\", \"" + peer + "\", 0, 0, \"127.0.0.1:800" +
-                 std::to_string(i) + "\", \"127.0.0.1:1800" + std::to_string(i) + "\", out) = 0\n";
-    }
-    for (int i = 0; i < 10; ++i) {
-        calls += "TunnelConnectEnum(" + std::to_string(i) +
-                 ", out) = " + std::to_string(enum_result) + "\n";
-        if (local_query) {
-            calls += "TunnelConnectLocalQuery(\"127.0.0.1:1800" + std::to_string(i) +
-                     "\", out) = " + std::to_string(enum_result) + "\n";
-        }
-    }
-    for (int i = 0; i < 10; ++i) {
-        calls += "TunnelConnectDelete(\"\", \"" + peer + "\", 0, 0, \"127.0.0.1:800" +
-                 std::to_string(i) + "\", \"127.0.0.1:1800" + std::to_string(i) + "\") = 0\n";
-    }
-    return calls;
-}
 
 std::vector<Case> StressCases() {
     const std::string prompts = "test times: peer id: ";
@@ -260,13 +226,17 @@ std::vector<Case> StressCases() {
         fallback_calls.replace(fallback_calls.find("= -3", at), 4, "= 0");
     }
 
-    std::vector<Case> cases = {
-        Session("OneRound", "testconnect\n1\np\n", prompts + round + kPrompt,
-                StressCalls("p", 0, false)),
+    Case three_rounds =
         Session("ThreeRoundsLeaveNothingBehind", "testconnect\n3\np\nstatusget\n",
                 prompts + round + round + round + kPrompt + "Status: 1\r\n" + kPrompt,
                 StressCalls("p", 0, false) + StressCalls("p", 0, false) +
-                    StressCalls("p", 0, false) + "TunnelStatusGet(0, out) = 0\n"),
+                    StressCalls("p", 0, false) + "TunnelStatusGet(0, out) = 0\n");
+    // Two pauses of 200 ms in every round.
+    three_rounds.min_duration = std::chrono::milliseconds(3 * 400);
+    std::vector<Case> cases = {
+        Session("OneRound", "testconnect\n1\np\n", prompts + round + kPrompt,
+                StressCalls("p", 0, false)),
+        three_rounds,
         Session("EnumFailsFallbackSucceeds", "testconnect\n1\np\n",
                 prompts + with_list(fallback_output) + kPrompt, fallback_calls,
                 "TunnelConnectEnum=-3"),

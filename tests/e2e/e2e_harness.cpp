@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,10 +39,15 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// The folder as the program spells it.
+}  // namespace
+
+bool TestingWindowsProgram() {
+    return Setting("E2E_PATH_STYLE", "posix") == "windows";
+}
+
 std::string ProgramView(const fs::path& path) {
     std::string text = path.string();
-    if (Setting("E2E_PATH_STYLE", "posix") == "windows") {
+    if (TestingWindowsProgram()) {
         for (char& c : text) {
             if (c == '/') {
                 c = '\\';
@@ -49,6 +57,8 @@ std::string ProgramView(const fs::path& path) {
     }
     return text;
 }
+
+namespace {
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos;
@@ -96,7 +106,8 @@ ProgramFolder::~ProgramFolder() {
 }
 
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
-                   const std::vector<std::pair<std::string, std::string>>& environment) {
+                   const std::vector<std::pair<std::string, std::string>>& environment,
+                   int errors) {
     std::vector<std::string> arguments = Words(Setting("E2E_LAUNCHER", ""));
     arguments.push_back(folder.program.string());
     std::vector<char*> argv;
@@ -123,12 +134,14 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (input < 0) {
-        posix_spawn_file_actions_addclose(&actions, 0);
-    } else {
-        posix_spawn_file_actions_adddup2(&actions, input, 0);
+    const int streams[] = {input, output, errors};
+    for (int stream = 0; stream < 3; ++stream) {
+        if (streams[stream] < 0) {
+            posix_spawn_file_actions_addclose(&actions, stream);
+        } else {
+            posix_spawn_file_actions_adddup2(&actions, streams[stream], stream);
+        }
     }
-    posix_spawn_file_actions_adddup2(&actions, output, 1);
     pid_t pid = -1;
     const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -139,13 +152,29 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
     return pid;
 }
 
-int WaitForExit(pid_t pid) {
-    if (pid < 0) {
-        return -1;
+int WaitForEnd(pid_t pid) {
+    // A program that never ends fails its case instead of hanging the suite.
+    constexpr int kGiveUpMilliseconds = 60000;
+    const int ended = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (ended >= 0) {
+        pollfd ready{ended, POLLIN, 0};
+        if (poll(&ready, 1, kGiveUpMilliseconds) == 0) {
+            ADD_FAILURE() << "program still running after a minute; killed";
+            kill(pid, SIGKILL);
+        }
+        close(ended);
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    return status;
+}
+
+int WaitForExit(pid_t pid) {
+    if (pid < 0) {
+        return -1;
+    }
+    const int status = WaitForEnd(pid);
     if (!WIFEXITED(status)) {
         ADD_FAILURE() << "program did not exit normally, wait status " << status;
         return -1;
@@ -162,6 +191,8 @@ std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {
         ReplaceAll(text, quoted, placeholder);
         ReplaceAll(text, ProgramView(path), placeholder);
     }
+    ReplaceAll(text, "{DIR}\\\\", "{DIR}/");
+    ReplaceAll(text, "{DIR}\\", "{DIR}/");
     return text;
 }
 
@@ -176,6 +207,9 @@ Result Run(const Case& c) {
         WriteBytes(app / "tunnel.cfg", *c.tunnel_cfg);
     }
     WriteBytes(root / "input", c.input);
+    if (c.lay != nullptr) {
+        c.lay(folder);
+    }
 
     auto environment = c.environment;
     const fs::path trace = root / "trace";
@@ -184,15 +218,36 @@ Result Run(const Case& c) {
     }
 
     const int input = c.no_input ? -1 : open((root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-    const int output =
-        open((root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    Result result;
-    result.exit_status = WaitForExit(StartProgram(folder, input, output, environment));
-    if (input >= 0) {
-        close(input);
+    int output = -1;
+    if (c.output == Output::kFile) {
+        output = open((root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    } else if (c.output == Output::kFullDevice) {
+        output = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    } else if (c.output == Output::kPipeWithoutReader) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) == 0) {
+            close(ends[0]);
+            output = ends[1];
+        }
     }
-    close(output);
+    const int errors = c.no_error_output ? -1
+                                         : open((root / "errors").c_str(),
+                                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Result result;
+    const auto start = std::chrono::steady_clock::now();
+    result.exit_status = WaitForExit(StartProgram(folder, input, output, environment, errors));
+    result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    for (const int stream : {input, output, errors}) {
+        if (stream >= 0) {
+            close(stream);
+        }
+    }
+    if (c.inspect != nullptr) {
+        c.inspect(folder);
+    }
     result.output = ReadBytes(root / "output");
+    result.errors = WithPlaceholders(ReadBytes(root / "errors"), folder);
     if (fs::is_regular_file(app / "tunnel.cfg")) {
         result.tunnel_cfg = ReadBytes(app / "tunnel.cfg");
     }
@@ -207,9 +262,16 @@ Result Run(const Case& c) {
 }
 
 void RunAndCheck(const Case& c) {
+    if (c.posix_only != nullptr && TestingWindowsProgram()) {
+        GTEST_SKIP() << c.posix_only;
+    }
     const Result result = Run(c);
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.output, c.expected_output) << c.name;
+    const bool windows_words = c.windows_expected_errors && TestingWindowsProgram();
+    EXPECT_EQ(result.errors, windows_words ? *c.windows_expected_errors : c.expected_errors)
+        << c.name;
+    EXPECT_GE(result.duration, c.min_duration) << c.name;
     if (c.expected_tunnel_cfg) {
         EXPECT_EQ(result.tunnel_cfg, *c.expected_tunnel_cfg) << c.name;
     }

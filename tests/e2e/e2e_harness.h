@@ -13,6 +13,9 @@
 
 #include <sys/types.h>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -22,18 +25,40 @@
 
 namespace e2e {
 
+// Where the program's standard output goes.
+enum class Output {
+    kFile,               // a file, compared with expected_output
+    kClosed,             // no standard output at all
+    kPipeWithoutReader,  // a pipe whose reader is gone before the program starts
+    kFullDevice,         // a device where every write fails for lack of space
+};
+
 // In the texts a run yields, the Home folder beside the program reads "{HOME}"
 // and the program's folder "{DIR}", whatever their spelling on the platform.
 struct Case {
     std::string name;
-    std::optional<std::string> config_ini;                         // nullopt: no file
-    std::optional<std::string> tunnel_cfg;                         // nullopt: no file
-    std::string input;                                             // bytes on standard input
-    bool no_input = false;                                         // standard input closed instead
+    std::optional<std::string> config_ini;  // nullopt: no file
+    std::optional<std::string> tunnel_cfg;  // nullopt: no file
+    std::string input;                      // bytes on standard input
+    bool no_input = false;                  // standard input closed instead
+    Output output = Output::kFile;
+    bool no_error_output = false;                                  // standard error closed
     std::vector<std::pair<std::string, std::string>> environment;  // the library's switches
     std::string expected_output;
+    std::string expected_errors;  // standard error, byte for byte
+    // Where the Windows program legitimately differs: the system's own words
+    // for a failure on standard error, and cases that have no Windows meaning
+    // (POSIX permissions, symbolic links, a descriptor closed under the
+    // emulator) with the reason they are left out there.
+    std::optional<std::string> windows_expected_errors;
+    const char* posix_only = nullptr;
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
+    std::chrono::milliseconds min_duration{0};       // the run takes at least this long
+    // Lays what the fields above cannot (links, permissions, folders), and
+    // looks at the folder after the run, before it is removed.
+    void (*lay)(const struct ProgramFolder&) = nullptr;
+    void (*inspect)(const struct ProgramFolder&) = nullptr;
 };
 
 // Test names show the case's name, not its bytes.
@@ -44,6 +69,8 @@ inline void PrintTo(const Case& c, std::ostream* out) {
 struct Result {
     int exit_status = -1;
     std::string output;
+    std::string errors;
+    std::chrono::milliseconds duration{0};
     std::optional<std::string> tunnel_cfg;  // nullopt: no file after the run
     std::string trace;
     bool temp_cfg_left = false;
@@ -62,17 +89,29 @@ struct ProgramFolder {
     std::filesystem::path program;  // the program in it
 };
 
-// Starts the program with `input` as its standard input (closed when < 0)
-// and `output` as its standard output, with the library switches given.
+// Starts the program with `input`, `output` and `errors` as its standard
+// streams (each closed when < 0), with the library switches given.
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
-                   const std::vector<std::pair<std::string, std::string>>& environment);
+                   const std::vector<std::pair<std::string, std::string>>& environment,
+                   int errors = STDERR_FILENO);
+
+// The program's wait status: it ended by exit or by a signal. Gives up,
+// killing the program, when it is still running after a minute.
+int WaitForEnd(pid_t pid);
 
 // The program's exit status; -1 (and a test failure) if it did not exit.
 int WaitForExit(pid_t pid);
 
 // `text` with the folder's paths, as the program spells them, replaced by the
-// placeholders "{HOME}" and "{DIR}".
+// placeholders "{HOME}" and "{DIR}"; a path separator right after "{DIR}"
+// reads "/" on every platform.
 std::string WithPlaceholders(std::string text, const ProgramFolder& folder);
+
+// `path` as the program spells it.
+std::string ProgramView(const std::filesystem::path& path);
+
+// True when the program under test is the Windows program (E2E_PATH_STYLE).
+bool TestingWindowsProgram();
 
 // Runs `c` in a fresh folder, removed afterwards.
 Result Run(const Case& c);

@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -17,6 +20,9 @@ namespace {
 // Pipe ends that close themselves.
 struct Pipe {
     Pipe() {
+        // Writing to a program that ended fails its case instead of ending
+        // the test program.
+        signal(SIGPIPE, SIG_IGN);
         if (pipe2(ends, O_CLOEXEC) != 0) {
             throw std::runtime_error("pipe2 failed");
         }
@@ -40,24 +46,77 @@ struct Pipe {
     int ends[2] = {-1, -1};
 };
 
-// Reads from `fd` until `text` ends what was read, or the program's output
-// ends. A program that never shows what it printed fails here, after a
+// Appends the next bytes the program writes to `seen`: false when its output
+// ended. A program that never shows what it printed fails here, after a
 // minute, rather than hanging the suite.
-bool ReadUntilEndsWith(int fd, std::string& seen, const std::string& text) {
+bool ReadMore(int fd, std::string& seen) {
     constexpr int kGiveUpMilliseconds = 60000;
-    while (!(seen.size() >= text.size() && seen.ends_with(text))) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+        return false;
+    }
+    // As large as a pipe holds, so a read never ends inside one of the
+    // program's writes.
+    static char buffer[65536];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) {
+        return false;
+    }
+    seen.append(buffer, static_cast<std::size_t>(count));
+    return true;
+}
+
+// Reads until `text` ends what was read, or the program's output ends.
+bool ReadUntilEndsWith(int fd, std::string& seen, const std::string& text) {
+    while (!seen.ends_with(text)) {
+        if (!ReadMore(fd, seen)) {
             return false;
         }
-        char buffer[4096];
-        const ssize_t count = read(fd, buffer, sizeof buffer);
-        if (count <= 0) {
-            return false;
-        }
-        seen.append(buffer, static_cast<std::size_t>(count));
     }
     return true;
+}
+
+// Reads until `text` shows up, or the program's output ends.
+bool ReadUntilContains(int fd, std::string& seen, const std::string& text) {
+    while (seen.find(text) == std::string::npos) {
+        if (!ReadMore(fd, seen)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Everything the program still writes, up to the end of its output.
+std::string ReadToEnd(int fd, std::string seen) {
+    ReadUntilEndsWith(fd, seen, "never printed");
+    return seen;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// `output` without the library's heartbeat messages, which arrive at any time.
+std::string WithoutHeartbeats(const std::string& output) {
+    return std::regex_replace(output, std::regex("tunnel heartbeat [0-9]+\r\n"), "");
+}
+
+// Returns once the program no longer runs: asleep, as in a wait for input,
+// or ended. Once it has shown a prompt, nothing else puts it to sleep.
+void WaitUntilAsleepOrEnded(pid_t pid) {
+    for (;;) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // The state follows the parenthesised command name.
+        const std::size_t name_end = line.rfind(')');
+        if (name_end == std::string::npos || name_end + 2 >= line.size() ||
+            line[name_end + 2] != 'R') {
+            return;
+        }
+        sched_yield();
+    }
 }
 
 void Send(int fd, const std::string& text) {
@@ -69,23 +128,36 @@ void LaySettings(const ProgramFolder& folder) {
     std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
 }
 
-TEST(InteractiveE2e, EachPromptReachesAPipeBeforeTheProgramWaits) {
+// Also when the parent left the pipe non-blocking: the program waits for
+// input all the same.
+class PromptsE2e : public testing::TestWithParam<bool> {};
+
+TEST_P(PromptsE2e, EachPromptReachesAPipeBeforeTheProgramWaits) {
     const ProgramFolder folder;
     LaySettings(folder);
     Pipe input;
     Pipe output;
+    if (GetParam()) {
+        fcntl(input.ends[0], F_SETFL, fcntl(input.ends[0], F_GETFL) | O_NONBLOCK);
+    }
     const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {});
     input.CloseRead();
     output.CloseWrite();
 
+    // Each line goes out once the program waits for it, so a program that
+    // takes an empty non-blocking pipe for the end of input never sees it.
+    const auto answer = [&](const std::string& line) {
+        WaitUntilAsleepOrEnded(pid);
+        Send(input.ends[1], line);
+    };
     std::string seen;
     ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, kPrompt)) << seen;
-    Send(input.ends[1], "domainset\n");
+    answer("domainset\n");
     ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, "passcode: ")) << seen;
-    Send(input.ends[1], "example.org\n");
+    answer("example.org\n");
     ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, "Set domain success\r\n" + kPrompt))
         << seen;
-    Send(input.ends[1], "quit\n");
+    answer("quit\n");
     input.CloseWrite();
     EXPECT_FALSE(ReadUntilEndsWith(output.ends[0], seen, "never printed"));
     EXPECT_EQ(WaitForExit(pid), 0);
@@ -93,23 +165,8 @@ TEST(InteractiveE2e, EachPromptReachesAPipeBeforeTheProgramWaits) {
               Banner("dev-1") + "passcode: Set domain success\r\n" + kPrompt);
 }
 
-TEST(InteractiveE2e, AReaderThatGoesAwayDoesNotEndTheRunEarly) {
-    const ProgramFolder folder;
-    LaySettings(folder);
-    const std::string trace = (folder.root / "trace").string();
-    std::ofstream(folder.root / "input", std::ios::binary)
-        << "versionget\n" + std::string(100, 'x') + "\nquit\n";
-    Pipe output;
-    output.CloseRead();
-    const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-    const int status =
-        WaitForExit(StartProgram(folder, in, output.ends[1], {{"TUNNEL_SIM_TRACE", trace}}));
-    close(in);
-    EXPECT_EQ(status, 0);
-    std::ifstream file(trace, std::ios::binary);
-    const std::string calls(std::istreambuf_iterator<char>(file), {});
-    EXPECT_TRUE(calls.ends_with("TunnelVersionGet(out) = 0\nTunnelStop() = 0\n")) << calls;
-}
+INSTANTIATE_TEST_SUITE_P(Input, PromptsE2e, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "NonBlocking" : "Blocking"; });
 
 // Messages from the library's own thread may fall between any two writes of
 // the program, but never split one, and none is lost.
@@ -153,6 +210,161 @@ TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
     rest.append(last, output.cend());
     EXPECT_GT(messages, 0);
     EXPECT_EQ(rest, expected);
+}
+
+// The program on two pipes, as a parent program drives it, with the library's
+// trace taken and standard error kept apart.
+struct DrivenRun {
+    explicit DrivenRun(std::vector<std::pair<std::string, std::string>> environment = {}) {
+        LaySettings(folder);
+        environment.emplace_back("TUNNEL_SIM_TRACE", (folder.root / "trace").string());
+        const int errors =
+            open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        pid = StartProgram(folder, input.ends[0], output.ends[1], environment, errors);
+        close(errors);
+        input.CloseRead();
+        output.CloseWrite();
+    }
+    std::string Trace() const { return WithPlaceholders(ReadFile(folder.root / "trace"), folder); }
+    std::string Errors() const {
+        return WithPlaceholders(ReadFile(folder.root / "errors"), folder);
+    }
+    // What the program wrote until its output ended, as the cases spell it.
+    std::string Transcript() {
+        return WithoutHeartbeats(WithPlaceholders(ReadToEnd(output.ends[0], seen), folder));
+    }
+
+    ProgramFolder folder;
+    Pipe input;
+    Pipe output;
+    pid_t pid = -1;
+    std::string seen;
+};
+
+const std::vector<std::pair<std::string, std::string>> kHeartbeats = {
+    {"TUNNEL_SIM_LOG_THREAD", "1000"}};
+
+// A stop request ends the run as the end of input does: a command waiting for
+// a field is abandoned, the library is stopped once, the exit status is 0.
+// Standard input stays open throughout, so only the request can end the run.
+// Stop signals are POSIX; the Windows program gets console control events
+// instead, which a windowed program under the emulator has no console for.
+constexpr const char* kSignalsArePosix = "stop signals are POSIX";
+
+TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
+    if (TestingWindowsProgram()) {
+        GTEST_SKIP() << kSignalsArePosix;
+    }
+    const struct {
+        const char* name;
+        int signal;
+        const char* typed;       // before the signal
+        const char* waiting_at;  // what the program shows when the signal comes
+        bool heartbeats;         // the library logs from its own thread meanwhile
+    } rows[] = {
+        {"interrupt at the prompt", SIGINT, "", "", false},
+        {"termination at the prompt", SIGTERM, "", "", false},
+        {"hang-up at the prompt", SIGHUP, "", "", false},
+        {"interrupt inside a command", SIGINT, "domainset\n", "passcode: ", false},
+        {"interrupt while the library logs", SIGINT, "", "", true},
+        {"termination inside a command while the library logs", SIGTERM, "connectenum\n",
+         "index: ", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DrivenRun run(row.heartbeats ? kHeartbeats
+                                     : std::vector<std::pair<std::string, std::string>>{});
+        ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt)) << run.seen;
+        Send(run.input.ends[1], row.typed);
+        ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt + row.waiting_at));
+        kill(run.pid, row.signal);
+        EXPECT_EQ(run.Transcript(), Banner("dev-1") + row.waiting_at);
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+        EXPECT_EQ(run.Trace(), StartTrace("dev-1") + kStopTrace);
+        EXPECT_EQ(run.Errors(), "");
+    }
+}
+
+// The library's messages hand the rounds' output to the pipe as they go.
+void StartLongStressTest(DrivenRun& run) {
+    Send(run.input.ends[1], "testconnect\n1000000\np\n");
+    ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen,
+                                  "The connect's local client addr: 127.0.0.1:18000\r\n"));
+}
+
+TEST(StopSignalsE2e, AStressTestStopsAfterTheRoundInProgress) {
+    if (TestingWindowsProgram()) {
+        GTEST_SKIP() << kSignalsArePosix;
+    }
+    DrivenRun run(kHeartbeats);
+    StartLongStressTest(run);
+    kill(run.pid, SIGTERM);
+    const std::string transcript = run.Transcript();
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+
+    const std::string start = Banner("dev-1") + "test times: peer id: ";
+    const std::string round = StressRound("p");
+    ASSERT_TRUE(transcript.starts_with(start)) << transcript;
+    const std::size_t rounds = (transcript.size() - start.size()) / round.size();
+    EXPECT_GE(rounds, 1u);
+    std::string whole_rounds = start;
+    std::string calls = StartTrace("dev-1");
+    for (std::size_t i = 0; i < rounds; ++i) {
+        whole_rounds += round;
+        calls += StressCalls("p", 0, false);
+    }
+    EXPECT_EQ(transcript, whole_rounds);
+    EXPECT_EQ(run.Trace(), calls + kStopTrace);
+}
+
+TEST(StopSignalsE2e, ASecondRequestEndsTheProcessAtOnce) {
+    if (TestingWindowsProgram()) {
+        GTEST_SKIP() << kSignalsArePosix;
+    }
+    DrivenRun run(kHeartbeats);
+    StartLongStressTest(run);
+    // Two kinds of signal, so the second is not merged into the first.
+    kill(run.pid, SIGTERM);
+    kill(run.pid, SIGINT);
+    const int status = WaitForEnd(run.pid);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
+    EXPECT_EQ(run.Trace().find("TunnelStop"), std::string::npos);
+}
+
+// `yes statusget | tunnelconsole | head -c 100`: once the reader is gone, the
+// run ends as at the end of input, though input never ends.
+TEST(InteractiveE2e, AReaderThatGoesAwayEndsTheRun) {
+    DrivenRun run;
+    ASSERT_TRUE(ReadUntilEndsWith(run.output.ends[0], run.seen, kPrompt));
+    run.output.CloseRead();
+    std::string commands;
+    for (int i = 0; i < 2000; ++i) {
+        commands += "statusget\n";
+    }
+    Send(run.input.ends[1], commands);
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_TRUE(run.Trace().ends_with("TunnelStatusGet(0, out) = 0\n" + kStopTrace));
+    EXPECT_EQ(run.Errors(), "");
+}
+
+// Each message reaches a reading program when it is written, whole, while the
+// console waits for input; never a buffer's worth at a time, cut anywhere.
+TEST(InteractiveE2e, LogMessagesReachAPipeOneByOne) {
+    DrivenRun run(std::vector<std::pair<std::string, std::string>>{{"TUNNEL_SIM_LOG_THREAD", "0"}});
+    ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt));
+    const std::regex message("tunnel heartbeat [0-9]+\r\n");
+    long messages = 0;
+    while (messages < 3000) {
+        std::string more;
+        ASSERT_TRUE(ReadMore(run.output.ends[0], more));
+        ASSERT_TRUE(more.ends_with("\r\n")) << "a read ended inside a message: " << more;
+        messages += std::distance(std::sregex_iterator(more.begin(), more.end(), message),
+                                  std::sregex_iterator());
+    }
+    run.input.CloseWrite();
+    // Messages keep coming until the library stops: read them, or it waits.
+    run.Transcript();
+    EXPECT_EQ(WaitForExit(run.pid), 0);
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 // Start-up, the command loop and the end of a run, as a user sees them.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "e2e_harness.h"
 #include "transcript.h"
@@ -85,6 +90,37 @@ std::vector<Case> ConfigurationCases() {
     c.expected_output = "(DevID){file-dev}(Home){{HOME}}(Pad){" + padding +
                         "}\r\ntunnel started: file-dev\r\n" + kPrompt;
     c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(Pad){" + padding + "}\r\n";
+    c.expected_errors = "tunnelconsole: device id \"" + std::string(127, 'd') +
+                        "\" left out: the configuration text has no room for it\r\n";
+    cases.push_back(c);
+
+    c = Session("DeviceIdOf128CharactersKeepsItsFirst127", "quit\n", "");
+    c.config_ini = ConfigIni(std::string(128, 'd'));
+    c.expected_output = Banner(std::string(127, 'd'));
+    cases.push_back(c);
+
+    // Braces or parentheses in the identifier would move or add items.
+    for (const auto& [name, device_id] :
+         {std::pair{"DeviceIdThatWouldMoveHome", "x}(Home){/elsewhere"},
+          std::pair{"DeviceIdThatWouldCutItself", "ab}cd"},
+          std::pair{"DeviceIdWithParenthesis", "a(b"}}) {
+        c = Session(name, "quit\n", "");
+        c.config_ini = ConfigIni(device_id);
+        c.tunnel_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n";
+        c.expected_output =
+            "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
+        c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n";
+        c.expected_errors = std::string("tunnelconsole: device id \"") + device_id +
+                            "\" left out: it holds one of ( ) { }\r\n";
+        cases.push_back(c);
+    }
+
+    c = Session("NulByteInTunnelCfg", "quit\n", "");
+    c.tunnel_cfg = std::string("(DevID){}\n(Home){x}\n(Log\0Level){2}\n", 30);
+    c.expected_output = "(DevID){dev-1}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt;
+    c.expected_tunnel_cfg = std::string("(DevID){}\r\n(Home){{HOME}}\r\n(Log\0Level){2}\r\n", 37);
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to it\r\n";
     cases.push_back(c);
 
     c = Session("TunnelCfgWithoutHomeGainsIt", "quit\n", "");
@@ -107,12 +143,25 @@ std::vector<Case> FailureCases() {
     c.expected_output = "";
     c.expected_tunnel_cfg.reset();
     c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -9\n";
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: No such file "
+        "or directory\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    cases.push_back(c);
+
+    // The Home item of a deep program folder, or long items, leave the text no room.
+    c = Session("ConfigTextTooLong", "versionget\n", "");
+    c.tunnel_cfg = "(DevID){}\n(Home){x}\n(Pad){" + std::string(250, 'p') + "}\n";
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
     cases.push_back(c);
 
     c = Session("ConfigGetFails", "versionget\n", "");
     c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
     c.expected_output = "";
     c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n";
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n";
     cases.push_back(c);
 
     c = Session("StartFails", "versionget\n", "");
@@ -121,6 +170,7 @@ std::vector<Case> FailureCases() {
     c.expected_trace =
         "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
         ConfigText(kDev) + "\", 0, callback) = -9\n";
+    c.expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n";
     cases.push_back(c);
 
     c = Session("VersionAndStatusFail", "versionget\nstatusget\n",
@@ -146,6 +196,174 @@ std::vector<Case> FailureCases() {
 
 INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
                          [](const auto& info) { return info.param.name; });
+
+// Standard streams that are closed or fail: the run still stops the library
+// once, and nothing lands where it does not belong.
+std::vector<Case> StreamCases() {
+    const std::string commands = "versionget\nstatusget\n";
+    const std::string all_calls =
+        StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
+    std::vector<Case> cases;
+    Case c = Session("OutputClosed", commands, "");
+    c.posix_only = "the emulator gives a closed descriptor a handle that fails every write";
+    c.output = Output::kClosed;
+    c.expected_output = "";
+    c.expected_trace = all_calls;
+    cases.push_back(c);
+
+    c = Session("AllStreamsClosed", commands, "");
+    c.no_input = true;
+    c.output = Output::kClosed;
+    c.no_error_output = true;
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    cases.push_back(c);
+
+    c = Session("ErrorsClosedAtAFailedStart", commands, "");
+    c.no_error_output = true;
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
+    c.expected_output = ConfigText(kDev) + "\r\n";
+    c.expected_trace =
+        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
+        ConfigText(kDev) + "\", 0, callback) = -9\n";
+    cases.push_back(c);
+
+    // Nobody reads what follows: the run ends as at the end of input.
+    c = Session("OutputReaderGoneBeforeStart", commands, "");
+    c.output = Output::kPipeWithoutReader;
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    cases.push_back(c);
+
+    c = Session("OutputDeviceFull", commands, "");
+    c.output = Output::kFullDevice;
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    c.expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n";
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
+                         [](const auto& info) { return info.param.name; });
+
+namespace fs = std::filesystem;
+
+std::string FileText(const fs::path& path, const ProgramFolder& folder) {
+    std::ifstream file(path, std::ios::binary);
+    return WithPlaceholders(std::string(std::istreambuf_iterator<char>(file), {}), folder);
+}
+
+void Lay(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The rewrite keeps what tunnel.cfg was apart from its Home item, and leaves
+// it alone when nothing would change.
+std::vector<Case> TunnelCfgCases() {
+    std::vector<Case> cases;
+    Case c = Session("PermissionsKept", "quit\n", "");
+    c.posix_only = "Windows files have no POSIX permission bits";
+    c.lay = [](const ProgramFolder& f) {
+        fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read | fs::perms::owner_write);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+    };
+    cases.push_back(c);
+
+    c = Session("LinkKeptAndItsFileRewritten", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.app / "real.cfg", kTunnelCfg);
+        fs::create_symlink("real.cfg", f.app / "tunnel.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), "real.cfg");
+        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
+    };
+    cases.push_back(c);
+
+    c = Session("ChainOfLinksToAnotherFolder", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        fs::create_directory(f.root / "conf");
+        Lay(f.root / "conf" / "real.cfg", kTunnelCfg);
+        fs::create_symlink("real.cfg", f.root / "conf" / "link.cfg");
+        fs::create_symlink(f.root / "conf" / "link.cfg", f.app / "tunnel.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), f.root / "conf" / "link.cfg");
+        EXPECT_EQ(fs::read_symlink(f.root / "conf" / "link.cfg"), "real.cfg");
+        EXPECT_EQ(FileText(f.root / "conf" / "real.cfg", f), kTunnelCfgRewritten);
+        EXPECT_FALSE(fs::exists(f.root / "conf" / "temp.cfg"));
+    };
+    cases.push_back(c);
+
+    c = Session("UnchangedFileLeftUntouched", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        std::string rewritten = kTunnelCfgRewritten;
+        rewritten.replace(rewritten.find("{HOME}"), 6, ProgramView(f.app / "Home"));
+        Lay(f.app / "tunnel.cfg", rewritten);
+        fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
+    };
+    cases.push_back(c);
+
+    c = Session("StaleTempFileReplaced", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); };
+    cases.push_back(c);
+
+    c = Session("TunnelCfgIsAFolder", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) { fs::create_directory(f.app / "tunnel.cfg"); };
+    c.inspect = [](const ProgramFolder& f) { EXPECT_TRUE(fs::is_directory(f.app / "tunnel.cfg")); };
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Is a "
+        "directory\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    // Windows refuses to open a folder as a file for lack of access.
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
+        "denied\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
+// rename does before the run goes on, as the system calls show.
+TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
+    if (std::getenv("E2E_LAUNCHER") != nullptr && *std::getenv("E2E_LAUNCHER") != '\0') {
+        GTEST_SKIP() << "the program runs under a launcher already";
+    }
+    if (std::system("strace -V >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "strace is not installed";
+    }
+    const fs::path calls = fs::temp_directory_path() / ("tc-e2e-calls-" + std::to_string(getpid()));
+    const std::string launcher =
+        "strace -f -qq -e trace=fsync,fdatasync,rename,renameat,renameat2 -o " + calls.string();
+    setenv("E2E_LAUNCHER", launcher.c_str(), 1);
+    const Result result = e2e::Run(Session("Durable", "quit\n", ""));
+    unsetenv("E2E_LAUNCHER");
+    std::ifstream file(calls);
+    const std::string text(std::istreambuf_iterator<char>(file), {});
+    fs::remove(calls);
+    EXPECT_EQ(result.tunnel_cfg, kTunnelCfgRewritten);
+    const std::size_t rename = text.find("temp.cfg\", \"");
+    ASSERT_NE(rename, std::string::npos) << text;
+    EXPECT_NE(text.rfind("fsync(", rename), std::string::npos) << text;
+    EXPECT_NE(text.find("fsync(", rename), std::string::npos) << text;
+}
 
 }  // namespace
 }  // namespace e2e

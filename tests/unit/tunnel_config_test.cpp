@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -116,6 +119,54 @@ TEST_F(PrepareTunnelConfigTest, IncompleteTempFileIsRemovedAndConfigKept) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(temp())));
 }
 
+// Bytes of tunnel.cfg, then a read error.
+struct FailingSource {
+    std::string bytes;
+    bool served = false;
+};
+
+std::ptrdiff_t ReadThenFail(void* source, char* buffer, std::size_t capacity) {
+    auto& failing = *static_cast<FailingSource*>(source);
+    if (failing.served || failing.bytes.empty()) {
+        errno = EIO;
+        return -1;
+    }
+    failing.served = true;
+    const std::size_t count = std::min(capacity, failing.bytes.size());
+    std::memcpy(buffer, failing.bytes.data(), count);
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+// A copy that misses any of tunnel.cfg's bytes must never replace it.
+TEST(RewriteHomeItemsTest, ReportsEveryFault) {
+    const struct {
+        const char* name;
+        std::string bytes_before_error;
+        const char* temp_path;
+        HomeRewrite::Status status;
+        int error;
+    } cases[] = {
+        {"read error at the start", "", nullptr, HomeRewrite::kReadFailed, EIO},
+        {"read error after a whole line", "(DevID){}\n", nullptr, HomeRewrite::kReadFailed, EIO},
+        {"read error inside a Home line", "(DevID){}\n(Home){x", nullptr, HomeRewrite::kReadFailed,
+         EIO},
+        {"read error inside a long line", std::string(3000, 'a'), nullptr, HomeRewrite::kReadFailed,
+         EIO},
+        {"write error", "(DevID){}\n", "/dev/full", HomeRewrite::kWriteFailed, ENOSPC},
+    };
+    for (const auto& c : cases) {
+        FailingSource source{c.bytes_before_error};
+        TextReader reader = MakeTextReader(ReadThenFail, &source);
+        std::FILE* temp = c.temp_path != nullptr ? std::fopen(c.temp_path, "wb") : std::tmpfile();
+        ASSERT_NE(temp, nullptr);
+        std::setvbuf(temp, nullptr, _IONBF, 0);
+        const HomeRewrite rewrite = RewriteHomeItems(reader, temp, "/h");
+        std::fclose(temp);
+        EXPECT_EQ(rewrite.status, c.status) << c.name;
+        EXPECT_EQ(rewrite.error, c.error) << c.name;
+    }
+}
+
 TEST(SubstituteDeviceIdTest, WritesTheIdentifierIntoTheFirstDevIdItem) {
     const std::string text_250 = "(DevID){}" + std::string(241, 'x');
     const struct {
@@ -137,6 +188,8 @@ TEST(SubstituteDeviceIdTest, WritesTheIdentifierIntoTheFirstDevIdItem) {
         {"exactly 255 characters fit", text_250, "12345", "(DevID){12345}" + std::string(241, 'x')},
         {"256 characters leave it unchanged", text_250, "123456", text_250},
         {"empty text", "", "abc", ""},
+        {"brace in the identifier", "(DevID){}(Home){h}", "x}(Home){/e", "(DevID){}(Home){h}"},
+        {"parenthesis in the identifier", "(DevID){}", "a(b", "(DevID){}"},
     };
     for (const auto& c : cases) {
         std::array<char, 256> buffer{};

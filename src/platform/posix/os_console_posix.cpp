@@ -1,10 +1,13 @@
+#include <poll.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 
-#include <unistd.h>
-
 #include "platform/os_console.h"
+#include "platform/posix/input_wake.h"
+#include "platform/run_state.h"
 
 // A reader that goes away makes writes fail, as on Windows, instead of ending
 // the process before it stops the library.
@@ -12,11 +15,27 @@ void OsConsoleInit() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
+// Waits until standard input has bytes or the run should end; the wait also
+// serves standard input that a parent left non-blocking.
 std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     for (;;) {
+        if (RunShouldEnd()) {
+            return 0;
+        }
+        const int wake = OsInputWakeDescriptor();
+        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {wake, POLLIN, 0}};
+        if (poll(waits, wake >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) {
+            continue;
+        }
+        if (waits[1].revents != 0) {
+            continue;
+        }
         const ssize_t count = read(STDIN_FILENO, buffer, capacity);
-        if (count >= 0 || errno != EINTR) {
+        if (count >= 0) {
             return count;
+        }
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return -1;
         }
     }
 }

@@ -606,27 +606,73 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
     return CopyDefault(default_value != nullptr ? default_value : "", returned, size);
 }
 
+namespace {
+
+// The rename is an entry of the target's folder: flushing the folder makes it
+// last.
+bool FlushFolderOf(const char* path) {
+    std::array<char, kPathCapacity> folder{};
+    const std::size_t length = std::strlen(path);
+    if (length >= folder.size()) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    std::memcpy(folder.data(), path, length + 1);
+    if (std::strchr(folder.data(), '/') == nullptr) {
+        folder[0] = '.';
+        folder[1] = '\0';
+    } else {
+        PathRemoveFileSpecA(folder.data());
+    }
+    int fd;
+    do {
+        fd = open(folder.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return false;
+    }
+    int flushed;
+    do {
+        flushed = fsync(fd);
+    } while (flushed != 0 && errno == EINTR);
+    const int saved_errno = errno;
+    close(fd);
+    errno = saved_errno;
+    return flushed == 0;
+}
+
+BOOL RenameReplacing(LPCSTR existing, LPCSTR target, DWORD flags) {
+    if (std::rename(existing, target) != 0) {
+        return 0;
+    }
+    return (flags & MOVEFILE_WRITE_THROUGH) == 0 || FlushFolderOf(target) ? 1 : 0;
+}
+
+}  // namespace
+
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
     if (existing == nullptr || target == nullptr) {
+        errno = EINVAL;
         return 0;
     }
     if ((flags & MOVEFILE_REPLACE_EXISTING) != 0) {
-        return std::rename(existing, target) == 0 ? 1 : 0;
+        return RenameReplacing(existing, target, flags);
     }
 #if defined(RENAME_NOREPLACE)
     // Atomic where the file system allows it, so a target made meanwhile is
     // not lost.
     if (renameat2(AT_FDCWD, existing, AT_FDCWD, target, RENAME_NOREPLACE) == 0) {
-        return 1;
+        return (flags & MOVEFILE_WRITE_THROUGH) == 0 || FlushFolderOf(target) ? 1 : 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
         return 0;
     }
 #endif
     if (PathExists(target)) {
+        errno = EEXIST;
         return 0;
     }
-    return std::rename(existing, target) == 0 ? 1 : 0;
+    return RenameReplacing(existing, target, flags);
 }
 
 void Sleep(DWORD milliseconds) {

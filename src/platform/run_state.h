@@ -1,0 +1,23 @@
+// Whether the run should end before its input does: a stop was requested
+// (Ctrl-C, termination, hang-up; on Windows the console's control events) or
+// standard output can no longer be written. Either ends the run as the end of
+// input does: the command in progress finishes, the library is stopped once,
+// the exit status is 0.
+#pragma once
+
+// Clears the state and starts watching for stop requests. Runs first, before
+// anything is opened, so closed standard streams are replaced too.
+void RunStateInit();
+
+// True once the run should end; checked between commands and between rounds
+// of the stress test, and by every wait for input.
+bool RunShouldEnd();
+
+// Records a stop request. Safe in a signal handler. False when one was
+// already recorded: a second request ends the process at once.
+bool NoteStopRequest();
+
+// Records that writing standard output failed with `error` (an errno value).
+// Any thread may call it. A reader that went away (EPIPE) ends the run
+// silently; any other failure also says why on standard error.
+void NoteOutputLost(int error);

@@ -1,0 +1,114 @@
+// Windows side of run_state.h: console control events stand for the POSIX
+// stop signals, and a cancelled read ends a wait for standard input.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/os_run_state.h"
+#include "platform/run_state.h"
+
+namespace {
+
+// The thread that reads standard input, so another thread can cancel its read.
+HANDLE input_thread = nullptr;
+DWORD input_thread_id = 0;
+// Set once the run is over and the process exits.
+HANDLE run_ended = nullptr;
+
+void MarkRunEnded() {
+    SetEvent(run_ended);
+}
+
+bool IsStopEvent(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT ||
+           event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
+
+// Runs on a thread of its own for each event.
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    if (!IsStopEvent(event)) {
+        return FALSE;
+    }
+    if (!NoteStopRequest()) {
+        // A second request while the first is being served: end now, as the
+        // event would have without a handler.
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    }
+    // A read that began after the first cancel would wait on; cancel again
+    // until the run is over. For the close, log-off and shutdown events the
+    // system ends the process once this returns, so this also holds it until
+    // the library is stopped.
+    constexpr DWORD kRecancelMilliseconds = 20;
+    do {
+        CancelSynchronousIo(input_thread);
+    } while (WaitForSingleObject(run_ended, kRecancelMilliseconds) == WAIT_TIMEOUT);
+    return TRUE;
+}
+
+}  // namespace
+
+namespace {
+
+// A descriptor without a handle, or with a handle that names nothing (the
+// emulator's view of a closed POSIX descriptor), is missing.
+bool IsMissing(std::FILE* stream, int descriptor) {
+    const intptr_t handle = _get_osfhandle(descriptor);
+    if (_fileno(stream) < 0 || handle == -1 || handle == -2) {
+        return true;
+    }
+    SetLastError(NO_ERROR);
+    return GetFileType(reinterpret_cast<HANDLE>(handle)) == FILE_TYPE_UNKNOWN &&
+           GetLastError() != NO_ERROR;
+}
+
+}  // namespace
+
+void OsOpenMissingStandardStreams() {
+    const struct {
+        std::FILE* stream;
+        int descriptor;
+        const char* mode;
+    } streams[] = {{stdin, 0, "rb"}, {stdout, 1, "wb"}, {stderr, 2, "wb"}};
+    for (const auto& standard : streams) {
+        // A windowed program started without redirections has none of them.
+        if (IsMissing(standard.stream, standard.descriptor)) {
+            std::FILE* reopened = nullptr;
+            freopen_s(&reopened, "NUL", standard.mode, standard.stream);
+        }
+    }
+}
+
+void OsWatchStopRequests() {
+    if (run_ended == nullptr) {
+        run_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::atexit(MarkRunEnded);
+        // Standard input is read on the thread that starts the run.
+        input_thread_id = GetCurrentThreadId();
+        input_thread = OpenThread(THREAD_TERMINATE, FALSE, input_thread_id);
+    }
+    ResetEvent(run_ended);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void OsWakeInputWait() {
+    if (input_thread != nullptr && GetCurrentThreadId() != input_thread_id) {
+        CancelSynchronousIo(input_thread);
+    }
+}
+
+// The C runtime reports a pipe without a reader as EPIPE, or as EINVAL for
+// the errors it has no errno for; the system's own error tells them apart.
+bool OsReaderWentAway(int error) {
+    if (error == EPIPE) {
+        return true;
+    }
+    const unsigned long system_error = _doserrno;
+    return error == EINVAL &&
+           (system_error == ERROR_NO_DATA || system_error == ERROR_BROKEN_PIPE ||
+            system_error == ERROR_PIPE_NOT_CONNECTED);
+}
