@@ -197,6 +197,11 @@ std::vector<Case> FailureCases() {
 INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
                          [](const auto& info) { return info.param.name; });
 
+// The emulator gives a standard stream that was closed a handle on which
+// every write fails, so the Windows program cannot tell it from a broken one.
+constexpr const char* kClosedUnderTheEmulator =
+    "the emulator gives a closed descriptor a handle that fails every write";
+
 // Standard streams that are closed or fail: the run still stops the library
 // once, and nothing lands where it does not belong.
 std::vector<Case> StreamCases() {
@@ -205,13 +210,14 @@ std::vector<Case> StreamCases() {
         StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
     std::vector<Case> cases;
     Case c = Session("OutputClosed", commands, "");
-    c.posix_only = "the emulator gives a closed descriptor a handle that fails every write";
+    c.posix_only = kClosedUnderTheEmulator;
     c.output = Output::kClosed;
     c.expected_output = "";
     c.expected_trace = all_calls;
     cases.push_back(c);
 
     c = Session("AllStreamsClosed", commands, "");
+    c.posix_only = kClosedUnderTheEmulator;
     c.no_input = true;
     c.output = Output::kClosed;
     c.no_error_output = true;
