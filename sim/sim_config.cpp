@@ -24,21 +24,6 @@ std::size_t FindClose(std::string_view text, std::size_t from, char close) {
     return i < text.size() && text[i] == close ? i : std::string_view::npos;
 }
 
-// Digits only, no leading zero, value at most `max`.
-bool ParseCanonicalNumber(std::string_view digits, unsigned max, unsigned& value) {
-    if (digits.empty() || digits.size() > 5 || (digits.size() > 1 && digits[0] == '0')) {
-        return false;
-    }
-    value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= max;
-}
-
 }  // namespace
 
 std::optional<ConfigItem> FindItem(std::string_view text, std::size_t& position) {
@@ -124,27 +109,31 @@ std::string ConfigTextFromFile(std::string_view content) {
 }
 
 bool IsValidEndpoint(std::string_view text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos) {
-        return false;
-    }
+    // One pass over "a.b.c.d:port": each number ends at the separator that
+    // must follow it, and the port at the end of the text.
+    constexpr std::array kSeparators = {'.', '.', '.', ':'};
+    constexpr std::size_t kMaxDigits = 5;  // keeps `value` far from overflow
+    std::size_t number = 0;
+    std::size_t digits = 0;
     unsigned value = 0;
-    if (!ParseCanonicalNumber(text.substr(colon + 1), 65535, value) || value == 0) {
-        return false;
-    }
-    std::string_view host = text.substr(0, colon);
-    for (int octet = 0; octet < 4; ++octet) {
-        const std::size_t dot = host.find('.');
-        const bool last = octet == 3;
-        if (last != (dot == std::string_view::npos)) {
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (digits == kMaxDigits || (digits > 0 && value == 0)) {
+                return false;
+            }
+            value = value * 10 + static_cast<unsigned>(c - '0');
+            ++digits;
+            continue;
+        }
+        if (number == kSeparators.size() || c != kSeparators[number] || digits == 0 ||
+            value > 255) {
             return false;
         }
-        if (!ParseCanonicalNumber(host.substr(0, dot), 255, value)) {
-            return false;
-        }
-        host = last ? std::string_view{} : host.substr(dot + 1);
+        ++number;
+        digits = 0;
+        value = 0;
     }
-    return true;
+    return number == kSeparators.size() && digits > 0 && value >= 1 && value <= 65535;
 }
 
 bool IsBareFileName(std::string_view name) {

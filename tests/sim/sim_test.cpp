@@ -283,14 +283,15 @@ TEST_F(SimTest, BareNamesResolveBesideTheExecutable) {
 }
 
 TEST(SimEndpoint, AcceptsOnlyCanonicalIpv4WithPort) {
-    for (const char* valid : {"0.0.0.0:1", "255.255.255.255:65535", "10.0.0.2:6000"}) {
+    for (const char* valid :
+         {"0.0.0.0:1", "255.255.255.255:65535", "10.0.0.2:6000", "100.20.3.0:10"}) {
         EXPECT_TRUE(ts::IsValidEndpoint(valid)) << valid;
     }
     for (const char* invalid :
          {"", "127.0.0.1", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "256.0.0.1:80",
           "1.2.3:80", "1.2.3.4.5:80", "1..3.4:80", "01.2.3.4:80", "1.2.3.4:080", " 1.2.3.4:80",
           "1.2.3.4:80 ", "a.b.c.d:80", "1.2.3.4:-1", "1.2.3.4:+80", "1.2.3.4:80:81",
-          "1.2.3.4:999999"}) {
+          "1.2.3.4:999999", "1.2.3.256:80"}) {
         EXPECT_FALSE(ts::IsValidEndpoint(invalid)) << invalid;
     }
 }
