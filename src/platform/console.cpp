@@ -26,6 +26,15 @@ TextReader& StandardInput() {
 // staging buffer takes several, and holds the lock across them.
 void WritePrint(std::initializer_list<std::string_view> pieces) {
     std::array<char, kStagingCapacity> staged;
+    std::size_t worst = 0;
+    for (const std::string_view piece : pieces) {
+        worst += 2 * piece.size();
+    }
+    // The usual print: short enough to stage whole without checking for room.
+    if (worst <= staged.size()) {
+        std::fwrite(staged.data(), 1, StagePieces(pieces, staged.data()), stdout);
+        return;
+    }
     std::size_t length = 0;
     bool locked = false;
     for (std::string_view rest : pieces) {
@@ -69,6 +78,10 @@ void ConsoleWrite(std::string_view text) {
 
 void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
     WritePrint(pieces);
+}
+
+void ConsoleWriteStaged(std::string_view staged) {
+    std::fwrite(staged.data(), 1, staged.size(), stdout);
 }
 
 void ConsoleWriteNow(std::string_view text) {
