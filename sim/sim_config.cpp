@@ -109,31 +109,32 @@ std::string ConfigTextFromFile(std::string_view content) {
 }
 
 bool IsValidEndpoint(std::string_view text) {
-    // One pass over "a.b.c.d:port": each number ends at the separator that
-    // must follow it, and the port at the end of the text.
-    constexpr std::array kSeparators = {'.', '.', '.', ':'};
-    constexpr std::size_t kMaxDigits = 5;  // keeps `value` far from overflow
-    std::size_t number = 0;
-    std::size_t digits = 0;
+    const char* at = text.data();
+    const char* const end = at + text.size();
     unsigned value = 0;
-    for (const char c : text) {
-        if (c >= '0' && c <= '9') {
-            if (digits == kMaxDigits || (digits > 0 && value == 0)) {
-                return false;
-            }
-            value = value * 10 + static_cast<unsigned>(c - '0');
-            ++digits;
-            continue;
-        }
-        if (number == kSeparators.size() || c != kSeparators[number] || digits == 0 ||
-            value > 255) {
+    // Reads a number of at most `max_digits` digits into `value`. After a
+    // leading 0 it stops, so the separator check refuses any digit there.
+    const auto read_number = [&](int max_digits) {
+        if (at == end || static_cast<unsigned char>(*at - '0') > 9) {
             return false;
         }
-        ++number;
-        digits = 0;
-        value = 0;
+        value = static_cast<unsigned>(*at++ - '0');
+        for (int digits = 1; value != 0 && digits < max_digits && at != end; ++digits) {
+            const unsigned digit = static_cast<unsigned char>(*at - '0');
+            if (digit > 9) {
+                break;
+            }
+            value = value * 10 + digit;
+            ++at;
+        }
+        return true;
+    };
+    for (const char separator : {'.', '.', '.', ':'}) {
+        if (!read_number(3) || value > 255 || at == end || *at++ != separator) {
+            return false;
+        }
     }
-    return number == kSeparators.size() && digits > 0 && value >= 1 && value <= 65535;
+    return read_number(5) && at == end && value >= 1 && value <= 65535;
 }
 
 bool IsBareFileName(std::string_view name) {

@@ -21,8 +21,13 @@ constexpr char kRemotePrivateAddr[] = "10.0.0.2:6000";
 constexpr unsigned kFirstClientPort = 20000;
 constexpr uint32_t kStatusStarted = 1;
 constexpr int kStatusCountShift = 8;
-// Longest message: "connect deleted: " + 127-char peer + two endpoints.
 constexpr std::size_t kPushMessageCapacity = 256;
+// Every message fits: "connect deleted: ", a peer id of at most 127
+// characters and two endpoints, which are checked before they are stored.
+constexpr std::size_t kLongestEndpoint = std::string_view("255.255.255.255:65535").size();
+static_assert(std::string_view("connect deleted: ").size() + (kPeerIdCapacity - 1) +
+                  2 * (1 + kLongestEndpoint) <
+              kPushMessageCapacity);
 
 // A row of the connection table is kept in the form the callers read it:
 // type and encrypt hold the bits of the signed values given.
@@ -127,21 +132,26 @@ int FindClient(const State& state, std::string_view client_addr) {
     return -1;
 }
 
-void QueuePush(State& state, const char* verb, const Connection& row) {
+void QueuePush(State& state, std::string_view verb, const Connection& row) {
     if (state.queue_count == kSimMaxPushQueue) {
         state.queue_head = (state.queue_head + 1) % kSimMaxPushQueue;
         --state.queue_count;
     }
     auto& slot = state.queue[(state.queue_head + state.queue_count) % kSimMaxPushQueue];
-    // A long peer id cuts the message; the event itself is still reported.
-    std::size_t length = 0;
-    for (const std::string_view part :
-         {std::string_view("connect "), std::string_view(verb), std::string_view(": "),
-          View(row.peer_id.data()), std::string_view(" "), View(row.listen_addr.data()),
-          std::string_view(" "), View(row.client_addr.data())}) {
-        length += part.copy(slot.data() + length, slot.size() - 1 - length);
-    }
-    slot[length] = '\0';
+    char* end = slot.data();
+    const auto append = [&](std::string_view part) {
+        std::memcpy(end, part.data(), part.size());
+        end += part.size();
+    };
+    append("connect ");
+    append(verb);
+    append(": ");
+    append(View(row.peer_id.data()));
+    append(" ");
+    append(View(row.listen_addr.data()));
+    append(" ");
+    append(View(row.client_addr.data()));
+    *end = '\0';
     ++state.queue_count;
     state.push_ready.notify_all();
 }
@@ -352,7 +362,10 @@ ResultCode ConnectAdd(State& state, const char* leading_text, const char* peer_i
     if (state.connection_count == kSimMaxConnections) {
         return kSimTableFull;
     }
-    Connection row{};
+    // Made in place: the row past the last one is not yet counted, so the
+    // searches below do not see it.
+    Connection& row = state.connections[state.connection_count];
+    row = Connection{};
     Store(row.peer_id, peer);
     row.type = static_cast<uint32_t>(type);
     row.encrypt = static_cast<uint32_t>(encrypt);
@@ -368,7 +381,7 @@ ResultCode ConnectAdd(State& state, const char* leading_text, const char* peer_i
             }
         }
     }
-    state.connections[state.connection_count++] = row;
+    ++state.connection_count;
     WriteText(local_client_addr, row.client_addr.data());
     QueuePush(state, "added", row);
     return kSimOk;

@@ -479,6 +479,19 @@ TEST_F(SimTest, PushQueueKeepsOrderAndHoldsWhatDoesNotFit) {
     EXPECT_EQ(TunnelPushGet(&data, 0), kSimTimeout);
 }
 
+TEST_F(SimTest, TheLongestPushMessageArrivesWhole) {
+    ASSERT_EQ(Start(), kSimOk);
+    const std::string peer(kPeerIdCapacity - 1, 'p');
+    ASSERT_EQ(Add(peer.c_str(), "255.255.255.255:65535", "255.255.255.254:65535"), kSimOk);
+    ASSERT_EQ(TunnelConnectLocalDelete("", "255.255.255.254:65535"), kSimOk);
+    for (const char* verb : {"added", "deleted"}) {
+        DataRecord data = EmptyData();
+        ASSERT_EQ(TunnelPushGet(&data, 0), kSimOk);
+        EXPECT_EQ(PushText(data), std::string("connect ") + verb + ": " + peer +
+                                      " 255.255.255.255:65535 255.255.255.254:65535");
+    }
+}
+
 TEST_F(SimTest, PushQueueDropsTheOldestWhenFull) {
     ASSERT_EQ(Start(), kSimOk);
     for (int i = 0; i <= kSimMaxPushQueue; ++i) {
