@@ -153,7 +153,10 @@ void QueuePush(State& state, std::string_view verb, const Connection& row) {
     append(View(row.client_addr.data()));
     *end = '\0';
     ++state.queue_count;
-    state.push_ready.notify_all();
+    // Waiters count themselves under the lock this caller holds.
+    if (state.push_waiters > 0) {
+        state.push_ready.notify_all();
+    }
 }
 
 void RemoveConnection(State& state, int index) {
