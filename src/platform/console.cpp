@@ -17,10 +17,9 @@ void FlushStandardOutput() {
 }
 
 // Standard input has one reader for the whole run, as stdin has one buffer.
-TextReader& StandardInput() {
-    static TextReader reader = MakeTextReader(OsReadStandardInput, nullptr, FlushStandardOutput);
-    return reader;
-}
+// Set up when compiled, so no call checks whether it is set up yet.
+constinit TextReader standard_input{.read = OsReadStandardInput,
+                                    .before_read = FlushStandardOutput};
 
 // One fwrite holds the stream's lock by itself; a print longer than the
 // staging buffer takes several, and holds the lock across them.
@@ -105,5 +104,5 @@ void ConsolePrint(const char* format, ...) {
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
-    return ReadTextLine(StandardInput(), line);
+    return ReadTextLine(standard_input, line);
 }
