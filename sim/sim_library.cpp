@@ -390,20 +390,28 @@ ResultCode ConnectAdd(State& state, const char* leading_text, const char* peer_i
     return kSimOk;
 }
 
+// Only valid endpoints are stored, so one that a lookup finds is valid: the
+// lookups below check an endpoint's form only when they find nothing, to tell
+// a malformed argument (-2) from one that is not there (-3).
+ResultCode Missing(bool endpoints_valid) {
+    return endpoints_valid ? kSimNotFound : kSimInvalidArgument;
+}
+
 ResultCode ConnectDelete(State& state, const char* leading_text, const char* peer_id, int32_t type,
                          int32_t encrypt, const char* listen_addr, const char* client_addr) {
     std::string_view peer;
     std::string_view listen;
     std::string_view client;
     if (leading_text == nullptr || peer_id == nullptr || listen_addr == nullptr ||
-        client_addr == nullptr || !PeerArg(peer_id, peer) || !EndpointArg(listen_addr, listen) ||
-        (*client_addr != '\0' && !EndpointArg(client_addr, client))) {
+        client_addr == nullptr || !PeerArg(peer_id, peer) ||
+        !TextArg(listen_addr, kAddressCapacity, listen) ||
+        !TextArg(client_addr, kAddressCapacity, client)) {
         return kSimInvalidArgument;
     }
     const int index = FindTuple(state, peer, type, encrypt, listen);
     if (index < 0 ||
         (!client.empty() && View(state.connections[index].client_addr.data()) != client)) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(listen) && (client.empty() || IsValidEndpoint(client)));
     }
     RemoveConnection(state, index);
     return kSimOk;
@@ -414,12 +422,12 @@ ResultCode ConnectQuery(State& state, const char* peer_id, int32_t type, int32_t
     std::string_view peer;
     std::string_view listen;
     if (peer_id == nullptr || listen_addr == nullptr || client_addr == nullptr ||
-        !PeerArg(peer_id, peer) || !EndpointArg(listen_addr, listen)) {
+        !PeerArg(peer_id, peer) || !TextArg(listen_addr, kAddressCapacity, listen)) {
         return kSimInvalidArgument;
     }
     const int index = FindTuple(state, peer, type, encrypt, listen);
     if (index < 0) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(listen));
     }
     WriteText(client_addr, state.connections[index].client_addr.data());
     return kSimOk;
@@ -427,12 +435,13 @@ ResultCode ConnectQuery(State& state, const char* peer_id, int32_t type, int32_t
 
 ResultCode ConnectLocalDelete(State& state, const char* leading_text, const char* client_addr) {
     std::string_view client;
-    if (leading_text == nullptr || client_addr == nullptr || !EndpointArg(client_addr, client)) {
+    if (leading_text == nullptr || client_addr == nullptr ||
+        !TextArg(client_addr, kAddressCapacity, client)) {
         return kSimInvalidArgument;
     }
     const int index = FindClient(state, client);
     if (index < 0) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(client));
     }
     RemoveConnection(state, index);
     return kSimOk;
@@ -440,12 +449,13 @@ ResultCode ConnectLocalDelete(State& state, const char* leading_text, const char
 
 ResultCode ConnectLocalQuery(State& state, const char* client_addr, ConnectRecord* record) {
     std::string_view client;
-    if (client_addr == nullptr || record == nullptr || !EndpointArg(client_addr, client)) {
+    if (client_addr == nullptr || record == nullptr ||
+        !TextArg(client_addr, kAddressCapacity, client)) {
         return kSimInvalidArgument;
     }
     const int index = FindClient(state, client);
     if (index < 0) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(client));
     }
     *record = state.connections[index];
     return kSimOk;

@@ -457,6 +457,33 @@ TEST_F(SimTest, UserExtendEchoesWithinTheReplySize) {
     EXPECT_EQ(TunnelUserExtend(nullptr, &reply, 0), kSimInvalidArgument);
 }
 
+TEST_F(SimTest, LookupsTellMalformedEndpointsFromMissingOnes) {
+    ASSERT_EQ(Start(), kSimOk);
+    ASSERT_EQ(Add("p", "1.2.3.4:80", "127.0.0.1:9000"), kSimOk);
+    char client[kAddressCapacity] = {};
+    ConnectRecord record{};
+    const std::pair<const char*, ResultCode> endpoints[] = {{"1.2.3.4:080", kSimInvalidArgument},
+                                                            {"", kSimInvalidArgument},
+                                                            {"1.2.3.5:80", kSimNotFound}};
+    for (const auto& [endpoint, expected] : endpoints) {
+        const std::pair<const char*, ResultCode> calls[] = {
+            {"ConnectDelete listen", TunnelConnectDelete("", "p", 0, 0, endpoint, "")},
+            {"ConnectQuery", TunnelConnectQuery("p", 0, 0, endpoint, client)},
+            {"ConnectLocalDelete", TunnelConnectLocalDelete("", endpoint)},
+            {"ConnectLocalQuery", TunnelConnectLocalQuery(endpoint, &record)},
+        };
+        for (const auto& [call, result] : calls) {
+            EXPECT_EQ(result, expected) << call << " " << endpoint;
+        }
+        // An empty client address matches any.
+        if (*endpoint != '\0') {
+            EXPECT_EQ(TunnelConnectDelete("", "p", 0, 0, "1.2.3.4:80", endpoint), expected)
+                << "ConnectDelete client " << endpoint;
+        }
+    }
+    EXPECT_EQ(EnumPeers(), std::vector<std::string>{"p"});
+}
+
 TEST_F(SimTest, PushQueueKeepsOrderAndHoldsWhatDoesNotFit) {
     ASSERT_EQ(Start(), kSimOk);
     DataRecord data = EmptyData();
