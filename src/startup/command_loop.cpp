@@ -1,6 +1,5 @@
 #include "startup/command_loop.h"
 
-#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -108,55 +107,10 @@ constexpr auto kStagedCommandList =
 constexpr std::string_view kPromptText = "\n> ";
 constexpr auto kStagedPrompt = StagedConstant<StagedLength(kPromptText)>(kPromptText);
 
-constexpr std::size_t kLongestName = [] {
-    std::size_t longest = 0;
-    for (const Command& command : kCommandTable) {
-        longest = std::max(longest, command.name.size());
-    }
-    return longest;
-}();
-
-// Rows of the table by the length of their names, so that a line is compared
-// with few names: a range of kRowsByLength for each length.
-struct LengthRange {
-    std::size_t first = 0;
-    std::size_t count = 0;
-};
-constexpr std::array<std::size_t, kCommandTable.size()> kRowsByLength = [] {
-    std::array<std::size_t, kCommandTable.size()> rows{};
-    std::size_t count = 0;
-    for (std::size_t length = 0; length <= kLongestName; ++length) {
-        for (std::size_t row = 0; row < kCommandTable.size(); ++row) {
-            if (kCommandTable[row].name.size() == length) {
-                rows[count++] = row;
-            }
-        }
-    }
-    return rows;
-}();
-constexpr std::array<LengthRange, kLongestName + 1> kRangeOfLength = [] {
-    std::array<LengthRange, kLongestName + 1> ranges{};
-    std::size_t first = 0;
-    for (std::size_t length = 0; length <= kLongestName; ++length) {
-        ranges[length].first = first;
-        for (const Command& command : kCommandTable) {
-            if (command.name.size() == length) {
-                ++ranges[length].count;
-            }
-        }
-        first += ranges[length].count;
-    }
-    return ranges;
-}();
-
 CommandOutcome RunCommand(std::string_view line) {
-    if (line.size() <= kLongestName) {
-        const LengthRange range = kRangeOfLength[line.size()];
-        for (std::size_t i = range.first; i < range.first + range.count; ++i) {
-            const Command& command = kCommandTable[kRowsByLength[i]];
-            if (command.name == line) {
-                return command.handler();
-            }
+    for (const Command& command : kCommandTable) {
+        if (command.name == line) {
+            return command.handler();
         }
     }
     PrintHelp();
