@@ -130,11 +130,16 @@ throughput() {
   local mix
   mix=$(input mix 500000)
   same_output "$mix"
-  local -a medians
+  local -a medians shortest
   mapfile -t medians < <(medians --runs 10 --warmup 2 "$program < $mix" "$floor < $mix")
-  add_row "Scripted throughput, 500 000 commands of the mix, median of 10" \
-    "$(calc "program %.0f ms, floor %.0f ms: %.2f" "${medians[0]} * 1000" "${medians[1]} * 1000" \
-      "${medians[0]} / ${medians[1]}")" "at most 1.2" throughput
+  # The shortest runs as well: the least disturbed by other work, where the
+  # medians of the two can fall in a quiet and a busy spell.
+  mapfile -t shortest < <(awk -F, 'NR > 1 { print $7 }' "$work/times.csv")
+  add_row "Scripted throughput, 500 000 commands of the mix, median (shortest) of 10" \
+    "$(calc "program %.0f ms, floor %.0f ms: %.2f (%.0f ms, %.0f ms: %.2f)" \
+      "${medians[0]} * 1000" "${medians[1]} * 1000" "${medians[0]} / ${medians[1]}" \
+      "${shortest[0]} * 1000" "${shortest[1]} * 1000" "${shortest[0]} / ${shortest[1]}")" \
+    "at most 1.2" throughput
 }
 
 growth() {
