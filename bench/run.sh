@@ -130,11 +130,16 @@ throughput() {
   local mix
   mix=$(input mix 500000)
   same_output "$mix"
-  local -a medians
+  local -a medians shortest
   mapfile -t medians < <(medians --runs 10 --warmup 2 "$program < $mix" "$floor < $mix")
-  add_row "Scripted throughput, 500 000 commands of the mix, median of 10" \
-    "$(calc "program %.0f ms, floor %.0f ms: %.2f" "${medians[0]} * 1000" "${medians[1]} * 1000" \
-      "${medians[0]} / ${medians[1]}")" "at most 1.2" throughput
+  # The shortest runs as well: the least disturbed by other work, where the
+  # medians of the two can fall in a quiet and a busy spell.
+  mapfile -t shortest < <(awk -F, 'NR > 1 { print $7 }' "$work/times.csv")
+  add_row "Scripted throughput, 500 000 commands of the mix, median (shortest) of 10" \
+    "$(calc "program %.0f ms, floor %.0f ms: %.2f (%.0f ms, %.0f ms: %.2f)" \
+      "${medians[0]} * 1000" "${medians[1]} * 1000" "${medians[0]} / ${medians[1]}" \
+      "${shortest[0]} * 1000" "${shortest[1]} * 1000" "${shortest[0]} / ${shortest[1]}")" \
+    "at most 1.2" throughput
 }
 
 growth() {
@@ -156,12 +161,22 @@ growth() {
 }
 
 startup() {
+  # A second folder where a folder named temp.cfg keeps the program from
+  # writing temp.cfg, and so from replacing tunnel.cfg, which already holds
+  # what it would write: start-up without the rewrite.
+  local kept=$work/kept
+  mkdir "$kept"
+  cp "$program" "$app/libveskDllTunnel.so" "$app/config.ini" samples/tunnel.cfg "$kept"/
+  "$kept/tunnelconsole" </dev/null >/dev/null
+  mkdir "$kept/temp.cfg"
   # Standard input at its end: start-up, the first prompt, then the way out.
   local -a medians
-  mapfile -t medians < <(medians -N --runs 300 --warmup 20 "$program" "$floor")
+  mapfile -t medians < <(medians -N --runs 300 --warmup 20 "$program" "$kept/tunnelconsole" \
+    "$floor")
   add_row "Start-up to the first prompt and out at the end of input, median of 300" \
-    "$(calc "program %.2f ms, floor %.2f ms: %.2f" "${medians[0]} * 1000" "${medians[1]} * 1000" \
-      "${medians[0]} / ${medians[1]}")" "at most 1.5" startup
+    "$(calc "program %.2f ms (%.2f ms without writing temp.cfg), floor %.2f ms: %.2f (%.2f)" \
+      "${medians[0]} * 1000" "${medians[1]} * 1000" "${medians[2]} * 1000" \
+      "${medians[0]} / ${medians[2]}" "${medians[1]} / ${medians[2]}")" "at most 1.5" startup
 }
 
 memory() {

@@ -24,21 +24,6 @@ std::size_t FindClose(std::string_view text, std::size_t from, char close) {
     return i < text.size() && text[i] == close ? i : std::string_view::npos;
 }
 
-// Digits only, no leading zero, value at most `max`.
-bool ParseCanonicalNumber(std::string_view digits, unsigned max, unsigned& value) {
-    if (digits.empty() || digits.size() > 5 || (digits.size() > 1 && digits[0] == '0')) {
-        return false;
-    }
-    value = 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= max;
-}
-
 }  // namespace
 
 std::optional<ConfigItem> FindItem(std::string_view text, std::size_t& position) {
@@ -124,27 +109,32 @@ std::string ConfigTextFromFile(std::string_view content) {
 }
 
 bool IsValidEndpoint(std::string_view text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos) {
-        return false;
-    }
+    const char* at = text.data();
+    const char* const end = at + text.size();
     unsigned value = 0;
-    if (!ParseCanonicalNumber(text.substr(colon + 1), 65535, value) || value == 0) {
-        return false;
-    }
-    std::string_view host = text.substr(0, colon);
-    for (int octet = 0; octet < 4; ++octet) {
-        const std::size_t dot = host.find('.');
-        const bool last = octet == 3;
-        if (last != (dot == std::string_view::npos)) {
+    // Reads a number of at most `max_digits` digits into `value`. After a
+    // leading 0 it stops, so the separator check refuses any digit there.
+    const auto read_number = [&](int max_digits) {
+        if (at == end || static_cast<unsigned char>(*at - '0') > 9) {
             return false;
         }
-        if (!ParseCanonicalNumber(host.substr(0, dot), 255, value)) {
+        value = static_cast<unsigned>(*at++ - '0');
+        for (int digits = 1; value != 0 && digits < max_digits && at != end; ++digits) {
+            const unsigned digit = static_cast<unsigned char>(*at - '0');
+            if (digit > 9) {
+                break;
+            }
+            value = value * 10 + digit;
+            ++at;
+        }
+        return true;
+    };
+    for (const char separator : {'.', '.', '.', ':'}) {
+        if (!read_number(3) || value > 255 || at == end || *at++ != separator) {
             return false;
         }
-        host = last ? std::string_view{} : host.substr(dot + 1);
     }
-    return true;
+    return read_number(5) && at == end && value >= 1 && value <= 65535;
 }
 
 bool IsBareFileName(std::string_view name) {

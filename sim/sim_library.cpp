@@ -21,8 +21,13 @@ constexpr char kRemotePrivateAddr[] = "10.0.0.2:6000";
 constexpr unsigned kFirstClientPort = 20000;
 constexpr uint32_t kStatusStarted = 1;
 constexpr int kStatusCountShift = 8;
-// Longest message: "connect deleted: " + 127-char peer + two endpoints.
 constexpr std::size_t kPushMessageCapacity = 256;
+// Every message fits: "connect deleted: ", a peer id of at most 127
+// characters and two endpoints, which are checked before they are stored.
+constexpr std::size_t kLongestEndpoint = std::string_view("255.255.255.255:65535").size();
+static_assert(std::string_view("connect deleted: ").size() + (kPeerIdCapacity - 1) +
+                  2 * (1 + kLongestEndpoint) <
+              kPushMessageCapacity);
 
 // A row of the connection table is kept in the form the callers read it:
 // type and encrypt hold the bits of the signed values given.
@@ -127,23 +132,31 @@ int FindClient(const State& state, std::string_view client_addr) {
     return -1;
 }
 
-void QueuePush(State& state, const char* verb, const Connection& row) {
+void QueuePush(State& state, std::string_view verb, const Connection& row) {
     if (state.queue_count == kSimMaxPushQueue) {
         state.queue_head = (state.queue_head + 1) % kSimMaxPushQueue;
         --state.queue_count;
     }
     auto& slot = state.queue[(state.queue_head + state.queue_count) % kSimMaxPushQueue];
-    // A long peer id cuts the message; the event itself is still reported.
-    std::size_t length = 0;
-    for (const std::string_view part :
-         {std::string_view("connect "), std::string_view(verb), std::string_view(": "),
-          View(row.peer_id.data()), std::string_view(" "), View(row.listen_addr.data()),
-          std::string_view(" "), View(row.client_addr.data())}) {
-        length += part.copy(slot.data() + length, slot.size() - 1 - length);
-    }
-    slot[length] = '\0';
+    char* end = slot.data();
+    const auto append = [&](std::string_view part) {
+        std::memcpy(end, part.data(), part.size());
+        end += part.size();
+    };
+    append("connect ");
+    append(verb);
+    append(": ");
+    append(View(row.peer_id.data()));
+    append(" ");
+    append(View(row.listen_addr.data()));
+    append(" ");
+    append(View(row.client_addr.data()));
+    *end = '\0';
     ++state.queue_count;
-    state.push_ready.notify_all();
+    // Waiters count themselves under the lock this caller holds.
+    if (state.push_waiters > 0) {
+        state.push_ready.notify_all();
+    }
 }
 
 void RemoveConnection(State& state, int index) {
@@ -352,7 +365,10 @@ ResultCode ConnectAdd(State& state, const char* leading_text, const char* peer_i
     if (state.connection_count == kSimMaxConnections) {
         return kSimTableFull;
     }
-    Connection row{};
+    // Made in place: the row past the last one is not yet counted, so the
+    // searches below do not see it.
+    Connection& row = state.connections[state.connection_count];
+    row = Connection{};
     Store(row.peer_id, peer);
     row.type = static_cast<uint32_t>(type);
     row.encrypt = static_cast<uint32_t>(encrypt);
@@ -368,10 +384,17 @@ ResultCode ConnectAdd(State& state, const char* leading_text, const char* peer_i
             }
         }
     }
-    state.connections[state.connection_count++] = row;
+    ++state.connection_count;
     WriteText(local_client_addr, row.client_addr.data());
     QueuePush(state, "added", row);
     return kSimOk;
+}
+
+// Only valid endpoints are stored, so one that a lookup finds is valid: the
+// lookups below check an endpoint's form only when they find nothing, to tell
+// a malformed argument (-2) from one that is not there (-3).
+ResultCode Missing(bool endpoints_valid) {
+    return endpoints_valid ? kSimNotFound : kSimInvalidArgument;
 }
 
 ResultCode ConnectDelete(State& state, const char* leading_text, const char* peer_id, int32_t type,
@@ -380,14 +403,15 @@ ResultCode ConnectDelete(State& state, const char* leading_text, const char* pee
     std::string_view listen;
     std::string_view client;
     if (leading_text == nullptr || peer_id == nullptr || listen_addr == nullptr ||
-        client_addr == nullptr || !PeerArg(peer_id, peer) || !EndpointArg(listen_addr, listen) ||
-        (*client_addr != '\0' && !EndpointArg(client_addr, client))) {
+        client_addr == nullptr || !PeerArg(peer_id, peer) ||
+        !TextArg(listen_addr, kAddressCapacity, listen) ||
+        !TextArg(client_addr, kAddressCapacity, client)) {
         return kSimInvalidArgument;
     }
     const int index = FindTuple(state, peer, type, encrypt, listen);
     if (index < 0 ||
         (!client.empty() && View(state.connections[index].client_addr.data()) != client)) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(listen) && (client.empty() || IsValidEndpoint(client)));
     }
     RemoveConnection(state, index);
     return kSimOk;
@@ -398,12 +422,12 @@ ResultCode ConnectQuery(State& state, const char* peer_id, int32_t type, int32_t
     std::string_view peer;
     std::string_view listen;
     if (peer_id == nullptr || listen_addr == nullptr || client_addr == nullptr ||
-        !PeerArg(peer_id, peer) || !EndpointArg(listen_addr, listen)) {
+        !PeerArg(peer_id, peer) || !TextArg(listen_addr, kAddressCapacity, listen)) {
         return kSimInvalidArgument;
     }
     const int index = FindTuple(state, peer, type, encrypt, listen);
     if (index < 0) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(listen));
     }
     WriteText(client_addr, state.connections[index].client_addr.data());
     return kSimOk;
@@ -411,12 +435,13 @@ ResultCode ConnectQuery(State& state, const char* peer_id, int32_t type, int32_t
 
 ResultCode ConnectLocalDelete(State& state, const char* leading_text, const char* client_addr) {
     std::string_view client;
-    if (leading_text == nullptr || client_addr == nullptr || !EndpointArg(client_addr, client)) {
+    if (leading_text == nullptr || client_addr == nullptr ||
+        !TextArg(client_addr, kAddressCapacity, client)) {
         return kSimInvalidArgument;
     }
     const int index = FindClient(state, client);
     if (index < 0) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(client));
     }
     RemoveConnection(state, index);
     return kSimOk;
@@ -424,12 +449,13 @@ ResultCode ConnectLocalDelete(State& state, const char* leading_text, const char
 
 ResultCode ConnectLocalQuery(State& state, const char* client_addr, ConnectRecord* record) {
     std::string_view client;
-    if (client_addr == nullptr || record == nullptr || !EndpointArg(client_addr, client)) {
+    if (client_addr == nullptr || record == nullptr ||
+        !TextArg(client_addr, kAddressCapacity, client)) {
         return kSimInvalidArgument;
     }
     const int index = FindClient(state, client);
     if (index < 0) {
-        return kSimNotFound;
+        return Missing(IsValidEndpoint(client));
     }
     *record = state.connections[index];
     return kSimOk;

@@ -1,4 +1,5 @@
 // The switches read from the environment, and the call trace they enable.
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -61,6 +62,9 @@ std::string Warning(std::string_view variable, std::string_view entry, std::stri
 
 struct SwitchStore {
     std::once_flag loaded;
+    // Set once `switches` holds their final values: every call checks this
+    // flag alone, as call_once costs a thread-local access each time.
+    std::atomic<bool> ready{false};
     Switches switches;
 };
 
@@ -146,7 +150,10 @@ Switches SwitchesFromValues(const char* faults, const char* trace, const char* l
 
 const Switches& CurrentSwitches() {
     SwitchStore& store = Store();
-    std::call_once(store.loaded, [&] { LoadFromEnvironment(store.switches); });
+    if (!store.ready.load(std::memory_order_acquire)) {
+        std::call_once(store.loaded, [&] { LoadFromEnvironment(store.switches); });
+        store.ready.store(true, std::memory_order_release);
+    }
     return store.switches;
 }
 
@@ -154,6 +161,7 @@ void ReplaceSwitches(Switches switches) {
     SwitchStore& store = Store();
     std::call_once(store.loaded, [] {});
     store.switches = std::move(switches);
+    store.ready.store(true, std::memory_order_release);
 }
 
 std::string QuoteText(const char* text) {

@@ -24,13 +24,13 @@ std::string_view ToDecimal(uint32_t value, DecimalText& text) {
     return DecimalOf(value, text);
 }
 
-bool PromptText(std::string_view prompt, std::span<char> field) {
-    ConsoleWrite(prompt);
+bool PromptText(Prompt prompt, std::span<char> field) {
+    ConsoleWriteStaged(prompt.text());
     return ConsoleReadLine(field).has_value();
 }
 
-bool PromptInteger(std::string_view prompt, std::span<char> field, int32_t* value) {
-    ConsoleWrite(prompt);
+bool PromptInteger(Prompt prompt, std::span<char> field, int32_t* value) {
+    ConsoleWriteStaged(prompt.text());
     const auto line = ConsoleReadLine(field);
     if (!line) {
         return false;

@@ -23,11 +23,26 @@ using TextField = std::array<char, Capacity>;
 inline constexpr std::size_t kNumberFieldCapacity = 32;
 inline constexpr std::size_t kIndexFieldCapacity = 64;
 
+// A prompt's text: constant, and checked when compiled to hold no line break,
+// so that it goes out as it stands.
+class Prompt {
+public:
+    consteval Prompt(const char* text) : text_(text) {
+        if (text_.find('\n') != std::string_view::npos) {
+            throw "a prompt holds no line break";
+        }
+    }
+    std::string_view text() const { return text_; }
+
+private:
+    std::string_view text_;
+};
+
 // Prints `prompt` and reads one line into `field`. False at end of input.
-bool PromptText(std::string_view prompt, std::span<char> field);
+bool PromptText(Prompt prompt, std::span<char> field);
 
 // Prints `prompt`, reads one line into `field` and converts it (ParseDecimal).
-bool PromptInteger(std::string_view prompt, std::span<char> field, int32_t* value);
+bool PromptInteger(Prompt prompt, std::span<char> field, int32_t* value);
 
 // On a non-zero result prints "<failure>, Error: <result>\n". True on success.
 bool Succeeded(ResultCode result, std::string_view failure);

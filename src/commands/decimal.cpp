@@ -3,12 +3,14 @@
 #include <limits>
 
 int32_t ParseDecimal(std::string_view text) {
-    constexpr std::string_view kSpace = " \t\n\v\f\r";
-    const std::size_t start = text.find_first_not_of(kSpace);
-    if (start == std::string_view::npos) {
+    // Space, tab, LF, VT, FF and CR: the blanks isspace knows in the C locale.
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!text.empty() && blank(text.front())) {
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
         return 0;
     }
-    text.remove_prefix(start);
     bool negative = false;
     if (text.front() == '+' || text.front() == '-') {
         negative = text.front() == '-';

@@ -28,15 +28,23 @@ void WriteOut(const char* bytes, std::size_t length) {
 }
 
 // Standard input has one reader for the whole run, as stdin has one buffer.
-TextReader& StandardInput() {
-    static TextReader reader = MakeTextReader(OsReadStandardInput, nullptr, FlushStandardOutput);
-    return reader;
-}
+// Set up when compiled, so no call checks whether it is set up yet.
+constinit TextReader standard_input{.read = OsReadStandardInput,
+                                    .before_read = FlushStandardOutput};
 
 // One fwrite holds the stream's lock by itself; a print longer than the
 // staging buffer takes several, and holds the lock across them.
 void WritePrint(std::initializer_list<std::string_view> pieces) {
     std::array<char, kStagingCapacity> staged;
+    std::size_t worst = 0;
+    for (const std::string_view piece : pieces) {
+        worst += 2 * piece.size();
+    }
+    // The usual print: short enough to stage whole without checking for room.
+    if (worst <= staged.size()) {
+        WriteOut(staged.data(), StagePieces(pieces, staged.data()));
+        return;
+    }
     std::size_t length = 0;
     bool locked = false;
     for (std::string_view rest : pieces) {
@@ -67,7 +75,7 @@ void WritePrint(std::initializer_list<std::string_view> pieces) {
 
 void ConsoleInit() {
     OsConsoleInit();
-    StandardInput() = MakeTextReader(OsReadStandardInput, nullptr, FlushStandardOutput);
+    standard_input = TextReader{.read = OsReadStandardInput, .before_read = FlushStandardOutput};
 }
 
 void ConsoleWrite(std::string_view text) {
@@ -81,6 +89,10 @@ void ConsoleWrite(std::string_view text) {
 
 void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
     WritePrint(pieces);
+}
+
+void ConsoleWriteStaged(std::string_view staged) {
+    WriteOut(staged.data(), staged.size());
 }
 
 void ConsoleWriteNow(std::string_view text) {
@@ -104,5 +116,5 @@ void ConsolePrint(const char* format, ...) {
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
-    return ReadTextLine(StandardInput(), line);
+    return ReadTextLine(standard_input, line);
 }

@@ -17,6 +17,10 @@ void ConsoleWrite(std::string_view text);
 // Writes the pieces one after another as one print, LF as CR LF.
 void ConsoleWrite(std::initializer_list<std::string_view> pieces);
 
+// Writes text already staged, with every LF as CR LF (as StagedConstant in
+// text_stream.h makes it), unchanged, as one print.
+void ConsoleWriteStaged(std::string_view staged);
+
 // Writes `text` and hands it to the reader at once, for messages that arrive
 // while the program waits for input.
 void ConsoleWriteNow(std::string_view text);

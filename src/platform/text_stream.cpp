@@ -65,6 +65,77 @@ int FirstMarkedByte(std::uint64_t bits) {
     }
 }
 
+// Stages all of `text` at `to`, which has room for twice its length: no room
+// to check on the way. Returns the end of what it stored.
+char* StageWithRoom(std::string_view text, char* to) {
+    const char* from = text.data();
+    const char* const from_end = from + text.size();
+    // Eight bytes at a time, each word stored whole and the bytes from its
+    // first line feed, if any, overwritten.
+    while (from_end - from >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, from, 8);
+        std::memcpy(to, &word, 8);
+        const std::uint64_t line_feeds = LineFeedBits(word);
+        if (line_feeds == 0) {
+            from += 8;
+            to += 8;
+            continue;
+        }
+        const int before = FirstMarkedByte(line_feeds);
+        to[before] = '\r';
+        to[before + 1] = '\n';
+        from += before + 1;
+        to += before + 2;
+    }
+    // The CR stays only in front of a line feed; any other byte overwrites it.
+    for (; from != from_end; ++from) {
+        const bool line_feed = *from == '\n';
+        to[0] = '\r';
+        to[line_feed ? 1 : 0] = *from;
+        to += line_feed ? 2 : 1;
+    }
+    return to;
+}
+
+// Marks the bytes of `word` below 0x1B. On a little-endian machine the lowest
+// mark is exact; marks above it may be false.
+std::uint64_t ControlBits(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    return (word - kOnes * (kEndOfText + 1)) & ~word & kHighBits;
+}
+
+bool NeedsCare(char c) {
+    return c == '\n' || c == '\r' || c == kEndOfText;
+}
+
+// Position of the first line feed, CR or 0x1A in bytes[position, length), or
+// `length`. The three all lie below 0x1B, so a word without such bytes is
+// passed over whole.
+std::size_t FindLineByte(const char* bytes, std::size_t position, std::size_t length) {
+    if constexpr (std::endian::native == std::endian::little) {
+        while (length - position >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, bytes + position, 8);
+            const std::uint64_t marks = ControlBits(word);
+            if (marks == 0) {
+                position += 8;
+                continue;
+            }
+            position += static_cast<std::size_t>(std::countr_zero(marks) / 8);
+            if (NeedsCare(bytes[position])) {
+                return position;
+            }
+            ++position;
+        }
+    }
+    while (position < length && !NeedsCare(bytes[position])) {
+        ++position;
+    }
+    return position;
+}
+
 }  // namespace
 
 TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)()) {
@@ -102,26 +173,33 @@ std::optional<char> ReadTextChar(TextReader& reader) {
 }
 
 std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
+    const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
     std::size_t stored = 0;
     bool any = false;
     for (;;) {
         // Ordinary bytes straight from the buffer; ReadTextChar takes the rest.
-        std::size_t position = reader.position;
+        const char* const bytes = reader.buffer.data();
+        const std::size_t start = reader.position;
         const std::size_t length = reader.length;
-        const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
-        for (; position < length; ++position) {
-            const char c = reader.buffer[position];
-            // The three bytes that need care all lie at or below 0x1A.
-            if (static_cast<unsigned char>(c) <= kEndOfText &&
-                (c == '\n' || c == '\r' || c == kEndOfText)) {
-                break;
-            }
-            if (stored < capacity) {
-                line[stored++] = c;
-            }
+        const std::size_t end = FindLineByte(bytes, start, length);
+        const std::size_t kept = std::min(end - start, capacity - stored);
+        if (kept > 0) {
+            std::memcpy(line.data() + stored, bytes + start, kept);
+            stored += kept;
         }
-        any = any || position != reader.position;
-        reader.position = position;
+        any = any || end != start;
+        // A line break within the buffer, the usual end of a line.
+        if (end < length && bytes[end] == '\n') {
+            reader.position = end + 1;
+            any = true;
+            break;
+        }
+        if (end + 1 < length && bytes[end] == '\r' && bytes[end + 1] == '\n') {
+            reader.position = end + 2;
+            any = true;
+            break;
+        }
+        reader.position = end;
         const std::optional<char> c = ReadTextChar(reader);
         if (!c) {
             break;
@@ -130,7 +208,7 @@ std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char>
         if (*c == '\n') {
             break;
         }
-        if (stored + 1 < line.size()) {
+        if (stored < capacity) {
             line[stored++] = *c;
         }
     }
@@ -162,37 +240,13 @@ std::string_view ReadTextPiece(TextReader& reader, std::span<char> piece) {
 }
 
 StagedText StageText(std::string_view text, std::span<char> out) {
+    if (2 * text.size() <= out.size()) {
+        const char* const end = StageWithRoom(text, out.data());
+        return {text.size(), static_cast<std::size_t>(end - out.data())};
+    }
     const char* from = text.data();
     const char* const from_end = from + text.size();
     char* to = out.data();
-    if (2 * text.size() <= out.size()) {
-        // Room for the worst case, all line feeds, so no room to check on the
-        // way: eight bytes at a time, each word stored whole and the bytes
-        // from its first line feed, if any, overwritten.
-        while (from_end - from >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, from, 8);
-            std::memcpy(to, &word, 8);
-            const std::uint64_t line_feeds = LineFeedBits(word);
-            if (line_feeds == 0) {
-                from += 8;
-                to += 8;
-                continue;
-            }
-            const int before = FirstMarkedByte(line_feeds);
-            to[before] = '\r';
-            to[before + 1] = '\n';
-            from += before + 1;
-            to += before + 2;
-        }
-        for (; from != from_end; ++from) {
-            if (*from == '\n') {
-                *to++ = '\r';
-            }
-            *to++ = *from;
-        }
-        return {text.size(), static_cast<std::size_t>(to - out.data())};
-    }
     char* const to_end = to + out.size();
     while (from != from_end) {
         const auto* line_break = static_cast<const char*>(
@@ -210,6 +264,14 @@ StagedText StageText(std::string_view text, std::span<char> out) {
     }
     return {static_cast<std::size_t>(from - text.data()),
             static_cast<std::size_t>(to - out.data())};
+}
+
+std::size_t StagePieces(std::initializer_list<std::string_view> pieces, char* out) {
+    char* to = out;
+    for (const std::string_view piece : pieces) {
+        to = StageWithRoom(piece, to);
+    }
+    return static_cast<std::size_t>(to - out);
 }
 
 bool WriteText(std::FILE* stream, std::string_view text) {

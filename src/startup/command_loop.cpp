@@ -6,6 +6,7 @@
 #include "commands/handlers.h"
 #include "platform/console.h"
 #include "platform/run_state.h"
+#include "platform/text_stream.h"
 
 namespace {
 
@@ -100,6 +101,12 @@ constexpr auto kCommandList = [] {
     }
     return text;
 }();
+constexpr std::string_view kCommandListText(kCommandList.data(), kCommandList.size());
+// The list and the prompt are printed so often that they are staged here, once.
+constexpr auto kStagedCommandList =
+    StagedConstant<StagedLength(kCommandListText)>(kCommandListText);
+constexpr std::string_view kPromptText = "\n> ";
+constexpr auto kStagedPrompt = StagedConstant<StagedLength(kPromptText)>(kPromptText);
 
 CommandOutcome RunCommand(std::string_view line) {
     for (const Command& command : kCommandTable) {
@@ -114,13 +121,13 @@ CommandOutcome RunCommand(std::string_view line) {
 }  // namespace
 
 void PrintHelp() {
-    ConsoleWrite(std::string_view(kCommandList.data(), kCommandList.size()));
+    ConsoleWriteStaged(std::string_view(kStagedCommandList.data(), kStagedCommandList.size()));
 }
 
 void RunCommandLoop() {
     TextField<256> command_line{};
     while (!RunShouldEnd()) {
-        ConsoleWrite("\n> ");
+        ConsoleWriteStaged(std::string_view(kStagedPrompt.data(), kStagedPrompt.size()));
         const auto line = ConsoleReadLine(command_line);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {
             return;

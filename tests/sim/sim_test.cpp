@@ -283,14 +283,15 @@ TEST_F(SimTest, BareNamesResolveBesideTheExecutable) {
 }
 
 TEST(SimEndpoint, AcceptsOnlyCanonicalIpv4WithPort) {
-    for (const char* valid : {"0.0.0.0:1", "255.255.255.255:65535", "10.0.0.2:6000"}) {
+    for (const char* valid :
+         {"0.0.0.0:1", "255.255.255.255:65535", "10.0.0.2:6000", "100.20.3.0:10"}) {
         EXPECT_TRUE(ts::IsValidEndpoint(valid)) << valid;
     }
     for (const char* invalid :
          {"", "127.0.0.1", "127.0.0.1:", "127.0.0.1:0", "127.0.0.1:65536", "256.0.0.1:80",
           "1.2.3:80", "1.2.3.4.5:80", "1..3.4:80", "01.2.3.4:80", "1.2.3.4:080", " 1.2.3.4:80",
           "1.2.3.4:80 ", "a.b.c.d:80", "1.2.3.4:-1", "1.2.3.4:+80", "1.2.3.4:80:81",
-          "1.2.3.4:999999"}) {
+          "1.2.3.4:999999", "1.2.3.256:80"}) {
         EXPECT_FALSE(ts::IsValidEndpoint(invalid)) << invalid;
     }
 }
@@ -456,6 +457,33 @@ TEST_F(SimTest, UserExtendEchoesWithinTheReplySize) {
     EXPECT_EQ(TunnelUserExtend(nullptr, &reply, 0), kSimInvalidArgument);
 }
 
+TEST_F(SimTest, LookupsTellMalformedEndpointsFromMissingOnes) {
+    ASSERT_EQ(Start(), kSimOk);
+    ASSERT_EQ(Add("p", "1.2.3.4:80", "127.0.0.1:9000"), kSimOk);
+    char client[kAddressCapacity] = {};
+    ConnectRecord record{};
+    const std::pair<const char*, ResultCode> endpoints[] = {{"1.2.3.4:080", kSimInvalidArgument},
+                                                            {"", kSimInvalidArgument},
+                                                            {"1.2.3.5:80", kSimNotFound}};
+    for (const auto& [endpoint, expected] : endpoints) {
+        const std::pair<const char*, ResultCode> calls[] = {
+            {"ConnectDelete listen", TunnelConnectDelete("", "p", 0, 0, endpoint, "")},
+            {"ConnectQuery", TunnelConnectQuery("p", 0, 0, endpoint, client)},
+            {"ConnectLocalDelete", TunnelConnectLocalDelete("", endpoint)},
+            {"ConnectLocalQuery", TunnelConnectLocalQuery(endpoint, &record)},
+        };
+        for (const auto& [call, result] : calls) {
+            EXPECT_EQ(result, expected) << call << " " << endpoint;
+        }
+        // An empty client address matches any.
+        if (*endpoint != '\0') {
+            EXPECT_EQ(TunnelConnectDelete("", "p", 0, 0, "1.2.3.4:80", endpoint), expected)
+                << "ConnectDelete client " << endpoint;
+        }
+    }
+    EXPECT_EQ(EnumPeers(), std::vector<std::string>{"p"});
+}
+
 TEST_F(SimTest, PushQueueKeepsOrderAndHoldsWhatDoesNotFit) {
     ASSERT_EQ(Start(), kSimOk);
     DataRecord data = EmptyData();
@@ -476,6 +504,19 @@ TEST_F(SimTest, PushQueueKeepsOrderAndHoldsWhatDoesNotFit) {
     ASSERT_EQ(TunnelPushGet(&data, 0), kSimOk);
     EXPECT_EQ(PushText(data), "connect deleted: a 10.0.0.1:80 127.0.0.1:20000");
     EXPECT_EQ(TunnelPushGet(&data, 0), kSimTimeout);
+}
+
+TEST_F(SimTest, TheLongestPushMessageArrivesWhole) {
+    ASSERT_EQ(Start(), kSimOk);
+    const std::string peer(kPeerIdCapacity - 1, 'p');
+    ASSERT_EQ(Add(peer.c_str(), "255.255.255.255:65535", "255.255.255.254:65535"), kSimOk);
+    ASSERT_EQ(TunnelConnectLocalDelete("", "255.255.255.254:65535"), kSimOk);
+    for (const char* verb : {"added", "deleted"}) {
+        DataRecord data = EmptyData();
+        ASSERT_EQ(TunnelPushGet(&data, 0), kSimOk);
+        EXPECT_EQ(PushText(data), std::string("connect ") + verb + ": " + peer +
+                                      " 255.255.255.255:65535 255.255.255.254:65535");
+    }
 }
 
 TEST_F(SimTest, PushQueueDropsTheOldestWhenFull) {

@@ -36,6 +36,13 @@ TEST(ParseDecimalTest, ConvertsLikeTheStandardConversion) {
         {"\x01"
          "5",
          0},
+        // The control bytes on each side of the blanks tab to CR.
+        {"\x08"
+         "5",
+         0},
+        {"\x0e"
+         "5",
+         0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseDecimal(c.text), c.value) << '"' << c.text << '"';

@@ -71,6 +71,25 @@ const LineCase kLineCases[] = {
     {"ExactlyFillingLine", "abcd\nnext\n", 5, {"abcd", "next"}},
     {"OverlongLastLine", "abcdefgh", 5, {"abcd"}},
     {"NulKeptInsideLine", std::string("a\0b\n", 4), 16, {std::string("a\0b", 3)}},
+    // Longer lines, read eight bytes at a time where the buffer allows.
+    {"BreakAtEachOffset",
+     "1\n12\n123\n1234\n12345\n123456\n1234567\n12345678\n123456789\n",
+     16,
+     {"1", "12", "123", "1234", "12345", "123456", "1234567", "12345678", "123456789"}},
+    {"OtherControlBytesAreOrdinary",
+     std::string("ab\tcd\x01\0efgh\x19ijklmn\x1bop\n\t\nlast line\n", 34),
+     32,
+     {std::string("ab\tcd\x01\0efgh\x19ijklmn\x1bop", 21), "\t", "last line"}},
+    {"CrLfAndLoneCrInLongLines",
+     "1234567\r\n12345678\r\nabc\rdefghijklm\r\n",
+     32,
+     {"1234567", "12345678", "abc\rdefghijklm"}},
+    {"SubInLongLine",
+     "abcdefghij\x1a"
+     "klmnop\n",
+     32,
+     {"abcdefghij"}},
+    {"OverlongLongLine", "abcdefghijklmnopqrstuvwxyz\nnext\n", 11, {"abcdefghij", "next"}},
 };
 
 class ReadTextLineTest : public testing::TestWithParam<LineCase> {};
@@ -240,6 +259,12 @@ TEST(StageTextTest, StopsWhereTheNextCharacterDoesNotFit) {
             << c.text << " " << c.room;
     }
 }
+
+// Constant text staged at compile time matches what StageText makes.
+constexpr std::string_view kConstantText = "\nlist\n\n> \r";
+constexpr auto kStagedConstant = StagedConstant<StagedLength(kConstantText)>(kConstantText);
+static_assert(std::string_view(kStagedConstant.data(), kStagedConstant.size()) ==
+              "\r\nlist\r\n\r\n> \r");
 
 TEST(WriteTextTest, ReportsAFailedWrite) {
     std::FILE* full = std::fopen("/dev/full", "wb");
