@@ -18,9 +18,95 @@ constexpr std::size_t kPieceCapacity = 1024;
 
 using Path = std::array<char, kPathCapacity>;
 
-bool WriteHomeItem(std::FILE* temp, const char* home_path, bool with_line_break) {
-    return WriteText(temp, "(Home){") && WriteText(temp, home_path) && WriteText(temp, "}") &&
-           (!with_line_break || WriteText(temp, "\n"));
+// Where the rewritten text goes: written to `file`, or, when `compare` is
+// set, compared with the bytes `file` holds from where it stands.
+struct RewriteTarget {
+    std::FILE* file = nullptr;
+    bool compare = false;
+    bool differs = false;  // compare: the file's bytes differ or ended first
+};
+
+bool CompareText(RewriteTarget& target, std::string_view text) {
+    std::array<char, 1024> staged;
+    std::array<char, 1024> held;
+    while (!text.empty() && !target.differs) {
+        const StagedText step = StageText(text, staged);
+        text.remove_prefix(step.taken);
+        const std::size_t count = std::fread(held.data(), 1, step.stored, target.file);
+        if (count != step.stored) {
+            if (std::ferror(target.file) != 0) {
+                return false;
+            }
+            target.differs = true;
+        } else if (std::memcmp(held.data(), staged.data(), count) != 0) {
+            target.differs = true;
+        }
+    }
+    return true;
+}
+
+bool Emit(RewriteTarget& target, std::string_view text) {
+    return target.compare ? CompareText(target, text) : WriteText(target.file, text);
+}
+
+bool EmitHomeItem(RewriteTarget& target, const char* home_path, bool with_line_break) {
+    return Emit(target, "(Home){") && Emit(target, home_path) && Emit(target, "}") &&
+           (!with_line_break || Emit(target, "\n"));
+}
+
+HomeRewrite RewriteInto(TextReader& config, RewriteTarget& target, const char* home_path) {
+    HomeRewrite rewrite;
+    std::array<char, kPieceCapacity> piece{};
+    bool home_found = false;
+    for (;;) {
+        const std::string_view line = ReadTextPiece(config, piece);
+        if (line.empty()) {
+            break;
+        }
+        rewrite.holds_nul = rewrite.holds_nul || line.find('\0') != std::string_view::npos;
+        bool written = false;
+        if (line.find("(Home)") != std::string_view::npos) {
+            home_found = true;
+            written = EmitHomeItem(target, home_path, line.back() == '\n');
+        } else {
+            written = Emit(target, line);
+        }
+        if (!written) {
+            rewrite.status = HomeRewrite::kWriteFailed;
+            rewrite.error = errno;
+            return rewrite;
+        }
+    }
+    if (config.failed) {
+        rewrite.status = HomeRewrite::kReadFailed;
+        rewrite.error = errno;
+        return rewrite;
+    }
+    if (!home_found && !(Emit(target, "\n") && EmitHomeItem(target, home_path, false))) {
+        rewrite.status = HomeRewrite::kWriteFailed;
+        rewrite.error = errno;
+    }
+    return rewrite;
+}
+
+// True when tunnel.cfg already holds exactly what the rewrite would write, so
+// that nothing needs to be written at all (the usual case after the first
+// start). A failed read says no; the rewrite then reports it.
+bool AlreadyRewritten(std::FILE* tunnel, const char* tunnel_path, const char* home_path) {
+    std::FILE* held = std::fopen(tunnel_path, "rb");
+    if (held == nullptr) {
+        return false;
+    }
+    TextReader reader = MakeTextReader(ReadFromFile, tunnel);
+    RewriteTarget target{.file = held, .compare = true};
+    const HomeRewrite rewrite = RewriteInto(reader, target, home_path);
+    const bool same = rewrite.status == HomeRewrite::kComplete && !target.differs &&
+                      std::fgetc(held) == EOF && std::ferror(held) == 0;
+    std::fclose(held);
+    if (same && rewrite.holds_nul) {
+        ReportProblem("tunnel.cfg holds a NUL byte: the library reads its line only up to it");
+    }
+    return same;
 }
 
 // Compares the two files from their starts; a read error counts as a
@@ -81,38 +167,8 @@ bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
 }  // namespace
 
 HomeRewrite RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path) {
-    HomeRewrite rewrite;
-    std::array<char, kPieceCapacity> piece{};
-    bool home_found = false;
-    for (;;) {
-        const std::string_view line = ReadTextPiece(config, piece);
-        if (line.empty()) {
-            break;
-        }
-        rewrite.holds_nul = rewrite.holds_nul || line.find('\0') != std::string_view::npos;
-        bool written = false;
-        if (line.find("(Home)") != std::string_view::npos) {
-            home_found = true;
-            written = WriteHomeItem(temp, home_path, line.back() == '\n');
-        } else {
-            written = WriteText(temp, line);
-        }
-        if (!written) {
-            rewrite.status = HomeRewrite::kWriteFailed;
-            rewrite.error = errno;
-            return rewrite;
-        }
-    }
-    if (config.failed) {
-        rewrite.status = HomeRewrite::kReadFailed;
-        rewrite.error = errno;
-        return rewrite;
-    }
-    if (!home_found && !(WriteText(temp, "\n") && WriteHomeItem(temp, home_path, false))) {
-        rewrite.status = HomeRewrite::kWriteFailed;
-        rewrite.error = errno;
-    }
-    return rewrite;
+    RewriteTarget target{.file = temp};
+    return RewriteInto(config, target, home_path);
 }
 
 void PrepareTunnelConfig(const char* program_dir) {
@@ -134,6 +190,15 @@ void PrepareTunnelConfig(const char* program_dir) {
     std::FILE* tunnel = std::fopen(tunnel_path.data(), "rb+");
     if (tunnel == nullptr) {
         ReportNotRewritten("open", tunnel_path.data(), errno);
+        return;
+    }
+    if (AlreadyRewritten(tunnel, tunnel_path.data(), home_path.data())) {
+        std::fclose(tunnel);
+        return;
+    }
+    if (std::fseek(tunnel, 0, SEEK_SET) != 0) {
+        ReportNotRewritten("read", tunnel_path.data(), errno);
+        std::fclose(tunnel);
         return;
     }
     std::FILE* temp = std::fopen(temp_path.data(), "wb+");

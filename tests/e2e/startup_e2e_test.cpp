@@ -266,6 +266,14 @@ void Lay(const fs::path& path, const std::string& bytes) {
 
 // The rewrite keeps what tunnel.cfg was apart from its Home item, and leaves
 // it alone when nothing would change.
+// tunnel.cfg as the rewrite leaves it, dated at the epoch.
+void LayRewrittenTunnelCfg(const ProgramFolder& f) {
+    std::string rewritten = kTunnelCfgRewritten;
+    rewritten.replace(rewritten.find("{HOME}"), 6, ProgramView(f.app / "Home"));
+    Lay(f.app / "tunnel.cfg", rewritten);
+    fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
+}
+
 std::vector<Case> TunnelCfgCases() {
     std::vector<Case> cases;
     Case c = Session("PermissionsKept", "quit\n", "");
@@ -311,14 +319,22 @@ std::vector<Case> TunnelCfgCases() {
 
     c = Session("UnchangedFileLeftUntouched", "quit\n", "");
     c.tunnel_cfg.reset();
+    c.lay = LayRewrittenTunnelCfg;
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
+    };
+    cases.push_back(c);
+
+    // Nothing is written, so a temp.cfg that cannot be made is no failure.
+    c = Session("UnchangedFileNeedsNoTempFile", "quit\n", "");
+    c.tunnel_cfg.reset();
     c.lay = [](const ProgramFolder& f) {
-        std::string rewritten = kTunnelCfgRewritten;
-        rewritten.replace(rewritten.find("{HOME}"), 6, ProgramView(f.app / "Home"));
-        Lay(f.app / "tunnel.cfg", rewritten);
-        fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
+        LayRewrittenTunnelCfg(f);
+        fs::create_directory(f.app / "temp.cfg");
     };
     c.inspect = [](const ProgramFolder& f) {
         EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
+        fs::remove(f.app / "temp.cfg");
     };
     cases.push_back(c);
 
