@@ -22,7 +22,7 @@ done
 
 # --- Tools and build -------------------------------------------------------
 
-scripts/setup.sh
+scripts/setup.sh build
 tools=()
 command -v hyperfine >/dev/null || tools+=(hyperfine)
 command -v valgrind >/dev/null || tools+=(valgrind)
@@ -161,22 +161,22 @@ growth() {
 }
 
 startup() {
-  # A second folder where a folder named temp.cfg keeps the program from
-  # writing temp.cfg, and so from replacing tunnel.cfg, which already holds
-  # what it would write: start-up without the rewrite.
-  local kept=$work/kept
-  mkdir "$kept"
-  cp "$program" "$app/libveskDllTunnel.so" "$app/config.ini" samples/tunnel.cfg "$kept"/
-  "$kept/tunnelconsole" </dev/null >/dev/null
-  mkdir "$kept/temp.cfg"
   # Standard input at its end: start-up, the first prompt, then the way out.
+  # Once its first run has rewritten tunnel.cfg, the program only reads it.
   local -a medians
-  mapfile -t medians < <(medians -N --runs 300 --warmup 20 "$program" "$kept/tunnelconsole" \
-    "$floor")
-  add_row "Start-up to the first prompt and out at the end of input, median of 300" \
-    "$(calc "program %.2f ms (%.2f ms without writing temp.cfg), floor %.2f ms: %.2f (%.2f)" \
-      "${medians[0]} * 1000" "${medians[1]} * 1000" "${medians[2]} * 1000" \
-      "${medians[0]} / ${medians[2]}" "${medians[1]} / ${medians[2]}")" "at most 1.5" startup
+  mapfile -t medians < <(medians -N --runs 300 --warmup 20 "$program" "$floor")
+  # A first start, or one after the folder moved: tunnel.cfg is rewritten
+  # through temp.cfg, put on stable storage and renamed, every run.
+  local moved=$work/moved
+  mkdir "$moved"
+  cp "$program" "$app/libveskDllTunnel.so" "$app/config.ini" "$moved"/
+  local -a rewriting
+  mapfile -t rewriting < <(medians -N --runs 100 --warmup 5 \
+    --prepare "cp $PWD/samples/tunnel.cfg $moved/tunnel.cfg" "$moved/tunnelconsole")
+  add_row "Start-up to the first prompt and out at the end of input, median of 300 (of 100 when tunnel.cfg is rewritten)" \
+    "$(calc "program %.2f ms, floor %.2f ms: %.2f; rewriting tunnel.cfg %.2f ms: %.2f" \
+      "${medians[0]} * 1000" "${medians[1]} * 1000" "${medians[0]} / ${medians[1]}" \
+      "${rewriting[0]} * 1000" "${rewriting[0]} / ${medians[1]}")" "at most 1.5" startup
 }
 
 memory() {
