@@ -42,10 +42,10 @@ std::optional<char> PeekRawByte(TextReader& reader) {
     return reader.buffer[reader.position];
 }
 
-// A word's bytes as they lie in memory; where a set bit in LineFeedBits
-// points to the first line feed depends on the byte order.
-static_assert(std::endian::native == std::endian::little ||
-              std::endian::native == std::endian::big);
+// The word-at-a-time scans below find the first marked byte from the low end
+// of a word: exact on a little-endian machine (x86 and i686, the targets),
+// where a borrow can only set false marks above it.
+static_assert(std::endian::native == std::endian::little);
 
 // Sets the high bit of the first byte of `word` (in memory order) that is a
 // line feed, and possibly of bytes after it; 0 when none is.
@@ -58,11 +58,7 @@ std::uint64_t LineFeedBits(std::uint64_t word) {
 
 // Index in memory order of the first line feed LineFeedBits found.
 int FirstMarkedByte(std::uint64_t bits) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return std::countr_zero(bits) / 8;
-    } else {
-        return std::countl_zero(bits) / 8;
-    }
+    return std::countr_zero(bits) / 8;
 }
 
 // Stages all of `text` at `to`, which has room for twice its length: no room
