@@ -108,7 +108,6 @@ bool OsReaderWentAway(int error) {
         return true;
     }
     const unsigned long system_error = _doserrno;
-    return error == EINVAL &&
-           (system_error == ERROR_NO_DATA || system_error == ERROR_BROKEN_PIPE ||
-            system_error == ERROR_PIPE_NOT_CONNECTED);
+    return error == EINVAL && (system_error == ERROR_NO_DATA || system_error == ERROR_BROKEN_PIPE ||
+                               system_error == ERROR_PIPE_NOT_CONNECTED);
 }
