@@ -88,13 +88,17 @@ std::vector<std::string> Words(const std::string& text) {
 
 }  // namespace
 
-ProgramFolder::ProgramFolder() {
+ProgramFolder::ProgramFolder(std::size_t folder_length) {
     std::string pattern = (fs::temp_directory_path() / "tc-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
     root = pattern;
     app = root / "app";
+    const std::size_t short_length = ProgramView(app).size();
+    if (folder_length > short_length) {
+        app = root / ("app" + std::string(folder_length - short_length, 'a'));
+    }
     program = app / Setting("E2E_PROGRAM_NAME", "tunnelconsole");
     CopyProgram(Setting("E2E_PROGRAM_DIR", E2E_DEFAULT_PROGRAM_DIR), app,
                 program.filename().string());
@@ -197,7 +201,7 @@ std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {
 }
 
 Result Run(const Case& c) {
-    const ProgramFolder folder;
+    const ProgramFolder folder(c.program_folder_length);
     const fs::path& app = folder.app;
     const fs::path& root = folder.root;
     if (c.config_ini) {

@@ -55,6 +55,9 @@ struct Case {
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
     std::chrono::milliseconds min_duration{0};       // the run takes at least this long
+    // The length of the program's folder as the program spells it; 0 for a
+    // short one.
+    std::size_t program_folder_length = 0;
     // Lays what the fields above cannot (links, permissions, folders), and
     // looks at the folder after the run, before it is removed.
     void (*lay)(const struct ProgramFolder&) = nullptr;
@@ -79,7 +82,9 @@ struct Result {
 // A fresh folder holding a copy of the program and its libraries (not the
 // settings files of its build folder), removed on destruction.
 struct ProgramFolder {
-    ProgramFolder();
+    // The program's folder is named so that the program spells it with
+    // `folder_length` characters (0: a short name).
+    explicit ProgramFolder(std::size_t folder_length = 0);
     ~ProgramFolder();
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;

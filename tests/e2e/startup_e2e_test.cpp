@@ -157,6 +157,24 @@ std::vector<Case> FailureCases() {
     c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
     cases.push_back(c);
 
+    // A program folder of 218 characters leaves the 256-byte text room for
+    // the Home item but not for the device id, and the stand-in will not
+    // start without one; one of 230 leaves no room for the Home item.
+    c = Session("DeepFolderLeavesNoRoomForTheDeviceId", "versionget\n", "");
+    c.program_folder_length = 218;
+    c.expected_output = "(DevID){}(Home){{HOME}}(LogLevel){2}\r\n";
+    c.expected_errors =
+        "tunnelconsole: device id \"dev-1\" left out: the configuration text has no room for "
+        "it\r\ntunnelconsole: TunnelStart failed, Error: -2\r\n";
+    cases.push_back(c);
+
+    c = Session("DeeperFolderLeavesNoRoomForTheText", "versionget\n", "");
+    c.program_folder_length = 230;
+    c.expected_output = "";
+    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
+    cases.push_back(c);
+
     c = Session("ConfigGetFails", "versionget\n", "");
     c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
     c.expected_output = "";
