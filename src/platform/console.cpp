@@ -27,10 +27,13 @@ void WriteOut(const char* bytes, std::size_t length) {
     }
 }
 
+constexpr TextReader NewStandardInput() {
+    return TextReader{.read = OsReadStandardInput, .before_read = FlushStandardOutput};
+}
+
 // Standard input has one reader for the whole run, as stdin has one buffer.
 // Set up when compiled, so no call checks whether it is set up yet.
-constinit TextReader standard_input{.read = OsReadStandardInput,
-                                    .before_read = FlushStandardOutput};
+constinit TextReader standard_input = NewStandardInput();
 
 // One fwrite holds the stream's lock by itself; a print longer than the
 // staging buffer takes several, and holds the lock across them.
@@ -75,7 +78,7 @@ void WritePrint(std::initializer_list<std::string_view> pieces) {
 
 void ConsoleInit() {
     OsConsoleInit();
-    standard_input = TextReader{.read = OsReadStandardInput, .before_read = FlushStandardOutput};
+    standard_input = NewStandardInput();
 }
 
 void ConsoleWrite(std::string_view text) {

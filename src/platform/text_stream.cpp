@@ -56,7 +56,7 @@ std::uint64_t LineFeedBits(std::uint64_t word) {
     return (zero_where_lf - kOnes) & ~zero_where_lf & kHighBits;
 }
 
-// Index in memory order of the first line feed LineFeedBits found.
+// Index in memory order of the first byte a mask of high bits marks.
 int FirstMarkedByte(std::uint64_t bits) {
     return std::countr_zero(bits) / 8;
 }
@@ -110,21 +110,19 @@ bool NeedsCare(char c) {
 // `length`. The three all lie below 0x1B, so a word without such bytes is
 // passed over whole.
 std::size_t FindLineByte(const char* bytes, std::size_t position, std::size_t length) {
-    if constexpr (std::endian::native == std::endian::little) {
-        while (length - position >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, bytes + position, 8);
-            const std::uint64_t marks = ControlBits(word);
-            if (marks == 0) {
-                position += 8;
-                continue;
-            }
-            position += static_cast<std::size_t>(std::countr_zero(marks) / 8);
-            if (NeedsCare(bytes[position])) {
-                return position;
-            }
-            ++position;
+    while (length - position >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + position, 8);
+        const std::uint64_t marks = ControlBits(word);
+        if (marks == 0) {
+            position += 8;
+            continue;
         }
+        position += static_cast<std::size_t>(FirstMarkedByte(marks));
+        if (NeedsCare(bytes[position])) {
+            return position;
+        }
+        ++position;
     }
     while (position < length && !NeedsCare(bytes[position])) {
         ++position;

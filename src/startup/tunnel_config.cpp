@@ -89,6 +89,12 @@ HomeRewrite RewriteInto(TextReader& config, RewriteTarget& target, const char* h
     return rewrite;
 }
 
+void WarnOfNul(const HomeRewrite& rewrite) {
+    if (rewrite.holds_nul) {
+        ReportProblem("tunnel.cfg holds a NUL byte: the library reads its line only up to it");
+    }
+}
+
 // True when tunnel.cfg already holds exactly what the rewrite would write, so
 // that nothing needs to be written at all (the usual case after the first
 // start). A failed read says no; the rewrite then reports it.
@@ -103,30 +109,10 @@ bool AlreadyRewritten(std::FILE* tunnel, const char* tunnel_path, const char* ho
     const bool same = rewrite.status == HomeRewrite::kComplete && !target.differs &&
                       std::fgetc(held) == EOF && std::ferror(held) == 0;
     std::fclose(held);
-    if (same && rewrite.holds_nul) {
-        ReportProblem("tunnel.cfg holds a NUL byte: the library reads its line only up to it");
+    if (same) {
+        WarnOfNul(rewrite);
     }
     return same;
-}
-
-// Compares the two files from their starts; a read error counts as a
-// difference.
-bool SameBytes(std::FILE* a, std::FILE* b) {
-    if (std::fseek(a, 0, SEEK_SET) != 0 || std::fseek(b, 0, SEEK_SET) != 0) {
-        return false;
-    }
-    std::array<char, 4096> a_block;
-    std::array<char, 4096> b_block;
-    for (;;) {
-        const std::size_t a_count = std::fread(a_block.data(), 1, a_block.size(), a);
-        const std::size_t b_count = std::fread(b_block.data(), 1, b_block.size(), b);
-        if (a_count != b_count || std::memcmp(a_block.data(), b_block.data(), a_count) != 0) {
-            return false;
-        }
-        if (a_count < a_block.size()) {
-            return std::ferror(a) == 0 && std::ferror(b) == 0;
-        }
-    }
 }
 
 void ReportNotRewritten(const char* step, const char* path, int error) {
@@ -135,9 +121,9 @@ void ReportNotRewritten(const char* step, const char* path, int error) {
 }
 
 // Writes temp.cfg in full and on stable storage. False (reported) if any
-// step failed; `unchanged` tells that temp.cfg holds tunnel.cfg's bytes.
+// step failed.
 bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
-                   const Path& temp_path, const char* home_path, bool& unchanged) {
+                   const Path& temp_path, const char* home_path) {
     if (!OsKeepFileAttributes(tunnel, temp)) {
         ReportNotRewritten("set the permissions of", temp_path.data(), errno);
         return false;
@@ -153,11 +139,8 @@ bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
                            rewrite.status == HomeRewrite::kWriteFailed ? rewrite.error : errno);
         return false;
     }
-    if (rewrite.holds_nul) {
-        ReportProblem("tunnel.cfg holds a NUL byte: the library reads its line only up to it");
-    }
-    unchanged = SameBytes(tunnel, temp);
-    if (!unchanged && !OsFlushToDisk(temp)) {
+    WarnOfNul(rewrite);
+    if (!OsFlushToDisk(temp)) {
         ReportNotRewritten("flush", temp_path.data(), errno);
         return false;
     }
@@ -201,21 +184,19 @@ void PrepareTunnelConfig(const char* program_dir) {
         std::fclose(tunnel);
         return;
     }
-    std::FILE* temp = std::fopen(temp_path.data(), "wb+");
+    std::FILE* temp = std::fopen(temp_path.data(), "wb");
     if (temp == nullptr) {
         ReportNotRewritten("create", temp_path.data(), errno);
         std::fclose(tunnel);
         return;
     }
-    bool unchanged = false;
-    bool complete =
-        WriteTempFile(tunnel, temp, tunnel_path, temp_path, home_path.data(), unchanged);
+    bool complete = WriteTempFile(tunnel, temp, tunnel_path, temp_path, home_path.data());
     if (std::fclose(temp) != 0 && complete) {
         ReportNotRewritten("write", temp_path.data(), errno);
         complete = false;
     }
     std::fclose(tunnel);
-    if (!complete || unchanged) {
+    if (!complete) {
         std::remove(temp_path.data());
         return;
     }
