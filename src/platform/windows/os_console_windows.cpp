@@ -2,12 +2,17 @@
 // binary so that the program's own text rules (text_stream.h) apply unchanged.
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
-#include <climits>
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/os_console.h"
 #include "platform/run_state.h"
+#include "platform/windows/console_code_page.h"
+#include "platform/windows/input_wake.h"
 
 void OsConsoleInit() {
     // A windowed program may have no standard streams at all; then these fail
@@ -15,16 +20,141 @@ void OsConsoleInit() {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    UseAnsiCodePageOnConsole();
 }
 
-// A stop request cancels a read in progress (see os_run_state_windows.cpp);
-// the cancelled read fails, which ends the input as its end does.
+namespace {
+
+// A read of standard input that may wait runs on a thread of its own, and the
+// thread that wants the bytes waits for them together with the stop event; on
+// a stop it returns at once and leaves the read behind, unfinished, to end
+// with the process. Nothing else ends such a read on Windows and Wine alike:
+//   - standard input is opened for synchronous I/O by whoever made it (an
+//     anonymous pipe always is), so an overlapped read blocks all the same;
+//   - Wine 8 fails CancelSynchronousIo, and on Windows a cancel that lands
+//     just before the read starts is lost;
+//   - a console reads a whole line in one read, typed, edited and echoed
+//     inside it, so waiting on the console handle first would leave the
+//     typing of every line as a time in which a stop is not seen, and a
+//     console signals on key releases and focus changes as well;
+//   - peeking at a pipe means waking up to poll it.
+// A file on disk never waits: it is read directly.
+struct InputReader {
+    HANDLE thread = nullptr;
+    HANDLE wanted = nullptr;  // auto-reset: the reader thread reads once
+    HANDLE done = nullptr;    // auto-reset: the read has ended
+    // Written by the reader thread between `wanted` and `done` only.
+    HANDLE input = nullptr;
+    DWORD requested = 0;
+    DWORD got = 0;
+    BOOL succeeded = FALSE;
+    DWORD error = NO_ERROR;
+    std::array<char, 4096> bytes{};
+    // Owned by the thread that asks for the bytes.
+    bool in_flight = false;
+    std::size_t offset = 0;
+    std::size_t remaining = 0;
+};
+
+InputReader input_reader;
+
+DWORD WINAPI ReadWhenWanted(void*) {
+    for (;;) {
+        if (WaitForSingleObject(input_reader.wanted, INFINITE) != WAIT_OBJECT_0) {
+            return 0;
+        }
+        DWORD got = 0;
+        input_reader.succeeded = ReadFile(input_reader.input, input_reader.bytes.data(),
+                                          input_reader.requested, &got, nullptr);
+        input_reader.error = input_reader.succeeded ? NO_ERROR : GetLastError();
+        input_reader.got = got;
+        SetEvent(input_reader.done);
+    }
+}
+
+bool StartInputReader() {
+    if (input_reader.thread != nullptr) {
+        return true;
+    }
+    input_reader.wanted = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    input_reader.done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (input_reader.wanted == nullptr || input_reader.done == nullptr) {
+        return false;
+    }
+    constexpr SIZE_T kStackBytes = 64 * 1024;
+    input_reader.thread = CreateThread(nullptr, kStackBytes, ReadWhenWanted, nullptr,
+                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    return input_reader.thread != nullptr;
+}
+
+// What a finished ReadFile means for the text: the end of a pipe, a file or a
+// console line aborted by Ctrl-C is the end of input; anything else fails it.
+std::ptrdiff_t ReadResult(BOOL succeeded, DWORD got, DWORD error) {
+    if (succeeded) {
+        return static_cast<std::ptrdiff_t>(got);
+    }
+    if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF ||
+        error == ERROR_OPERATION_ABORTED) {
+        return 0;
+    }
+    return -1;
+}
+
+std::ptrdiff_t ReadDirectly(HANDLE input, char* buffer, std::size_t capacity) {
+    constexpr std::size_t kMostPerRead = 1 << 30;
+    DWORD got = 0;
+    const BOOL succeeded = ReadFile(
+        input, buffer, static_cast<DWORD>(std::min(capacity, kMostPerRead)), &got, nullptr);
+    return ReadResult(succeeded, got, succeeded ? NO_ERROR : GetLastError());
+}
+
+std::ptrdiff_t ReadOnInputReader(HANDLE input, char* buffer, std::size_t capacity) {
+    if (input_reader.remaining == 0) {
+        // A read left behind by a stop is collected, not asked for twice.
+        if (!input_reader.in_flight) {
+            input_reader.input = input;
+            input_reader.requested =
+                static_cast<DWORD>(std::min(capacity, input_reader.bytes.size()));
+            input_reader.in_flight = true;
+            SetEvent(input_reader.wanted);
+        }
+        // The stop event first: when both are set, the stop wins.
+        const HANDLE waits[] = {OsInputWakeEvent(), input_reader.done};
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        if (woken == WAIT_OBJECT_0) {
+            return 0;
+        }
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return -1;
+        }
+        input_reader.in_flight = false;
+        const std::ptrdiff_t result =
+            ReadResult(input_reader.succeeded, input_reader.got, input_reader.error);
+        if (result <= 0) {
+            return result;
+        }
+        input_reader.offset = 0;
+        input_reader.remaining = static_cast<std::size_t>(result);
+    }
+    const std::size_t count = std::min(capacity, input_reader.remaining);
+    std::memcpy(buffer, input_reader.bytes.data() + input_reader.offset, count);
+    input_reader.offset += count;
+    input_reader.remaining -= count;
+    return static_cast<std::ptrdiff_t>(count);
+}
+
+}  // namespace
+
 std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     if (RunShouldEnd()) {
         return 0;
     }
-    const unsigned int count = capacity < INT_MAX ? static_cast<unsigned int>(capacity) : INT_MAX;
-    return _read(_fileno(stdin), buffer, count);
+    const auto input = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin)));
+    if (GetFileType(input) == FILE_TYPE_DISK || OsInputWakeEvent() == nullptr ||
+        !StartInputReader()) {
+        return ReadDirectly(input, buffer, capacity);
+    }
+    return ReadOnInputReader(input, buffer, capacity);
 }
 
 void OsLockStandardOutput() {

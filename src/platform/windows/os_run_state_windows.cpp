@@ -1,5 +1,6 @@
 // Windows side of run_state.h: console control events stand for the POSIX
-// stop signals, and a cancelled read ends a wait for standard input.
+// stop signals, and an event ends a wait for standard input (see
+// os_console_windows.cpp).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -11,12 +12,13 @@
 
 #include "platform/os_run_state.h"
 #include "platform/run_state.h"
+#include "platform/windows/console_code_page.h"
+#include "platform/windows/input_wake.h"
 
 namespace {
 
-// The thread that reads standard input, so another thread can cancel its read.
-HANDLE input_thread = nullptr;
-DWORD input_thread_id = 0;
+// Set by a stop request or lost output until the next run.
+HANDLE input_wake = nullptr;
 // Set once the run is over and the process exits.
 HANDLE run_ended = nullptr;
 
@@ -36,17 +38,15 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     }
     if (!NoteStopRequest()) {
         // A second request while the first is being served: end now, as the
-        // event would have without a handler.
+        // event would have without a handler, leaving the console as it was.
+        RestoreConsoleCodePages();
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     }
-    // A read that began after the first cancel would wait on; cancel again
-    // until the run is over. For the close, log-off and shutdown events the
-    // system ends the process once this returns, so this also holds it until
-    // the library is stopped.
-    constexpr DWORD kRecancelMilliseconds = 20;
-    do {
-        CancelSynchronousIo(input_thread);
-    } while (WaitForSingleObject(run_ended, kRecancelMilliseconds) == WAIT_TIMEOUT);
+    // After the close, log-off and shutdown events the system ends the
+    // process once this returns: hold it until the library is stopped.
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        WaitForSingleObject(run_ended, INFINITE);
+    }
     return TRUE;
 }
 
@@ -86,19 +86,20 @@ void OsOpenMissingStandardStreams() {
 void OsWatchStopRequests() {
     if (run_ended == nullptr) {
         run_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        input_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::atexit(MarkRunEnded);
-        // Standard input is read on the thread that starts the run.
-        input_thread_id = GetCurrentThreadId();
-        input_thread = OpenThread(THREAD_TERMINATE, FALSE, input_thread_id);
     }
     ResetEvent(run_ended);
+    ResetEvent(input_wake);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 void OsWakeInputWait() {
-    if (input_thread != nullptr && GetCurrentThreadId() != input_thread_id) {
-        CancelSynchronousIo(input_thread);
-    }
+    SetEvent(input_wake);
+}
+
+HANDLE OsInputWakeEvent() {
+    return input_wake;
 }
 
 // The C runtime reports a pipe without a reader as EPIPE, or as EINVAL for

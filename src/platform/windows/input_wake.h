@@ -1,0 +1,10 @@
+// The event that OsWakeInputWait sets: a wait for standard input waits on it
+// beside the input, so a stop request or lost output that arrives on any
+// thread, even right before the wait begins, still ends the wait.
+#pragma once
+
+#include <windows.h>
+
+// A manual-reset event, set from the request until the next run; null when
+// it could not be made.
+HANDLE OsInputWakeEvent();
