@@ -110,9 +110,15 @@ ProgramFolder::~ProgramFolder() {
 }
 
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
-                   const std::vector<std::pair<std::string, std::string>>& environment,
-                   int errors) {
+                   const std::vector<std::pair<std::string, std::string>>& environment, int errors,
+                   const char* windows_handles) {
     std::vector<std::string> arguments = Words(Setting("E2E_LAUNCHER", ""));
+    if (windows_handles != nullptr) {
+        arguments.push_back(Setting("E2E_WIN32_LAUNCHER", "std_handles_launcher.exe"));
+        for (std::string& option : Words(windows_handles)) {
+            arguments.push_back(std::move(option));
+        }
+    }
     arguments.push_back(folder.program.string());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
@@ -239,7 +245,8 @@ Result Run(const Case& c) {
                                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     Result result;
     const auto start = std::chrono::steady_clock::now();
-    result.exit_status = WaitForExit(StartProgram(folder, input, output, environment, errors));
+    result.exit_status =
+        WaitForExit(StartProgram(folder, input, output, environment, errors, c.windows_handles));
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     for (const int stream : {input, output, errors}) {
@@ -268,6 +275,9 @@ Result Run(const Case& c) {
 void RunAndCheck(const Case& c) {
     if (c.posix_only != nullptr && TestingWindowsProgram()) {
         GTEST_SKIP() << c.posix_only;
+    }
+    if (c.windows_handles != nullptr && !TestingWindowsProgram()) {
+        GTEST_SKIP() << "standard handles only a Windows parent gives";
     }
     const Result result = Run(c);
     EXPECT_EQ(result.exit_status, 0);

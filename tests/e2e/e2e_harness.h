@@ -9,6 +9,8 @@
 //   E2E_LAUNCHER      command that starts the program (empty: run directly)
 //   E2E_PATH_STYLE    "posix", or "windows" for a program that sees the
 //                     folder as Z:\... (an emulator's view of the file system)
+//   E2E_WIN32_LAUNCHER  the Win32 launcher that gives the Windows program
+//                     other standard handles (Case::windows_handles)
 #pragma once
 
 #include <sys/types.h>
@@ -52,6 +54,10 @@ struct Case {
     // emulator) with the reason they are left out there.
     std::optional<std::string> windows_expected_errors;
     const char* posix_only = nullptr;
+    // Standard handles only a Windows parent gives, as the Win32 launcher's
+    // options (tests/win32/std_handles_launcher.cpp), say "--stdout=null";
+    // such a case runs against the Windows program only.
+    const char* windows_handles = nullptr;
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
     std::chrono::milliseconds min_duration{0};       // the run takes at least this long
@@ -95,10 +101,11 @@ struct ProgramFolder {
 };
 
 // Starts the program with `input`, `output` and `errors` as its standard
-// streams (each closed when < 0), with the library switches given.
+// streams (each closed when < 0), with the library switches given; through
+// the Win32 launcher (E2E_WIN32_LAUNCHER) when `windows_handles` are given.
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    const std::vector<std::pair<std::string, std::string>>& environment,
-                   int errors = STDERR_FILENO);
+                   int errors = STDERR_FILENO, const char* windows_handles = nullptr);
 
 // The program's wait status: it ended by exit or by a signal. Gives up,
 // killing the program, when it is still running after a minute.

@@ -265,6 +265,48 @@ std::vector<Case> StreamCases() {
     c.expected_trace = StartTrace(kDev) + kStopTrace;
     c.expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n";
     cases.push_back(c);
+
+    // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
+    // each is opened on the null device, so the run goes on unseen.
+    for (const auto& [name, handles] : {std::pair{"InputHandleNull", "--stdin=null"},
+                                        std::pair{"InputHandleInvalid", "--stdin=invalid"}}) {
+        c = Session(name, commands, "");
+        c.windows_handles = handles;
+        c.expected_trace = StartTrace(kDev) + kStopTrace;
+        cases.push_back(c);
+    }
+    for (const auto& [name, handles] :
+         {std::pair{"OutputHandleNull", "--stdout=null"},
+          std::pair{"OutputHandleInvalid", "--stdout=invalid"},
+          std::pair{"AllHandlesMissing", "--stdout=null --stderr=invalid"}}) {
+        c = Session(name, commands, "");
+        c.windows_handles = handles;
+        c.expected_output = "";
+        c.expected_trace = all_calls;
+        cases.push_back(c);
+    }
+
+    // A Windows pipe whose reader is gone fails a write with ERROR_NO_DATA:
+    // nobody reads what follows, and that is no failure to report. Input
+    // that never ends is not waited for once output is lost.
+    for (const auto& [name, handles] :
+         {std::pair{"OutputPipeReaderGoneBeforeStart", "--stdout=gone"},
+          std::pair{"NoWaitForInputOnceOutputIsLost", "--stdin=endless --stdout=gone"}}) {
+        c = Session(name, commands, "");
+        c.windows_handles = handles;
+        c.expected_output = "";
+        c.expected_trace = StartTrace(kDev) + kStopTrace;
+        cases.push_back(c);
+    }
+
+    // The reader leaves while the program waits at the prompt, and the
+    // library's next message, from its own thread, is what finds it gone.
+    c = Session("ReaderLeavesWhileIdleAndTheLibraryLogs", commands, "");
+    c.windows_handles = "--stdin=endless --stdout=leaves";
+    c.environment = {{"TUNNEL_SIM_LOG_THREAD", "1000"}};
+    c.expected_output = "";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    cases.push_back(c);
     return cases;
 }
 

@@ -72,14 +72,29 @@ void OsOpenMissingStandardStreams() {
     const struct {
         std::FILE* stream;
         int descriptor;
-        const char* mode;
-    } streams[] = {{stdin, 0, "rb"}, {stdout, 1, "wb"}, {stderr, 2, "wb"}};
+        DWORD standard;
+        int access;
+    } streams[] = {{stdin, 0, STD_INPUT_HANDLE, _O_RDONLY},
+                   {stdout, 1, STD_OUTPUT_HANDLE, _O_WRONLY},
+                   {stderr, 2, STD_ERROR_HANDLE, _O_WRONLY}};
     for (const auto& standard : streams) {
         // A windowed program started without redirections has none of them.
-        if (IsMissing(standard.stream, standard.descriptor)) {
-            std::FILE* reopened = nullptr;
-            freopen_s(&reopened, "NUL", standard.mode, standard.stream);
+        if (!IsMissing(standard.stream, standard.descriptor)) {
+            continue;
         }
+        const int null_device = _open("NUL", standard.access | _O_BINARY);
+        if (null_device < 0) {
+            continue;
+        }
+        if (null_device != standard.descriptor) {
+            _dup2(null_device, standard.descriptor);
+            _close(null_device);
+        }
+        // The C runtime gives the stream of a missing handle no descriptor
+        // at all, which freopen cannot mend: point it at the new one.
+        standard.stream->_file = standard.descriptor;
+        SetStdHandle(standard.standard,
+                     reinterpret_cast<HANDLE>(_get_osfhandle(standard.descriptor)));
     }
 }
 

@@ -1,0 +1,139 @@
+// Starts a Windows program with standard handles that only a Windows parent
+// can give it, and exits with the program's exit code:
+//   std_handles_launcher.exe [--stdin=KIND] [--stdout=KIND] [--stderr=KIND] PROGRAM
+// Each stream not named is this launcher's own. KIND is one of
+//   null      the NULL handle
+//   invalid   INVALID_HANDLE_VALUE
+//   endless   (stdin) a pipe that stays open and empty until the program ends
+//   gone      (stdout) a pipe whose reader is gone before the program starts
+//   leaves    (stdout) a pipe read until the program's first prompt, then
+//             closed while the program waits for input
+// PROGRAM may be a POSIX path, as the emulator's Z: drive shows it.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace {
+
+struct Stream {
+    const char* option;
+    DWORD standard;
+    std::string_view kind;
+};
+
+HANDLE Inheritable(HANDLE handle) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return handle;
+    }
+    return copy;
+}
+
+std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            c = c == '/' ? '\\' : c;
+        }
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+int Fail(const char* what) {
+    std::fprintf(stderr, "std_handles_launcher: %s failed, error %lu\n", what, GetLastError());
+    return 125;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Stream streams[] = {{"--stdin=", STD_INPUT_HANDLE, {}},
+                        {"--stdout=", STD_OUTPUT_HANDLE, {}},
+                        {"--stderr=", STD_ERROR_HANDLE, {}}};
+    int first = 1;
+    for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+        for (Stream& stream : streams) {
+            const std::size_t length = std::strlen(stream.option);
+            if (std::strncmp(argv[first], stream.option, length) == 0) {
+                stream.kind = argv[first] + length;
+            }
+        }
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: std_handles_launcher [--stdin=KIND]... PROGRAM\n");
+        return 125;
+    }
+
+    HANDLE given[3] = {};
+    HANDLE kept_open = nullptr;    // the writer of an endless input
+    HANDLE prompt_pipe = nullptr;  // the reader that leaves at the first prompt
+    for (int i = 0; i < 3; ++i) {
+        const std::string_view kind = streams[i].kind;
+        HANDLE read_end = nullptr;
+        HANDLE write_end = nullptr;
+        if (kind.empty()) {
+            given[i] = Inheritable(GetStdHandle(streams[i].standard));
+        } else if (kind == "null") {
+            given[i] = nullptr;
+        } else if (kind == "invalid") {
+            given[i] = INVALID_HANDLE_VALUE;
+        } else if (kind == "endless" || kind == "gone" || kind == "leaves") {
+            if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
+                return Fail("CreatePipe");
+            }
+            const bool input = kind == "endless";
+            given[i] = Inheritable(input ? read_end : write_end);
+            CloseHandle(input ? read_end : write_end);
+            HANDLE& kept = input ? write_end : read_end;
+            if (kind == "endless") {
+                kept_open = kept;
+            } else if (kind == "leaves") {
+                prompt_pipe = kept;
+            } else {
+                CloseHandle(kept);
+            }
+        } else {
+            std::fprintf(stderr, "std_handles_launcher: unknown kind %s\n", argv[first]);
+            return 125;
+        }
+    }
+
+    std::string command = "\"" + WindowsPath(argv[first]) + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = given[0];
+    startup.hStdOutput = given[1];
+    startup.hStdError = given[2];
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return Fail("CreateProcess");
+    }
+    for (HANDLE handle : given) {
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+    if (prompt_pipe != nullptr) {
+        std::string seen;
+        char bytes[4096];
+        DWORD got = 0;
+        while (seen.find("\r\n> ") == std::string::npos &&
+               ReadFile(prompt_pipe, bytes, sizeof bytes, &got, nullptr) && got > 0) {
+            seen.append(bytes, got);
+        }
+        CloseHandle(prompt_pipe);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 125;
+    GetExitCodeProcess(process.hProcess, &code);
+    if (kept_open != nullptr) {
+        CloseHandle(kept_open);
+    }
+    return static_cast<int>(code);
+}
