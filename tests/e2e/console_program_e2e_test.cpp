@@ -1,0 +1,211 @@
+// The console program (tunnelconsole.com) in a terminal under Wine, as a
+// person at a console uses it: commands typed at the console's own line
+// editing, the console's code page, and the stop keys.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+
+#include "e2e_harness.h"
+#include "transcript.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+constexpr const char* kConsoleProgramOnly = "the console program runs under Wine only";
+
+std::string ReadFile(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// What the terminal shows, as text: the console draws each character with
+// the cursor hidden, a blank as "erase, then one to the right", and ends
+// lines in CR CR LF.
+std::string AsText(const std::string& drawn) {
+    std::string text = std::regex_replace(drawn, std::regex("\x1b\\[K\x1b\\[1C"), " ");
+    text = std::regex_replace(text, std::regex("\x1b\\[[0-9;?]*[A-Za-z]"), "");
+    return std::regex_replace(text, std::regex("\r"), "");
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream stream(text);
+    return {std::istream_iterator<std::string>(stream), {}};
+}
+
+// The program started on a new terminal of its own, with the usual files
+// and the library's trace taken.
+struct TerminalRun {
+    explicit TerminalRun(std::vector<std::string> command_words = {},
+                         std::vector<std::string> settings = {}) {
+        std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni(kDeviceId);
+        std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
+        // Everything the child needs is made before the fork.
+        std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
+        if (command_words.empty()) {
+            arguments.push_back(folder.program.string());
+        } else {
+            arguments.insert(arguments.end(), command_words.begin(), command_words.end());
+        }
+        std::vector<std::string> variables;
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            const std::string_view text(*variable);
+            if (!text.starts_with("TUNNEL_SIM_") && !text.starts_with("LANG=")) {
+                variables.emplace_back(text);
+            }
+        }
+        // UTF-8 on the terminal; the ANSI code page Wine derives from it is 1252.
+        variables.emplace_back("LANG=C.UTF-8");
+        variables.emplace_back("TUNNEL_SIM_TRACE=" + (folder.root / "trace").string());
+        variables.insert(variables.end(), settings.begin(), settings.end());
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& variable : variables) {
+            envp.push_back(variable.data());
+        }
+        envp.push_back(nullptr);
+
+        winsize size{};
+        size.ws_row = 25;
+        size.ws_col = 200;
+        // Keys pass as typed, but Ctrl-C interrupts, as once the console has
+        // set up the terminal; so keys typed before that reach it alike.
+        termios terminal_settings{};
+        cfmakeraw(&terminal_settings);
+        terminal_settings.c_lflag |= ISIG;
+        terminal_settings.c_cc[VINTR] = 0x03;
+        pid = forkpty(&terminal, nullptr, &terminal_settings, &size);
+        if (pid == 0) {
+            execvpe(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        if (pid < 0) {
+            ADD_FAILURE() << "forkpty failed";
+        }
+    }
+    ~TerminalRun() {
+        if (terminal >= 0) {
+            close(terminal);
+        }
+    }
+
+    // Reads until `text` shows, or the terminal closes. A program that never
+    // shows it fails here, after a minute, rather than hanging the suite.
+    bool ReadUntilShown(const std::string& text) {
+        while (AsText(drawn).find(text) == std::string::npos) {
+            pollfd ready{terminal, POLLIN, 0};
+            if (poll(&ready, 1, 60000) <= 0) {
+                return false;
+            }
+            char bytes[4096];
+            const ssize_t count = read(terminal, bytes, sizeof bytes);
+            if (count <= 0) {
+                return false;
+            }
+            drawn.append(bytes, static_cast<std::size_t>(count));
+        }
+        return true;
+    }
+    // What the terminal shows from now until the program ends.
+    std::string RestOfScreen() {
+        const std::size_t shown = AsText(drawn).size();
+        ReadUntilShown("never shown");
+        return AsText(drawn).substr(shown);
+    }
+    void Type(const std::string& keys) {
+        ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+    std::string Trace() const { return WithPlaceholders(ReadFile(folder.root / "trace"), folder); }
+
+    ProgramFolder folder;
+    int terminal = -1;
+    pid_t pid = -1;
+    std::string drawn;
+};
+
+const std::string kTypedPrompt = "\n> ";
+
+TEST(ConsoleProgramE2e, TypedCommandsAnswerAtTheConsole) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    TerminalRun run;
+    ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+    run.Type("statusget\r");
+    ASSERT_TRUE(run.ReadUntilShown("> statusget\nStatus: 1\n" + kTypedPrompt)) << run.drawn;
+    // Typed as UTF-8 at the terminal, it reaches the library in the ANSI
+    // code page (1252), not the console's OEM one (437: 0x82).
+    run.Type("commentset\r");
+    ASSERT_TRUE(run.ReadUntilShown("comment: ")) << run.drawn;
+    run.Type("\xC3\xA9\r");
+    ASSERT_TRUE(run.ReadUntilShown("Set comment success\n" + kTypedPrompt)) << run.drawn;
+    run.Type("quit\r");
+    EXPECT_EQ(run.RestOfScreen(), "quit\n");
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelStatusGet(0, out) = 0\n" +
+                               "TunnelCommentSet(\"\\xe9\") = 0\n" + kStopTrace);
+}
+
+// The console is shared with the shell that started the program: its code
+// pages are the shell's again once the program ends.
+TEST(ConsoleProgramE2e, TheConsoleGetsItsCodePagesBack) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    TerminalRun probe({"cmd", "/c", "chcp"});
+    ASSERT_TRUE(probe.ReadUntilShown("Active code page: ")) << probe.drawn;
+    const std::string before = probe.RestOfScreen();
+    EXPECT_EQ(WaitForExit(probe.pid), 0);
+
+    TerminalRun run({"cmd", "/c", ProgramView(probe.folder.program) + " & chcp"});
+    ASSERT_TRUE(run.ReadUntilShown(kTypedPrompt)) << run.drawn;
+    run.Type("quit\r");
+    ASSERT_TRUE(run.ReadUntilShown("Active code page: ")) << run.drawn;
+    EXPECT_EQ(run.RestOfScreen(), before);
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+}
+
+// Ctrl-C ends the run as the end of input does: the library is stopped once,
+// the exit status is 0, and no prompt follows.
+TEST(ConsoleProgramE2e, CtrlCEndsTheRunAsTheEndOfInputDoes) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    const struct {
+        const char* name;
+        const char* typed;       // before Ctrl-C
+        const char* waiting_at;  // what the program shows when Ctrl-C comes
+        bool heartbeats;         // the library logs from its own thread meanwhile
+    } rows[] = {
+        {"at the prompt", "", "", false},
+        {"inside a command", "domainset\r", "passcode: ", false},
+        {"while the library logs", "", "", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TerminalRun run({}, row.heartbeats ? std::vector<std::string>{"TUNNEL_SIM_LOG_THREAD=1000"}
+                                           : std::vector<std::string>{});
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+        run.Type(row.typed);
+        ASSERT_TRUE(run.ReadUntilShown(row.waiting_at)) << run.drawn;
+        run.Type("\x03");
+        const std::string rest = run.RestOfScreen();
+        EXPECT_EQ(rest.find('>'), std::string::npos) << rest;
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+        EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + kStopTrace);
+    }
+}
+
+}  // namespace
+}  // namespace e2e
