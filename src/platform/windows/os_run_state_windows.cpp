@@ -13,6 +13,7 @@
 #include "platform/os_run_state.h"
 #include "platform/run_state.h"
 #include "platform/windows/console_code_page.h"
+#include "platform/windows/console_control.h"
 #include "platform/windows/input_wake.h"
 
 namespace {
@@ -31,8 +32,10 @@ bool IsStopEvent(DWORD event) {
            event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
 }
 
+}  // namespace
+
 // Runs on a thread of its own for each event.
-BOOL WINAPI OnConsoleControl(DWORD event) {
+BOOL WINAPI OsOnConsoleControl(DWORD event) {
     if (!IsStopEvent(event)) {
         return FALSE;
     }
@@ -49,8 +52,6 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     }
     return TRUE;
 }
-
-}  // namespace
 
 namespace {
 
@@ -106,7 +107,7 @@ void OsWatchStopRequests() {
     }
     ResetEvent(run_ended);
     ResetEvent(input_wake);
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    SetConsoleCtrlHandler(OsOnConsoleControl, TRUE);
 }
 
 void OsWakeInputWait() {
