@@ -380,6 +380,57 @@ std::vector<Case> TunnelCfgCases() {
 INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
                          [](const auto& info) { return info.param.name; });
 
+// Folders a program is installed in. The Home item names the folder in a
+// spelling the library reads back and the ANSI code page holds: on Windows
+// the short name when the full one holds ( ) { } or characters the code page
+// lacks. The library makes the Home folder it is given.
+void HomeFolderMade(const ProgramFolder& f) {
+    EXPECT_TRUE(fs::is_directory(f.app / "Home"));
+}
+
+std::vector<Case> FolderCases() {
+    std::vector<Case> cases;
+    for (const auto& [name, folder] :
+         {std::pair{"ProgramFilesX86", "Program Files (x86)/tunnelconsole"},
+          std::pair{"NumberedCopy", "tunnelconsole (1)"},
+          std::pair{"OutsideTheAnsiCodePage", "\xE8\xB7\xAF\xE5\xBE\x84"}}) {
+        Case c = Session(name, "quit\n", "");
+        c.program_folder_name = folder;
+        c.short_name_on_windows = true;
+        // The code page 1252 under the emulator.
+        c.environment = {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}};
+        c.expected_trace = StartTrace(kDev) + kStopTrace;
+        c.inspect = HomeFolderMade;
+        cases.push_back(c);
+    }
+
+    // A valid short name already: it has no other spelling.
+    Case c = Session("ParenthesesWithoutAShortName", "quit\n", "");
+    c.program_folder_name = "tc(1)";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    c.inspect = HomeFolderMade;
+    c.windows_expected_errors =
+        "tunnelconsole: the program folder \"{DIR}\" holds one of ( ) { and has no short name\r\n";
+    cases.push_back(c);
+
+    // No spelling of it fits an item: tunnel.cfg keeps its own Home, which
+    // the library takes from its folder.
+    c = Session("ClosingBraceInTheFolder", "quit\n", "");
+    c.program_folder_name = "tc}1";
+    c.expected_output =
+        "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds } or a line "
+        "break, which would end it\r\n";
+    c.inspect = HomeFolderMade;
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()),
+                         [](const auto& info) { return info.param.name; });
+
 // temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
 // rename does before the run goes on, as the system calls show.
 TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
