@@ -79,10 +79,13 @@ int RunTunnelConsole() {
 
     const ResultCode start_result = TunnelStart("tunnel.cfg", config_text.data(), 0, LogCallback);
     if (start_result != kTunnelOk) {
+        ConsoleFlush();
         ReportProblem("TunnelStart failed, Error: %d", start_result);
         return 0;
     }
     RunCommandLoop();
+    // What the last command printed goes out before the library's last words.
+    ConsoleFlush();
     TunnelStop();
     return 0;
 }
