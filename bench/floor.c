@@ -135,8 +135,10 @@ int main(void) {
         return 1;
     }
     /* Whatever standard output is (a terminal, a console, the null device),
-       it is written only when full or before a read, as the console does. */
-    setvbuf(stdout, NULL, _IOFBF, 4096);
+       it is written only when full or before a read, as the console does,
+       through the 4 KiB buffer both C runtimes give a file. */
+    static char output_buffer[4096];
+    setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     printf(
         "(DevID){bench-device}(Home){%s" SEPARATOR
         "Home}(LogLevel){2}\r\n"

@@ -290,12 +290,12 @@ windows() {
     "$app/config.ini" "$win"/
   i686-w64-mingw32-gcc -O2 -Wall -Wextra -o "$win/floor.exe" bench/floor.c
   local mix
-  mix=$(input mix 100000)
+  mix=$(input mix 500000)
   if ! cmp -s <(wine "$win/tunnelconsole.exe" <"$mix") <(wine "$win/floor.exe" <"$mix"); then
     echo "the Windows floor's output differs from the Windows program's" >&2
     exit 1
   fi
-  add_row "Scripted throughput of the Windows program under Wine, 100 000 commands of the mix, median (shortest) of 10" \
+  add_row "Scripted throughput of the Windows program under Wine, 500 000 commands of the mix, median (shortest) of 10" \
     "$(per_output "wine %s" "$win/tunnelconsole.exe" "$win/floor.exe" "$mix" "character device" pipe \
       file)" "at most 1.2" windows
 }
