@@ -139,11 +139,10 @@ int main(void) {
        through the 4 KiB buffer both C runtimes give a file. */
     static char output_buffer[4096];
     setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-    printf(
-        "(DevID){bench-device}(Home){%s" SEPARATOR
-        "Home}(LogLevel){2}\r\n"
-        "tunnel started: bench-device\r\n",
-        program);
+    printf("(DevID){bench-device}(Home){%s" SEPARATOR
+           "Home}(LogLevel){2}\r\n"
+           "tunnel started: bench-device\r\n",
+           program);
 
     static struct Connection connection;
     int connections = 0;

@@ -247,7 +247,9 @@ per_output() {
   local wrapper=$1 program=$2 floor=$3 input=$4
   shift 4
   local result="" kind redirect run_program run_floor
+  # shellcheck disable=SC2059 # WRAPPER is a format by design
   printf -v run_program "$wrapper" "$program < $input"
+  # shellcheck disable=SC2059
   printf -v run_floor "$wrapper" "$floor < $input"
   for kind in "$@"; do
     case $kind in
