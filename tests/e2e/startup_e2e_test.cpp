@@ -1,5 +1,10 @@
 // Start-up, the command loop and the end of a run, as a user sees them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -292,6 +297,73 @@ void LayRewrittenTunnelCfg(const ProgramFolder& f) {
     fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
 }
 
+// A file this user may read but not write: immutable for a privileged run,
+// which permissions do not stop, else without write permission.
+void SetWritable(const fs::path& path, bool writable) {
+    if (geteuid() == 0) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags = writable ? flags & ~FS_IMMUTABLE_FL : flags | FS_IMMUTABLE_FL;
+            EXPECT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0) << path;
+        }
+        close(fd);
+    } else {
+        fs::permissions(path, fs::perms::owner_write,
+                        writable ? fs::perm_options::add : fs::perm_options::remove);
+    }
+}
+
+const char* NotWritableError() {
+    return geteuid() == 0 ? "Operation not permitted" : "Permission denied";
+}
+
+// The rewritten text followed by more bytes after a Ctrl-Z, which ends it.
+void LayRewrittenTunnelCfgWithTail(const ProgramFolder& f) {
+    LayRewrittenTunnelCfg(f);
+    std::ofstream(f.app / "tunnel.cfg", std::ios::binary | std::ios::app) << "\x1a(Home){x}\r\n";
+}
+
+// tunnel.cfg -> l1 -> ... -> l<count-1> -> real.cfg: `count` links.
+void LayChainOfLinks(const ProgramFolder& f, int count) {
+    Lay(f.app / "real.cfg", kTunnelCfg);
+    std::string next = "real.cfg";
+    for (int link = count - 1; link >= 1; --link) {
+        const std::string name = "l" + std::to_string(link);
+        fs::create_symlink(next, f.app / name);
+        next = name;
+    }
+    fs::create_symlink(next, f.app / "tunnel.cfg");
+}
+
+void ExpectChainOfLinks(const ProgramFolder& f, int count) {
+    std::string next = "real.cfg";
+    for (int link = count - 1; link >= 1; --link) {
+        EXPECT_EQ(fs::read_symlink(f.app / ("l" + std::to_string(link))), next);
+        next = "l" + std::to_string(link);
+    }
+    EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), next);
+}
+
+// A folder on another file system than the program's, when there is one.
+fs::path OtherFileSystemFolder(const ProgramFolder& f) {
+    struct stat app_info;
+    struct stat shm_info;
+    if (stat(f.app.c_str(), &app_info) == 0 && stat("/dev/shm", &shm_info) == 0 &&
+        app_info.st_dev != shm_info.st_dev && access("/dev/shm", W_OK) == 0) {
+        return fs::path("/dev/shm") / ("tc-e2e-" + f.root.filename().string());
+    }
+    return f.root / "other";
+}
+
+// What a run prints when tunnel.cfg kept its Home item.
+const std::string kBannerOfOldHome =
+    "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
+
+// The temp.cfg of a start that is rewriting tunnel.cfg this moment, as that
+// start holds it.
+int held_temp_cfg = -1;
+
 std::vector<Case> TunnelCfgCases() {
     std::vector<Case> cases;
     Case c = Session("PermissionsKept", "quit\n", "");
@@ -358,6 +430,125 @@ std::vector<Case> TunnelCfgCases() {
 
     c = Session("StaleTempFileReplaced", "quit\n", "");
     c.lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); };
+    cases.push_back(c);
+
+    // Whatever temp.cfg is, a new file is made in its place.
+    c = Session("TempCfgLinkNotWrittenThrough", "quit\n", "");
+    c.posix_only = "the emulator shows a POSIX symbolic link as the file it leads to";
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.root / "precious.txt", "precious\n");
+        fs::permissions(f.root / "precious.txt", fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_symlink(f.root / "precious.txt", f.app / "temp.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(FileText(f.root / "precious.txt", f), "precious\n");
+        EXPECT_EQ(fs::status(f.root / "precious.txt").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(f.app / "tunnel.cfg")));
+    };
+    cases.push_back(c);
+
+    c = Session("TempCfgFifoReplaced", "quit\n", "");
+    c.posix_only = "Windows has no FIFO in a folder";
+    c.lay = [](const ProgramFolder& f) { mkfifo((f.app / "temp.cfg").c_str(), 0600); };
+    cases.push_back(c);
+
+    c = Session("StaleReadOnlyTempCfgReplaced", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.app / "temp.cfg", "left by a killed run\n");
+        fs::permissions(f.app / "temp.cfg", fs::perms::owner_read);
+    };
+    cases.push_back(c);
+
+    c = Session("TempCfgHeldByAnotherStart", "quit\n", "");
+    c.posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules";
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: another start is rewriting it ({DIR}/temp.cfg "
+        "stayed in use)\r\n";
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.app / "temp.cfg", "being written\n");
+        held_temp_cfg = open((f.app / "temp.cfg").c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(flock(held_temp_cfg, LOCK_EX), 0);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(FileText(f.app / "temp.cfg", f), "being written\n");
+        close(held_temp_cfg);
+        fs::remove(f.app / "temp.cfg");
+    };
+    cases.push_back(c);
+
+    // Compared without asking to write: no word when nothing is to be written.
+    c = Session("ReadableOnlyAndRewrittenAlready", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        LayRewrittenTunnelCfg(f);
+        SetWritable(f.app / "tunnel.cfg", false);
+    };
+    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
+    cases.push_back(c);
+
+    c = Session("ReadableOnlyLeftAsItIs", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); };
+    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors = std::string("tunnelconsole: tunnel.cfg was not rewritten: cannot open "
+                                    "{DIR}/tunnel.cfg: ") +
+                        NotWritableError() + "\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
+        "denied\r\n";
+    cases.push_back(c);
+
+    c = Session("BytesAfterCtrlZDropped", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = LayRewrittenTunnelCfgWithTail;
+    cases.push_back(c);
+
+    c = Session("ChainOfExactlyFiveLinks", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 5); };
+    c.inspect = [](const ProgramFolder& f) {
+        ExpectChainOfLinks(f, 5);
+        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
+    };
+    cases.push_back(c);
+
+    c = Session("ChainOfSixLinksLeftAlone", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.expected_output = kBannerOfOldHome;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: more than 5 symbolic links lead on from "
+        "{DIR}/tunnel.cfg\r\n";
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 6); };
+    c.inspect = [](const ProgramFolder& f) {
+        ExpectChainOfLinks(f, 6);
+        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfg);
+    };
+    cases.push_back(c);
+
+    c = Session("LinkToAnotherFileSystem", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.expected_tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        const fs::path other = OtherFileSystemFolder(f);
+        fs::create_directory(other);
+        Lay(other / "real.cfg", kTunnelCfg);
+        fs::create_symlink(other / "real.cfg", f.app / "tunnel.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        const fs::path other = OtherFileSystemFolder(f);
+        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), other / "real.cfg");
+        EXPECT_EQ(FileText(other / "real.cfg", f), kTunnelCfgRewritten);
+        EXPECT_FALSE(fs::exists(other / "temp.cfg"));
+        fs::remove_all(other);
+    };
     cases.push_back(c);
 
     c = Session("TunnelCfgIsAFolder", "quit\n", "");
