@@ -71,6 +71,10 @@ ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch);
 // Closes the stream if still open and lets the file go.
 void OsReleaseScratchFile(ScratchFile& scratch);
 
+// Removes the scratch file at `path`, whatever attributes it was given, and
+// lets it go.
+void OsDiscardScratchFile(const char* path, ScratchFile& scratch);
+
 // The errno value for the failure that the last file operation of the
 // platform (MoveFileExA included) reported.
 int OsLastFileError();

@@ -162,12 +162,6 @@ enum class Attempt {
     kTempInUse,  // another start is writing temp.cfg
 };
 
-// Takes temp.cfg away after a rewrite that will not replace tunnel.cfg.
-void Discard(const ConfigPaths& paths, ScratchFile& temp) {
-    std::remove(paths.temp.data());
-    OsReleaseScratchFile(temp);
-}
-
 // The rename failed: perhaps only the flush of the folder after it.
 Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
                             const FileIdentity& written, int error) {
@@ -180,7 +174,7 @@ Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
         OsReleaseScratchFile(temp);
         return Attempt::kDone;
     }
-    Discard(paths, temp);
+    OsDiscardScratchFile(paths.temp.data(), temp);
     if (error == ENOENT) {
         // temp.cfg was taken away under us, by a start that took it for stale.
         return Attempt::kChanged;
@@ -233,14 +227,14 @@ Attempt RewriteOnce(const ConfigPaths& paths) {
     }
     std::fclose(tunnel);
     if (!complete) {
-        Discard(paths, temp);
+        OsDiscardScratchFile(paths.temp.data(), temp);
         return Attempt::kDone;
     }
     // An editor that saved tunnel.cfg meanwhile keeps its save: the rewrite
     // starts again from it.
     FileIdentity current{};
     if (!OsIdentifyPath(paths.tunnel.data(), current) || !SameFileUnchanged(current, read)) {
-        Discard(paths, temp);
+        OsDiscardScratchFile(paths.temp.data(), temp);
         return Attempt::kChanged;
     }
     if (MoveFileExA(paths.temp.data(), paths.tunnel.data(),

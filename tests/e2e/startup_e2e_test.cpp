@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -356,6 +357,23 @@ fs::path OtherFileSystemFolder(const ProgramFolder& f) {
     return f.root / "other";
 }
 
+// Where the emulator keeps a file's hidden and system attributes, as the
+// hexadecimal number it writes there.
+constexpr const char* kDosAttributes = "user.DOSATTRIB";
+constexpr unsigned kHidden = 0x2;
+
+void SetHidden(const fs::path& path) {
+    EXPECT_EQ(setxattr(path.c_str(), kDosAttributes, "0x2", 3, 0), 0) << path;
+}
+
+unsigned DosAttributes(const fs::path& path) {
+    std::array<char, 32> text{};
+    if (getxattr(path.c_str(), kDosAttributes, text.data(), text.size() - 1) < 0) {
+        return 0;
+    }
+    return static_cast<unsigned>(std::strtoul(text.data(), nullptr, 16));
+}
+
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
     "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
@@ -453,9 +471,10 @@ std::vector<Case> TunnelCfgCases() {
     c.lay = [](const ProgramFolder& f) { mkfifo((f.app / "temp.cfg").c_str(), 0600); };
     cases.push_back(c);
 
-    c = Session("StaleReadOnlyTempCfgReplaced", "quit\n", "");
+    c = Session("StaleHiddenReadOnlyTempCfgReplaced", "quit\n", "");
     c.lay = [](const ProgramFolder& f) {
         Lay(f.app / "temp.cfg", "left by a killed run\n");
+        SetHidden(f.app / "temp.cfg");
         fs::permissions(f.app / "temp.cfg", fs::perms::owner_read);
     };
     cases.push_back(c);
@@ -465,7 +484,8 @@ std::vector<Case> TunnelCfgCases() {
     c.expected_output = kBannerOfOldHome;
     c.expected_tunnel_cfg = kTunnelCfg;
     c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: another start is rewriting it ({DIR}/temp.cfg "
+        "tunnelconsole: tunnel.cfg was not rewritten: another start is rewriting it "
+        "({DIR}/temp.cfg "
         "stayed in use)\r\n";
     c.lay = [](const ProgramFolder& f) {
         Lay(f.app / "temp.cfg", "being written\n");
@@ -494,12 +514,27 @@ std::vector<Case> TunnelCfgCases() {
     c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
     c.expected_output = kBannerOfOldHome;
     c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors = std::string("tunnelconsole: tunnel.cfg was not rewritten: cannot open "
-                                    "{DIR}/tunnel.cfg: ") +
+    c.expected_errors = std::string(
+                            "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
+                            "{DIR}/tunnel.cfg: ") +
                         NotWritableError() + "\r\n";
     c.windows_expected_errors =
         "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
         "denied\r\n";
+    cases.push_back(c);
+
+    // The emulator shows a file without write permission as read-only.
+    c = Session("HiddenAndReadOnlyAttributesKept", "quit\n", "");
+    c.windows_only = "POSIX files have no hidden attribute";
+    c.lay = [](const ProgramFolder& f) {
+        SetHidden(f.app / "tunnel.cfg");
+        fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(DosAttributes(f.app / "tunnel.cfg") & kHidden, kHidden);
+        EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions() & fs::perms::owner_write,
+                  fs::perms::none);
+    };
     cases.push_back(c);
 
     c = Session("BytesAfterCtrlZDropped", "quit\n", "");
@@ -594,6 +629,28 @@ TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
     ASSERT_NE(rename, std::string::npos) << text;
     EXPECT_NE(text.rfind("fsync(", rename), std::string::npos) << text;
     EXPECT_NE(text.find("fsync(", rename), std::string::npos) << text;
+}
+
+// The Windows program asks the system for both flushes: FlushFileBuffers on
+// temp.cfg, then MoveFileExA with MOVEFILE_WRITE_THROUGH, as the emulator's
+// trace of the calls between the program and the system shows.
+TEST(TunnelCfgE2e, WindowsProgramFlushesBeforeAndAfterTheRename) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << "a trace of the emulator's calls";
+    }
+    Case c = Session("Durable", "quit\n", "");
+    c.environment = {{"WINEDEBUG", "+relay"}};
+    const Result result = e2e::Run(c);
+    EXPECT_EQ(result.tunnel_cfg, kTunnelCfgRewritten);
+    const std::string& trace = result.errors;
+    const std::size_t flush = trace.find("Ret  KERNEL32.FlushFileBuffers() retval=00000001");
+    const std::size_t move =
+        trace.find("KERNEL32.MoveFileExA(", flush == std::string::npos ? trace.size() : flush);
+    ASSERT_NE(flush, std::string::npos) << trace;
+    ASSERT_NE(move, std::string::npos) << trace;
+    const std::string call = trace.substr(move, trace.find('\n', move) - move);
+    EXPECT_NE(call.find("{DIR}/temp.cfg\","), std::string::npos) << call;
+    EXPECT_NE(call.find("{DIR}/tunnel.cfg\",00000009)"), std::string::npos) << call;
 }
 
 }  // namespace

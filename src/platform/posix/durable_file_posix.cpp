@@ -200,6 +200,11 @@ void OsReleaseScratchFile(ScratchFile& scratch) {
     }
 }
 
+void OsDiscardScratchFile(const char* path, ScratchFile& scratch) {
+    unlink(path);
+    OsReleaseScratchFile(scratch);
+}
+
 int OsLastFileError() {
     return errno;
 }

@@ -118,8 +118,11 @@ bool OsKeepFileAttributes(std::FILE* original, std::FILE* replacement) {
         errno = EINVAL;
         return false;
     }
-    constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    // Read-only too: whoever may replace a read-only file (an emulator's
+    // privileged user) leaves it read-only, as a privileged POSIX run does.
+    constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFO basic{};  // zero times stay as they are
     basic.FileAttributes = info.dwFileAttributes & kKeptAttributes;
     if (basic.FileAttributes == 0) {
@@ -244,6 +247,22 @@ void OsReleaseScratchFile(ScratchFile& scratch) {
         CloseHandle(reinterpret_cast<HANDLE>(scratch.hold));
         scratch.hold = -1;
     }
+}
+
+// A read-only file cannot be deleted: the attributes go first.
+void OsDiscardScratchFile(const char* path, ScratchFile& scratch) {
+    if (scratch.stream != nullptr) {
+        std::fclose(scratch.stream);
+        scratch.stream = nullptr;
+    }
+    if (scratch.hold != -1) {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(reinterpret_cast<HANDLE>(scratch.hold), FileBasicInfo, &basic,
+                                   sizeof basic);
+    }
+    DeleteFileA(path);
+    OsReleaseScratchFile(scratch);
 }
 
 int OsLastFileError() {
