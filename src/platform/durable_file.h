@@ -75,6 +75,12 @@ void OsReleaseScratchFile(ScratchFile& scratch);
 // lets it go.
 void OsDiscardScratchFile(const char* path, ScratchFile& scratch);
 
+// Whether a rename that failed with `error` may have been kept from
+// replacing its target only while another process has that file open (on
+// Windows an open file cannot be replaced; the system says so as a denied
+// access or a sharing violation).
+bool OsReplaceBlockedByAnOpenFile(int error);
+
 // The errno value for the failure that the last file operation of the
 // platform (MoveFileExA included) reported.
 int OsLastFileError();

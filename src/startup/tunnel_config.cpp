@@ -160,11 +160,12 @@ enum class Attempt {
     kDone,       // rewritten, already so, or failed and reported
     kChanged,    // tunnel.cfg changed while it was being rewritten
     kTempInUse,  // another start is writing temp.cfg
+    kBusy,       // tunnel.cfg could not be replaced while another process had it open
 };
 
 // The rename failed: perhaps only the flush of the folder after it.
 Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
-                            const FileIdentity& written, int error) {
+                            const FileIdentity& written, int error, bool last_try) {
     FileIdentity now;
     if (OsIdentifyPath(paths.tunnel.data(), now) && SameFile(now, written)) {
         ReportProblem(
@@ -179,11 +180,15 @@ Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
         // temp.cfg was taken away under us, by a start that took it for stale.
         return Attempt::kChanged;
     }
+    if (OsReplaceBlockedByAnOpenFile(error) && !last_try) {
+        // Another start, or the library in it, reads tunnel.cfg for a moment.
+        return Attempt::kBusy;
+    }
     ReportNotRewritten("replace", paths.tunnel.data(), error);
     return Attempt::kDone;
 }
 
-Attempt RewriteOnce(const ConfigPaths& paths) {
+Attempt RewriteOnce(const ConfigPaths& paths, bool last_try) {
     std::FILE* source = std::fopen(paths.tunnel.data(), "rb");
     if (source == nullptr) {
         ReportNotRewritten("open", paths.tunnel.data(), errno);
@@ -239,7 +244,7 @@ Attempt RewriteOnce(const ConfigPaths& paths) {
     }
     if (MoveFileExA(paths.temp.data(), paths.tunnel.data(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        return ReportFailedReplace(paths, temp, written, OsLastFileError());
+        return ReportFailedReplace(paths, temp, written, OsLastFileError(), last_try);
     }
     OsReleaseScratchFile(temp);
     return Attempt::kDone;
@@ -296,7 +301,7 @@ void PrepareTunnelConfig(const char* program_dir) {
     int rewrites = 0;
     int waits = 0;
     for (;;) {
-        const Attempt attempt = RewriteOnce(paths);
+        const Attempt attempt = RewriteOnce(paths, waits + 1 == kInUseWaits);
         if (attempt == Attempt::kDone) {
             return;
         }
@@ -307,7 +312,7 @@ void PrepareTunnelConfig(const char* program_dir) {
                 paths.tunnel.data(), kMaxRewrites);
             return;
         }
-        if (attempt == Attempt::kTempInUse) {
+        if (attempt == Attempt::kTempInUse || attempt == Attempt::kBusy) {
             if (++waits == kInUseWaits) {
                 ReportProblem(
                     "tunnel.cfg was not rewritten: another start is rewriting it (%s "

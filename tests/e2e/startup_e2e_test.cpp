@@ -631,6 +631,35 @@ TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
     EXPECT_NE(text.find("fsync(", rename), std::string::npos) << text;
 }
 
+// Starts that begin together in one folder: one rewrites tunnel.cfg, the
+// others wait for it and find it rewritten. None says anything.
+TEST(TunnelCfgE2e, SimultaneousStartsInOneFolder) {
+    constexpr int kStarts = 8;
+    const ProgramFolder folder;
+    Lay(folder.app / "config.ini", ConfigIni(kDev));
+    Lay(folder.app / "tunnel.cfg", kTunnelCfg);
+    Lay(folder.root / "input", "quit\n");
+    std::array<pid_t, kStarts> starts{};
+    for (int start = 0; start < kStarts; ++start) {
+        const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+        const std::string name = "errors" + std::to_string(start);
+        const int errors = open((folder.root / name).c_str(),
+                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        starts[start] = StartProgram(folder, input, output, {}, errors);
+        close(input);
+        close(output);
+        close(errors);
+    }
+    for (int start = 0; start < kStarts; ++start) {
+        EXPECT_EQ(WaitForExit(starts[start]), 0);
+        EXPECT_EQ(FileText(folder.root / ("errors" + std::to_string(start)), folder), "")
+            << "start " << start;
+    }
+    EXPECT_EQ(FileText(folder.app / "tunnel.cfg", folder), kTunnelCfgRewritten);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.app / "temp.cfg")));
+}
+
 // The Windows program asks the system for both flushes: FlushFileBuffers on
 // temp.cfg, then MoveFileExA with MOVEFILE_WRITE_THROUGH, as the emulator's
 // trace of the calls between the program and the system shows.

@@ -205,6 +205,11 @@ void OsDiscardScratchFile(const char* path, ScratchFile& scratch) {
     OsReleaseScratchFile(scratch);
 }
 
+// A rename replaces a file that others have open.
+bool OsReplaceBlockedByAnOpenFile(int) {
+    return false;
+}
+
 int OsLastFileError() {
     return errno;
 }

@@ -23,9 +23,11 @@ int ErrnoFor(DWORD error) {
         case ERROR_PATH_NOT_FOUND:
             return ENOENT;
         case ERROR_ACCESS_DENIED:
+            return EACCES;
+        // Another process has the file open in a way that excludes ours.
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            return EACCES;
+            return EBUSY;
         case ERROR_DISK_FULL:
         case ERROR_HANDLE_DISK_FULL:
             return ENOSPC;
@@ -263,6 +265,10 @@ void OsDiscardScratchFile(const char* path, ScratchFile& scratch) {
     }
     DeleteFileA(path);
     OsReleaseScratchFile(scratch);
+}
+
+bool OsReplaceBlockedByAnOpenFile(int error) {
+    return error == EBUSY || error == EACCES;
 }
 
 int OsLastFileError() {
