@@ -181,6 +181,18 @@ std::vector<Case> FailureCases() {
     c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
     cases.push_back(c);
 
+    // Windows paths end at 259 characters: a folder of 249 leaves no room for
+    // "\\tunnel.cfg", and the message names the folder.
+    c = Session("FolderTooLongForItsPaths", "versionget\n", "");
+    c.program_folder_length = 249;
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: the folder {DIR} is too long: a path in it "
+        "may have at most 259 characters\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    cases.push_back(c);
+
     c = Session("ConfigGetFails", "versionget\n", "");
     c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
     c.expected_output = "";
@@ -643,8 +655,8 @@ TEST(TunnelCfgE2e, SimultaneousStartsInOneFolder) {
     for (int start = 0; start < kStarts; ++start) {
         const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
         const std::string name = "errors" + std::to_string(start);
-        const int errors = open((folder.root / name).c_str(),
-                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int errors =
+            open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
         starts[start] = StartProgram(folder, input, output, {}, errors);
         close(input);
