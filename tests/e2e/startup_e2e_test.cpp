@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,6 +15,8 @@
 
 #include "e2e_harness.h"
 #include "transcript.h"
+
+extern char** environ;
 
 namespace e2e {
 namespace {
@@ -386,6 +389,57 @@ unsigned DosAttributes(const fs::path& path) {
     return static_cast<unsigned>(std::strtoul(text.data(), nullptr, 16));
 }
 
+// Another Windows process that holds a file open while the program runs: the
+// probe of the differential tests, which answers once it has the file.
+struct FileHolder {
+    pid_t pid = -1;
+    int requests = -1;
+};
+FileHolder file_holder;
+
+constexpr unsigned kShareRead = 1;
+constexpr unsigned kShareWrite = 2;
+
+void HoldOpen(const fs::path& path, unsigned share) {
+    const char* holder = std::getenv("E2E_FILE_HOLDER");
+    const char* launcher = std::getenv("E2E_LAUNCHER");
+    if (holder == nullptr || launcher == nullptr) {
+        ADD_FAILURE() << "E2E_FILE_HOLDER and E2E_LAUNCHER name the holder and how to start it";
+        return;
+    }
+    int requests[2];
+    int answers[2];
+    ASSERT_EQ(pipe2(requests, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(answers, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, requests[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, answers[1], 1);
+    std::string launcher_text = launcher;
+    std::string holder_text = holder;
+    char* argv[] = {launcher_text.data(), holder_text.data(), nullptr};
+    ASSERT_EQ(posix_spawnp(&file_holder.pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(requests[0]);
+    close(answers[1]);
+    file_holder.requests = requests[1];
+    const std::string request = "hold " + std::to_string(share) + " " + ProgramView(path) + "\n";
+    ASSERT_EQ(write(file_holder.requests, request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    std::string answer;
+    char byte = 0;
+    while (read(answers[0], &byte, 1) == 1 && byte != '\n') {
+        answer += byte;
+    }
+    close(answers[0]);
+    EXPECT_EQ(answer, "held");
+}
+
+void LetGo() {
+    close(file_holder.requests);
+    WaitForEnd(file_holder.pid);
+}
+
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
     "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
@@ -547,6 +601,32 @@ std::vector<Case> TunnelCfgCases() {
         EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions() & fs::perms::owner_write,
                   fs::perms::none);
     };
+    cases.push_back(c);
+
+    // Another process reads tunnel.cfg and lets nobody write it meanwhile.
+    c = Session("TunnelCfgHeldForReadingAlreadyRewritten", "quit\n", "");
+    c.windows_only = "a Windows process holding the file, through the emulator";
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        LayRewrittenTunnelCfg(f);
+        HoldOpen(f.app / "tunnel.cfg", kShareRead);
+    };
+    c.inspect = [](const ProgramFolder&) { LetGo(); };
+    cases.push_back(c);
+
+    // An open file cannot be replaced on Windows: after waiting for it, the
+    // run goes on with the file as it is.
+    c = Session("TunnelCfgHeldOpenCannotBeReplaced", "quit\n", "");
+    c.windows_only = "a Windows process holding the file, through the emulator";
+    c.lay = [](const ProgramFolder& f) {
+        HoldOpen(f.app / "tunnel.cfg", kShareRead | kShareWrite);
+    };
+    c.inspect = [](const ProgramFolder&) { LetGo(); };
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot replace {DIR}/tunnel.cfg: Permission "
+        "denied\r\n";
     cases.push_back(c);
 
     c = Session("BytesAfterCtrlZDropped", "quit\n", "");
