@@ -150,6 +150,14 @@ bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
     return true;
 }
 
+// How often a tunnel.cfg that keeps changing is read again, and how long a
+// temp.cfg that another start holds (or, on Windows, a tunnel.cfg that
+// another process reads) is waited for: that start needs a few
+// milliseconds, unless it hangs.
+constexpr int kMaxRewrites = 3;
+constexpr int kInUseWaits = 100;
+constexpr DWORD kInUseWaitMilliseconds = 20;
+
 struct ConfigPaths {
     Path tunnel;
     Path temp;
@@ -160,12 +168,11 @@ enum class Attempt {
     kDone,       // rewritten, already so, or failed and reported
     kChanged,    // tunnel.cfg changed while it was being rewritten
     kTempInUse,  // another start is writing temp.cfg
-    kBusy,       // tunnel.cfg could not be replaced while another process had it open
 };
 
 // The rename failed: perhaps only the flush of the folder after it.
 Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
-                            const FileIdentity& written, int error, bool last_try) {
+                            const FileIdentity& written, int error) {
     FileIdentity now;
     if (OsIdentifyPath(paths.tunnel.data(), now) && SameFile(now, written)) {
         ReportProblem(
@@ -180,15 +187,37 @@ Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
         // temp.cfg was taken away under us, by a start that took it for stale.
         return Attempt::kChanged;
     }
-    if (OsReplaceBlockedByAnOpenFile(error) && !last_try) {
-        // Another start, or the library in it, reads tunnel.cfg for a moment.
-        return Attempt::kBusy;
-    }
     ReportNotRewritten("replace", paths.tunnel.data(), error);
     return Attempt::kDone;
 }
 
-Attempt RewriteOnce(const ConfigPaths& paths, bool last_try) {
+// Renames the complete temp.cfg over tunnel.cfg, provided tunnel.cfg is
+// still the file that was read: an editor that saved it meanwhile keeps its
+// save, and the rewrite starts again from it.
+Attempt Replace(const ConfigPaths& paths, ScratchFile& temp, const FileIdentity& read,
+                const FileIdentity& written, int& waits) {
+    for (;;) {
+        FileIdentity current{};
+        if (!OsIdentifyPath(paths.tunnel.data(), current) || !SameFileUnchanged(current, read)) {
+            OsDiscardScratchFile(paths.temp.data(), temp);
+            return Attempt::kChanged;
+        }
+        if (MoveFileExA(paths.temp.data(), paths.tunnel.data(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            OsReleaseScratchFile(temp);
+            return Attempt::kDone;
+        }
+        // Another start, or the library in it, may read tunnel.cfg for a
+        // moment, which on Windows keeps it from being replaced.
+        const int error = OsLastFileError();
+        if (!OsReplaceBlockedByAnOpenFile(error) || ++waits == kInUseWaits) {
+            return ReportFailedReplace(paths, temp, written, error);
+        }
+        Sleep(kInUseWaitMilliseconds);
+    }
+}
+
+Attempt RewriteOnce(const ConfigPaths& paths, int& waits) {
     std::FILE* source = std::fopen(paths.tunnel.data(), "rb");
     if (source == nullptr) {
         ReportNotRewritten("open", paths.tunnel.data(), errno);
@@ -235,27 +264,8 @@ Attempt RewriteOnce(const ConfigPaths& paths, bool last_try) {
         OsDiscardScratchFile(paths.temp.data(), temp);
         return Attempt::kDone;
     }
-    // An editor that saved tunnel.cfg meanwhile keeps its save: the rewrite
-    // starts again from it.
-    FileIdentity current{};
-    if (!OsIdentifyPath(paths.tunnel.data(), current) || !SameFileUnchanged(current, read)) {
-        OsDiscardScratchFile(paths.temp.data(), temp);
-        return Attempt::kChanged;
-    }
-    if (MoveFileExA(paths.temp.data(), paths.tunnel.data(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        return ReportFailedReplace(paths, temp, written, OsLastFileError(), last_try);
-    }
-    OsReleaseScratchFile(temp);
-    return Attempt::kDone;
+    return Replace(paths, temp, read, written, waits);
 }
-
-// How often a tunnel.cfg that keeps changing is read again, and how long a
-// temp.cfg that another start holds is waited for: that start needs a few
-// milliseconds, unless it hangs.
-constexpr int kMaxRewrites = 3;
-constexpr int kInUseWaits = 100;
-constexpr DWORD kInUseWaitMilliseconds = 20;
 
 }  // namespace
 
@@ -301,7 +311,7 @@ void PrepareTunnelConfig(const char* program_dir) {
     int rewrites = 0;
     int waits = 0;
     for (;;) {
-        const Attempt attempt = RewriteOnce(paths, waits + 1 == kInUseWaits);
+        const Attempt attempt = RewriteOnce(paths, waits);
         if (attempt == Attempt::kDone) {
             return;
         }
@@ -312,8 +322,8 @@ void PrepareTunnelConfig(const char* program_dir) {
                 paths.tunnel.data(), kMaxRewrites);
             return;
         }
-        if (attempt == Attempt::kTempInUse || attempt == Attempt::kBusy) {
-            if (++waits == kInUseWaits) {
+        if (attempt == Attempt::kTempInUse) {
+            if (++waits >= kInUseWaits) {
                 ReportProblem(
                     "tunnel.cfg was not rewritten: another start is rewriting it (%s "
                     "stayed in use)",
