@@ -43,10 +43,10 @@ ScratchCreation RemoveUnlessHeld(const char* path) {
         return unlink(path) == 0 || errno == ENOENT ? ScratchCreation::kCreated
                                                     : ScratchCreation::kRemoveFailed;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        CloseKeepingErrno(fd);
-        return held ? ScratchCreation::kInUse : ScratchCreation::kRemoveFailed;
+    // A file system without locks cannot tell either: the file goes.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        return ScratchCreation::kInUse;
     }
     struct stat locked;
     struct stat named;
@@ -166,11 +166,11 @@ ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch) {
         return errno == EEXIST ? ScratchCreation::kInUse : ScratchCreation::kCreateFailed;
     }
     // Locked first by a start that took it for a stale one: it is gone or
-    // about to go.
+    // about to go. (Without locks on this file system, it is not held.)
     struct stat created;
     struct stat named;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &created) != 0 || lstat(path, &named) != 0 ||
-        !SameEntry(created, named)) {
+    if ((flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) || fstat(fd, &created) != 0 ||
+        lstat(path, &named) != 0 || !SameEntry(created, named)) {
         close(fd);
         return ScratchCreation::kInUse;
     }
