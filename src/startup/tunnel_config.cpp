@@ -126,7 +126,7 @@ void ReportNotRewritten(const char* step, const char* path, int error) {
 // Writes temp.cfg in full and on stable storage. False (reported) if any
 // step failed.
 bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
-                   const Path& temp_path, const char* home_path) {
+                   const Path& temp_path, const char* home_path, bool& nul_reported) {
     if (!OsKeepFileAttributes(tunnel, temp)) {
         ReportNotRewritten("set the permissions of", temp_path.data(), errno);
         return false;
@@ -142,7 +142,11 @@ bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
                            rewrite.status == HomeRewrite::kWriteFailed ? rewrite.error : errno);
         return false;
     }
-    WarnOfNul(rewrite);
+    // Once, though a save meanwhile may have the text written again.
+    if (!nul_reported) {
+        WarnOfNul(rewrite);
+        nul_reported = rewrite.holds_nul;
+    }
     if (!OsFlushToDisk(temp)) {
         ReportNotRewritten("flush", temp_path.data(), errno);
         return false;
@@ -162,6 +166,12 @@ struct ConfigPaths {
     Path tunnel;
     Path temp;
     Path home;
+};
+
+// What the tries of one start share.
+struct Progress {
+    int waits = 0;  // for another process, kInUseWaitMilliseconds each
+    bool nul_reported = false;
 };
 
 enum class Attempt {
@@ -195,7 +205,7 @@ Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
 // still the file that was read: an editor that saved it meanwhile keeps its
 // save, and the rewrite starts again from it.
 Attempt Replace(const ConfigPaths& paths, ScratchFile& temp, const FileIdentity& read,
-                const FileIdentity& written, int& waits) {
+                const FileIdentity& written, Progress& progress) {
     for (;;) {
         FileIdentity current{};
         if (!OsIdentifyPath(paths.tunnel.data(), current) || !SameFileUnchanged(current, read)) {
@@ -210,14 +220,14 @@ Attempt Replace(const ConfigPaths& paths, ScratchFile& temp, const FileIdentity&
         // Another start, or the library in it, may read tunnel.cfg for a
         // moment, which on Windows keeps it from being replaced.
         const int error = OsLastFileError();
-        if (!OsReplaceBlockedByAnOpenFile(error) || ++waits == kInUseWaits) {
+        if (!OsReplaceBlockedByAnOpenFile(error) || ++progress.waits == kInUseWaits) {
             return ReportFailedReplace(paths, temp, written, error);
         }
         Sleep(kInUseWaitMilliseconds);
     }
 }
 
-Attempt RewriteOnce(const ConfigPaths& paths, int& waits) {
+Attempt RewriteOnce(const ConfigPaths& paths, Progress& progress) {
     std::FILE* source = std::fopen(paths.tunnel.data(), "rb");
     if (source == nullptr) {
         ReportNotRewritten("open", paths.tunnel.data(), errno);
@@ -250,7 +260,8 @@ Attempt RewriteOnce(const ConfigPaths& paths, int& waits) {
         std::fclose(tunnel);
         return creation == ScratchCreation::kInUse ? Attempt::kTempInUse : Attempt::kDone;
     }
-    bool complete = WriteTempFile(tunnel, temp.stream, paths.tunnel, paths.temp, paths.home.data());
+    bool complete = WriteTempFile(tunnel, temp.stream, paths.tunnel, paths.temp, paths.home.data(),
+                                  progress.nul_reported);
     FileIdentity written{};
     static_cast<void>(OsIdentifyFile(temp.stream, written));
     const int closed = std::fclose(temp.stream);
@@ -264,7 +275,7 @@ Attempt RewriteOnce(const ConfigPaths& paths, int& waits) {
         OsDiscardScratchFile(paths.temp.data(), temp);
         return Attempt::kDone;
     }
-    return Replace(paths, temp, read, written, waits);
+    return Replace(paths, temp, read, written, progress);
 }
 
 }  // namespace
@@ -309,9 +320,9 @@ void PrepareTunnelConfig(const char* program_dir) {
         return;
     }
     int rewrites = 0;
-    int waits = 0;
+    Progress progress;
     for (;;) {
-        const Attempt attempt = RewriteOnce(paths, waits);
+        const Attempt attempt = RewriteOnce(paths, progress);
         if (attempt == Attempt::kDone) {
             return;
         }
@@ -323,7 +334,7 @@ void PrepareTunnelConfig(const char* program_dir) {
             return;
         }
         if (attempt == Attempt::kTempInUse) {
-            if (++waits >= kInUseWaits) {
+            if (++progress.waits >= kInUseWaits) {
                 ReportProblem(
                     "tunnel.cfg was not rewritten: another start is rewriting it (%s "
                     "stayed in use)",

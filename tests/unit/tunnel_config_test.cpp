@@ -138,6 +138,22 @@ TEST_F(PrepareTunnelConfigTest, FileThatKeepsChangingIsLeftAfterThreeTries) {
     EXPECT_FALSE(fs::exists(temp()));
 }
 
+TEST_F(PrepareTunnelConfigTest, NulByteReportedOnceThoughTheTextIsWrittenAgain) {
+    hooked_dir = dir_;
+    WriteBytes(tunnel(), std::string("(Home){x}\n\0\n", 12));
+    hooks::on_fsync = [](int call) {
+        if (call == 1) {
+            WriteBytes(hooked_dir / "edit.tmp", std::string("(Home){x}\nsaved\0\n", 17));
+            fs::rename(hooked_dir / "edit.tmp", hooked_dir / "tunnel.cfg");
+        }
+        return 0;
+    };
+    EXPECT_EQ(PrepareReporting(),
+              "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to "
+              "it\r\n");
+    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + std::string("\r\nsaved\0\r\n", 10));
+}
+
 TEST_F(PrepareTunnelConfigTest, FailedReplaceLeavesNoTempFile) {
     WriteBytes(tunnel(), "(Home){x}\n");
     hooks::on_rename = [] { return EPERM; };
