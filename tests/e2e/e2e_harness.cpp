@@ -123,8 +123,13 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
     // The library's switches come from the case alone.
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (std::string_view(*variable).rfind("TUNNEL_SIM_", 0) != 0) {
-            variables.emplace_back(*variable);
+        const std::string_view text(*variable);
+        bool replaced = text.starts_with("TUNNEL_SIM_");
+        for (const auto& [name, value] : environment) {
+            replaced = replaced || (text.starts_with(name) && text.substr(name.size(), 1) == "=");
+        }
+        if (!replaced) {
+            variables.emplace_back(text);
         }
     }
     for (const auto& [name, value] : environment) {
@@ -268,6 +273,9 @@ Result Run(const Case& c) {
 void RunAndCheck(const Case& c) {
     if (c.posix_only != nullptr && TestingWindowsProgram()) {
         GTEST_SKIP() << c.posix_only;
+    }
+    if (c.windows_only != nullptr && !TestingWindowsProgram()) {
+        GTEST_SKIP() << c.windows_only;
     }
     const Result result = Run(c);
     EXPECT_EQ(result.exit_status, 0);
