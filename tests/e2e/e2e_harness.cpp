@@ -156,20 +156,16 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
     }
     argv.push_back(nullptr);
 
-    // The library's switches come from the case alone, as do the variables
-    // it sets.
-    const auto set_by_case = [&environment](std::string_view variable) {
-        for (const auto& pair : environment) {
-            if (variable.starts_with(pair.first + "=")) {
-                return true;
-            }
-        }
-        return false;
-    };
+    // The library's switches come from the case alone.
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (std::string_view(*variable).rfind("TUNNEL_SIM_", 0) != 0 && !set_by_case(*variable)) {
-            variables.emplace_back(*variable);
+        const std::string_view text(*variable);
+        bool replaced = text.starts_with("TUNNEL_SIM_");
+        for (const auto& [name, value] : environment) {
+            replaced = replaced || (text.starts_with(name) && text.substr(name.size(), 1) == "=");
+        }
+        if (!replaced) {
+            variables.emplace_back(text);
         }
     }
     for (const auto& [name, value] : environment) {
@@ -326,6 +322,9 @@ Result Run(const Case& c) {
 void RunAndCheck(const Case& c) {
     if (c.posix_only != nullptr && TestingWindowsProgram()) {
         GTEST_SKIP() << c.posix_only;
+    }
+    if (c.windows_only != nullptr && !TestingWindowsProgram()) {
+        GTEST_SKIP() << c.windows_only;
     }
     const Result result = Run(c);
     EXPECT_EQ(result.exit_status, 0);

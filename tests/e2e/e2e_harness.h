@@ -52,6 +52,7 @@ struct Case {
     // emulator) with the reason they are left out there.
     std::optional<std::string> windows_expected_errors;
     const char* posix_only = nullptr;
+    const char* windows_only = nullptr;              // why the case has no POSIX meaning
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
     std::chrono::milliseconds min_duration{0};       // the run takes at least this long
@@ -102,7 +103,8 @@ struct ProgramFolder {
 };
 
 // Starts the program with `input`, `output` and `errors` as its standard
-// streams (each closed when < 0), with the library switches given.
+// streams (each closed when < 0), with the library switches given, and any
+// other variable given in place of the test's own.
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    const std::vector<std::pair<std::string, std::string>>& environment,
                    int errors = STDERR_FILENO);
