@@ -77,8 +77,11 @@ CommandOutcome RunConnectStressTest() {
     for (int32_t round = 0; round < count && !RunShouldEnd(); ++round) {
         AddConnections(peer_id.data());
         ListConnections();
+        // A person watching sees each step before the pause, not at the end.
+        ConsoleFlush();
         Sleep(kPauseMilliseconds);
         DeleteConnections(peer_id.data());
+        ConsoleFlush();
         Sleep(kPauseMilliseconds);
     }
     return CommandOutcome::Completed;

@@ -1,9 +1,10 @@
 #include "platform/console.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include "platform/os_console.h"
 #include "platform/run_state.h"
@@ -11,20 +12,63 @@
 
 namespace {
 
-// Holds any print the program makes itself, so that each is one write.
-constexpr std::size_t kStagingCapacity = 1024;
+// Standard output goes through this one buffer whatever it is (a console, a
+// terminal, the null device, a pipe, a file): a character device would
+// otherwise be written a byte or a line per system call. It is written out
+// before each read that may wait, after each log message, and when full.
+struct PendingOutput {
+    std::array<char, 16384> bytes;
+    std::size_t length = 0;
+};
 
-// A failed write ends the run: nobody reads what follows.
-void FlushStandardOutput() {
-    if (std::fflush(stdout) != 0) {
-        NoteOutputLost(errno);
+// The one output lock: each print is added whole under it, so output from
+// another thread never splits one.
+std::mutex output_lock;
+PendingOutput pending;
+
+// A failed write ends the run: nobody reads what follows. What was pending
+// is dropped then, as it has nowhere to go.
+void WritePendingLocked() {
+    if (pending.length == 0) {
+        return;
+    }
+    const int error = OsWriteStandardOutput(pending.bytes.data(), pending.length);
+    pending.length = 0;
+    if (error != 0) {
+        NoteOutputLost(error);
     }
 }
 
-void WriteOut(const char* bytes, std::size_t length) {
-    if (std::fwrite(bytes, 1, length, stdout) != length) {
-        NoteOutputLost(errno);
+std::span<char> RoomLocked() {
+    return std::span(pending.bytes).subspan(pending.length);
+}
+
+void AddRawLocked(std::string_view bytes) {
+    while (!bytes.empty()) {
+        if (pending.length == pending.bytes.size()) {
+            WritePendingLocked();
+        }
+        const std::size_t taken = bytes.copy(RoomLocked().data(), RoomLocked().size());
+        pending.length += taken;
+        bytes.remove_prefix(taken);
     }
+}
+
+void AddTextLocked(std::string_view text) {
+    for (;;) {
+        const StagedText step = StageText(text, RoomLocked());
+        pending.length += step.stored;
+        text.remove_prefix(step.taken);
+        if (text.empty()) {
+            return;
+        }
+        WritePendingLocked();
+    }
+}
+
+void FlushStandardOutput() {
+    const std::lock_guard lock(output_lock);
+    WritePendingLocked();
 }
 
 constexpr TextReader NewStandardInput() {
@@ -35,71 +79,39 @@ constexpr TextReader NewStandardInput() {
 // Set up when compiled, so no call checks whether it is set up yet.
 constinit TextReader standard_input = NewStandardInput();
 
-// One fwrite holds the stream's lock by itself; a print longer than the
-// staging buffer takes several, and holds the lock across them.
-void WritePrint(std::initializer_list<std::string_view> pieces) {
-    std::array<char, kStagingCapacity> staged;
-    std::size_t worst = 0;
-    for (const std::string_view piece : pieces) {
-        worst += 2 * piece.size();
-    }
-    // The usual print: short enough to stage whole without checking for room.
-    if (worst <= staged.size()) {
-        WriteOut(staged.data(), StagePieces(pieces, staged.data()));
-        return;
-    }
-    std::size_t length = 0;
-    bool locked = false;
-    for (std::string_view rest : pieces) {
-        for (;;) {
-            const StagedText step = StageText(rest, std::span(staged).subspan(length));
-            length += step.stored;
-            rest.remove_prefix(step.taken);
-            if (rest.empty()) {
-                break;
-            }
-            if (!locked) {
-                OsLockStandardOutput();
-                locked = true;
-            }
-            WriteOut(staged.data(), length);
-            length = 0;
-        }
-    }
-    if (length > 0) {
-        WriteOut(staged.data(), length);
-    }
-    if (locked) {
-        OsUnlockStandardOutput();
-    }
-}
-
 }  // namespace
 
 void ConsoleInit() {
     OsConsoleInit();
     standard_input = NewStandardInput();
+    const std::lock_guard lock(output_lock);
+    pending.length = 0;
 }
 
 void ConsoleWrite(std::string_view text) {
-    // A text without line breaks, as most prompts are, needs no staging.
-    if (text.find('\n') == std::string_view::npos) {
-        WriteOut(text.data(), text.size());
-        return;
-    }
-    WritePrint({text});
+    const std::lock_guard lock(output_lock);
+    AddTextLocked(text);
 }
 
 void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
-    WritePrint(pieces);
+    const std::lock_guard lock(output_lock);
+    for (const std::string_view piece : pieces) {
+        AddTextLocked(piece);
+    }
 }
 
 void ConsoleWriteStaged(std::string_view staged) {
-    WriteOut(staged.data(), staged.size());
+    const std::lock_guard lock(output_lock);
+    AddRawLocked(staged);
 }
 
 void ConsoleWriteNow(std::string_view text) {
-    WritePrint({text});
+    const std::lock_guard lock(output_lock);
+    AddTextLocked(text);
+    WritePendingLocked();
+}
+
+void ConsoleFlush() {
     FlushStandardOutput();
 }
 

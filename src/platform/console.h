@@ -1,6 +1,8 @@
 // Standard input and output as text (see text_stream.h). Each write is one
-// print: it reaches the stream in one call, or under the stream's lock when
-// it is too long for that, so output from other threads never splits it.
+// print: it is added whole to the output buffer under the one output lock,
+// so output from other threads never splits it. The buffer reaches standard
+// output before each read that may wait, after each ConsoleWriteNow, when it
+// is full, and at ConsoleFlush.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,9 @@ void ConsoleWriteStaged(std::string_view staged);
 // Writes `text` and hands it to the reader at once, for messages that arrive
 // while the program waits for input.
 void ConsoleWriteNow(std::string_view text);
+
+// Writes out whatever is buffered, for a pause or the end of the run.
+void ConsoleFlush();
 
 // Formats into a 2048-byte buffer, then writes like ConsoleWrite.
 [[gnu::format(printf, 1, 2)]] void ConsolePrint(const char* format, ...);

@@ -12,6 +12,7 @@ void OsConsoleInit();
 // when it is not usable.
 std::ptrdiff_t OsReadStandardInput(void* unused, char* buffer, std::size_t capacity);
 
-// Holds standard output's stream lock across several writes.
-void OsLockStandardOutput();
-void OsUnlockStandardOutput();
+// Writes all of `bytes` to standard output, waiting while it cannot take more
+// (a full pipe, a descriptor a parent left non-blocking). Returns 0, or the
+// errno value of the write that failed.
+int OsWriteStandardOutput(const char* bytes, std::size_t length);

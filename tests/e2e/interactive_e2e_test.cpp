@@ -8,8 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "e2e_harness.h"
 #include "transcript.h"
@@ -345,6 +347,58 @@ TEST(InteractiveE2e, AReaderThatGoesAwayEndsTheRun) {
     EXPECT_EQ(WaitForExit(run.pid), 0);
     EXPECT_TRUE(run.Trace().ends_with("TunnelStatusGet(0, out) = 0\n" + kStopTrace));
     EXPECT_EQ(run.Errors(), "");
+}
+
+// A parent that left the output pipe non-blocking (at a terminal, making
+// standard input non-blocking does that too): when the pipe is full, the
+// program waits for room. Nothing is lost or doubled.
+TEST(InteractiveE2e, OutputLeftNonBlockingLosesNothing) {
+    if (TestingWindowsProgram()) {
+        GTEST_SKIP() << "non-blocking descriptors are POSIX";
+    }
+    const ProgramFolder folder;
+    LaySettings(folder);
+    Pipe input;
+    Pipe output;
+    fcntl(output.ends[1], F_SETFL, fcntl(output.ends[1], F_GETFL) | O_NONBLOCK);
+    // Kept to see when the pipe is full: then it is no longer writable.
+    const int watch = fcntl(output.ends[1], F_DUPFD_CLOEXEC, 0);
+    const int errors =
+        open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {}, errors);
+    close(errors);
+    input.CloseRead();
+    output.CloseWrite();
+
+    constexpr int kCommands = 20000;
+    std::string commands;
+    for (int i = 0; i < kCommands; ++i) {
+        commands += "statusget\n";
+    }
+    // Written by a thread of its own: the program answers as it reads, and
+    // nobody reads its answers yet.
+    std::thread writer([&] {
+        Send(input.ends[1], commands);
+        input.CloseWrite();
+    });
+    // The pipe fills up, so a write of the program finds no room.
+    for (pollfd room{watch, POLLOUT, 0}; poll(&room, 1, 0) == 1; room.revents = 0) {
+        sched_yield();
+    }
+    close(watch);
+    const std::string transcript = WithPlaceholders(ReadToEnd(output.ends[0], ""), folder);
+    writer.join();
+    EXPECT_EQ(WaitForExit(pid), 0);
+    std::string expected = Banner("dev-1");
+    for (int i = 0; i < kCommands; ++i) {
+        expected += "Status: 1\r\n" + kPrompt;
+    }
+    const auto [differs, _] =
+        std::mismatch(transcript.begin(), transcript.end(), expected.begin(), expected.end());
+    EXPECT_EQ(transcript.size(), expected.size());
+    EXPECT_EQ(differs - transcript.begin(), static_cast<std::ptrdiff_t>(transcript.size()))
+        << "first difference";
+    EXPECT_EQ(ReadFile(folder.root / "errors"), "");
 }
 
 // Each message reaches a reading program when it is written, whole, while the

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "commands/record_print.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ std::string Printed(const Record& record) {
     } else {
         PrintPeerInfoRecord(record);
     }
+    ConsoleFlush();
     return GetCapturedStdout();
 }
 

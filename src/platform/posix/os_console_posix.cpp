@@ -3,7 +3,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 
 #include "platform/os_console.h"
 #include "platform/posix/input_wake.h"
@@ -40,10 +39,24 @@ std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     }
 }
 
-void OsLockStandardOutput() {
-    flockfile(stdout);
-}
-
-void OsUnlockStandardOutput() {
-    funlockfile(stdout);
+int OsWriteStandardOutput(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        const ssize_t count = write(STDOUT_FILENO, bytes, length);
+        if (count >= 0) {
+            bytes += count;
+            length -= static_cast<std::size_t>(count);
+            continue;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            // Shared with a parent that made it non-blocking: wait for room
+            // rather than lose the rest.
+            pollfd room{STDOUT_FILENO, POLLOUT, 0};
+            poll(&room, 1, -1);
+            continue;
+        }
+        if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
 }

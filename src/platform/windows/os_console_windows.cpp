@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -157,10 +159,19 @@ std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     return ReadOnInputReader(input, buffer, capacity);
 }
 
-void OsLockStandardOutput() {
-    _lock_file(stdout);
-}
-
-void OsUnlockStandardOutput() {
-    _unlock_file(stdout);
+int OsWriteStandardOutput(const char* bytes, std::size_t length) {
+    const int descriptor = _fileno(stdout);
+    while (length > 0) {
+        const unsigned int piece = length < INT_MAX ? static_cast<unsigned int>(length) : INT_MAX;
+        const int count = _write(descriptor, bytes, piece);
+        if (count < 0) {
+            return errno;
+        }
+        if (count == 0) {
+            return EIO;  // no progress: waiting would never end
+        }
+        bytes += count;
+        length -= static_cast<std::size_t>(count);
+    }
+    return 0;
 }
