@@ -5,6 +5,8 @@
 //   null      the NULL handle
 //   invalid   INVALID_HANDLE_VALUE
 //   endless   (stdin) a pipe that stays open and empty until the program ends
+//   versionget  (stdin) a pipe that stays open, given the one line
+//             "versionget" once the reader of a leaving stdout has left
 //   gone      (stdout) a pipe whose reader is gone before the program starts
 //   leaves    (stdout) a pipe read until the program's first prompt, then
 //             closed while the program waits for input
@@ -70,6 +72,7 @@ int main(int argc, char** argv) {
 
     HANDLE given[3] = {};
     HANDLE kept_open = nullptr;    // the writer of an endless input
+    std::string_view answer;       // written to it once the prompt's reader left
     HANDLE prompt_pipe = nullptr;  // the reader that leaves at the first prompt
     for (int i = 0; i < 3; ++i) {
         const std::string_view kind = streams[i].kind;
@@ -81,16 +84,18 @@ int main(int argc, char** argv) {
             given[i] = nullptr;
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
-        } else if (kind == "endless" || kind == "gone" || kind == "leaves") {
+        } else if (kind == "endless" || kind == "versionget" || kind == "gone" ||
+                   kind == "leaves") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
                 return Fail("CreatePipe");
             }
-            const bool input = kind == "endless";
+            const bool input = i == 0;
             given[i] = Inheritable(input ? read_end : write_end);
             CloseHandle(input ? read_end : write_end);
             HANDLE& kept = input ? write_end : read_end;
-            if (kind == "endless") {
+            if (input) {
                 kept_open = kept;
+                answer = kind == "versionget" ? "versionget\n" : "";
             } else if (kind == "leaves") {
                 prompt_pipe = kept;
             } else {
@@ -128,6 +133,10 @@ int main(int argc, char** argv) {
             seen.append(bytes, got);
         }
         CloseHandle(prompt_pipe);
+    }
+    if (kept_open != nullptr && !answer.empty()) {
+        DWORD written = 0;
+        WriteFile(kept_open, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
     }
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 125;
