@@ -40,18 +40,28 @@ std::vector<std::string> Words(const std::string& text) {
     return {std::istream_iterator<std::string>(stream), {}};
 }
 
+// How the program is started on its terminal.
+enum class Start {
+    kDirectly,
+    kFromAShell,     // that shows the console's code page before and after it
+    kWithKeysTyped,  // by the Win32 launcher, which types "versionget", Enter,
+                     // Ctrl-Z and Enter at the console they share
+};
+
 // The program started on a new terminal of its own, with the usual files
-// and the library's trace taken; from a shell that shows the console's code
-// page before and after it, if asked.
+// and the library's trace taken.
 struct TerminalRun {
-    explicit TerminalRun(std::vector<std::string> settings = {}, bool from_shell = false) {
+    explicit TerminalRun(std::vector<std::string> settings = {}, Start start = Start::kDirectly) {
         std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni(kDeviceId);
         std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
         // Everything the child needs is made before the fork.
         std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
-        if (from_shell) {
+        if (start == Start::kFromAShell) {
             arguments.insert(arguments.end(),
                              {"cmd", "/c", "chcp & " + ProgramView(folder.program) + " & chcp"});
+        } else if (start == Start::kWithKeysTyped) {
+            arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
+                                               "--keys=versionget", folder.program.string()});
         } else {
             arguments.push_back(folder.program.string());
         }
@@ -176,7 +186,7 @@ TEST(ConsoleProgramE2e, TheConsoleGetsItsCodePagesBack) {
     if (!TestingWindowsProgram()) {
         GTEST_SKIP() << kConsoleProgramOnly;
     }
-    TerminalRun run({}, true);
+    TerminalRun run({}, Start::kFromAShell);
     ASSERT_TRUE(run.ReadUntilShown(kTypedPrompt)) << run.drawn;
     const std::string before = CodePageShown(AsText(run.drawn));
     EXPECT_NE(before, "");
@@ -184,6 +194,20 @@ TEST(ConsoleProgramE2e, TheConsoleGetsItsCodePagesBack) {
     run.RestOfScreen();
     EXPECT_EQ(WaitForExit(run.pid), 0);
     EXPECT_EQ(CodePageShown(AsText(run.drawn)), before) << AsText(run.drawn);
+}
+
+// As at the end of a file, the console's Ctrl-Z then Enter ends the input.
+// (Wine's terminal console takes a typed Ctrl-Z as a line edit, so the
+// launcher puts the keys into the console's input.)
+TEST(ConsoleProgramE2e, CtrlZThenEnterEndsTheInput) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    TerminalRun run({}, Start::kWithKeysTyped);
+    ASSERT_TRUE(run.ReadUntilShown("Version: 1.0.0-sim\n" + kTypedPrompt)) << run.drawn;
+    EXPECT_EQ(run.RestOfScreen(), "^Z\n");
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
 }
 
 // Ctrl-C ends the run as the end of input does: the library is stopped once,

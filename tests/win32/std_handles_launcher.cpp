@@ -10,6 +10,8 @@
 //   gone      (stdout) a pipe whose reader is gone before the program starts
 //   leaves    (stdout) a pipe read until the program's first prompt, then
 //             closed while the program waits for input
+// With --keys=LINE, all streams its own, it types LINE, Enter, Ctrl-Z and
+// Enter at the console it shares with the program, as a person would.
 // PROGRAM may be a POSIX path, as the emulator's Z: drive shows it.
 #include <windows.h>
 
@@ -45,6 +47,41 @@ std::string WindowsPath(std::string path) {
     return path;
 }
 
+void AddKey(INPUT_RECORD* records, DWORD& count, WCHAR character, WORD key, DWORD modifiers) {
+    for (const BOOL down : {TRUE, FALSE}) {
+        INPUT_RECORD& record = records[count++];
+        record = INPUT_RECORD{};
+        record.EventType = KEY_EVENT;
+        record.Event.KeyEvent.bKeyDown = down;
+        record.Event.KeyEvent.wRepeatCount = 1;
+        record.Event.KeyEvent.wVirtualKeyCode = key;
+        record.Event.KeyEvent.uChar.UnicodeChar = character;
+        record.Event.KeyEvent.dwControlKeyState = modifiers;
+    }
+}
+
+// LINE, Enter, Ctrl-Z, Enter as key presses on the console's input.
+bool TypeLineThenCtrlZ(std::string_view line) {
+    HANDLE console =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE || line.size() > 200) {
+        return false;
+    }
+    INPUT_RECORD records[2 * 203];
+    DWORD count = 0;
+    for (const char c : line) {
+        AddKey(records, count, static_cast<WCHAR>(c), 0, 0);
+    }
+    AddKey(records, count, L'\r', VK_RETURN, 0);
+    AddKey(records, count, 0x1A, 'Z', LEFT_CTRL_PRESSED);
+    AddKey(records, count, L'\r', VK_RETURN, 0);
+    DWORD written = 0;
+    const bool typed = WriteConsoleInputW(console, records, count, &written) && written == count;
+    CloseHandle(console);
+    return typed;
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "std_handles_launcher: %s failed, error %lu\n", what, GetLastError());
     return 125;
@@ -56,6 +93,7 @@ int main(int argc, char** argv) {
     Stream streams[] = {{"--stdin=", STD_INPUT_HANDLE, {}},
                         {"--stdout=", STD_OUTPUT_HANDLE, {}},
                         {"--stderr=", STD_ERROR_HANDLE, {}}};
+    std::string_view keys;
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         for (Stream& stream : streams) {
@@ -63,6 +101,9 @@ int main(int argc, char** argv) {
             if (std::strncmp(argv[first], stream.option, length) == 0) {
                 stream.kind = argv[first] + length;
             }
+        }
+        if (std::strncmp(argv[first], "--keys=", 7) == 0) {
+            keys = argv[first] + 7;
         }
     }
     if (first >= argc) {
@@ -123,6 +164,9 @@ int main(int argc, char** argv) {
         if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
             CloseHandle(handle);
         }
+    }
+    if (!keys.empty() && !TypeLineThenCtrlZ(keys)) {
+        return Fail("WriteConsoleInput");
     }
     if (prompt_pipe != nullptr) {
         std::string seen;
