@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
         }
     }
     if (first >= argc) {
-        std::fprintf(stderr, "usage: std_handles_launcher [--stdin=KIND]... PROGRAM\n");
+        std::fprintf(stderr,
+                     "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] PROGRAM\n");
         return 125;
     }
 
@@ -143,7 +144,8 @@ int main(int argc, char** argv) {
                 CloseHandle(kept);
             }
         } else {
-            std::fprintf(stderr, "std_handles_launcher: unknown kind %s\n", argv[first]);
+            std::fprintf(stderr, "std_handles_launcher: unknown kind %.*s\n",
+                         static_cast<int>(kind.size()), kind.data());
             return 125;
         }
     }
