@@ -1,9 +1,11 @@
 // The console control events the Windows program takes as stop requests,
-// given to its handler directly: Wine's terminal console raises Ctrl-C only.
+// given to its handler directly (Wine's terminal console raises Ctrl-C only),
+// and a second request, which ends the process at once.
 // Exits 0 when every row holds, else 1 with a line per failure.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/run_state.h"
 #include "platform/windows/console_control.h"
@@ -25,7 +27,36 @@ DWORD WINAPI GiveEvent(void* event) {
 
 }  // namespace
 
-int main() {
+// Started again with this argument, the program gets two requests: the
+// second ends it at once, with the status Ctrl-C gives a process.
+constexpr char kSecondRequest[] = "second-request";
+
+void CheckASecondRequestEndsTheProcess(const char* self) {
+    char command[MAX_PATH + 32];
+    std::snprintf(command, sizeof command, "\"%s\" %s", self, kSecondRequest);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        Check(false, "a second Ctrl-C", "cannot start the test again");
+        return;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    Check(status == static_cast<DWORD>(STATUS_CONTROL_C_EXIT), "a second Ctrl-C",
+          "the process went on");
+}
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], kSecondRequest) == 0) {
+        RunStateInit();
+        OsOnConsoleControl(CTRL_C_EVENT);
+        OsOnConsoleControl(CTRL_C_EVENT);
+        return 0;
+    }
+    CheckASecondRequestEndsTheProcess(argv[0]);
     const struct {
         const char* name;
         DWORD event;
