@@ -54,7 +54,7 @@ struct Case {
     // emulator) with the reason they are left out there.
     std::optional<std::string> windows_expected_errors;
     const char* posix_only = nullptr;
-    const char* windows_only = nullptr;              // why the case has no POSIX meaning
+    const char* windows_only = nullptr;  // why the case has no POSIX meaning
     // Standard handles only a Windows parent gives, as the Win32 launcher's
     // options (tests/win32/std_handles_launcher.cpp), say "--stdout=null";
     // such a case runs against the Windows program only.
