@@ -176,6 +176,13 @@ std::vector<Case> InputCases() {
                 "index: Connect enum failed, Error: -3\r\n" + kPrompt + "Version: 1.0.0-sim\r\n" +
                     kPrompt,
                 "TunnelConnectEnum(0, out) = -3\nTunnelVersionGet(out) = 0\n"),
+        // Past 64 bits the numbers clamp as any other: they do not wrap.
+        Session("NumbersPast64BitsClamp",
+                "connectenum\n18446744073709551617\nconnectenum\n-18446744073709551615\n",
+                "index: Connect enum failed, Error: -3\r\n" + kPrompt +
+                    "index: Connect enum failed, Error: -3\r\n" + kPrompt,
+                "TunnelConnectEnum(2147483647, out) = -3\nTunnelConnectEnum(-2147483648, out) = "
+                "-3\n"),
         Session("EndOfInputInsidePromptsAbandonsTheCommand", "connectadd\npeer1\n0\n",
                 "peer id: type: encrypt: ", ""),
         Session("SubInsidePromptsAbandonsTheCommand",
@@ -534,6 +541,7 @@ std::vector<Case> StressCases() {
         {"MinusOne", "-1"},
         {"Minimum", "-2147483648"},
         {"SpaceMinusFive", " -5"},
+        {"MinusPast64Bits", "-18446744073709551615"},
     };
     for (const auto& [name, count] : counts) {
         cases.push_back(Session(std::string("CountRunsNothing") + name,
