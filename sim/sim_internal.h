@@ -89,6 +89,7 @@ struct Switches {
     std::array<std::optional<int32_t>, kOperationCount> faults{};
     std::string trace_path;                         // empty: no trace
     std::optional<uint32_t> heartbeat_interval_us;  // unset: no heartbeat thread
+    bool any_address = false;                       // any text that fits is an endpoint
 };
 
 // Fills `faults` from a "Name=code,Name=code" list; each malformed entry or

@@ -21,13 +21,11 @@ constexpr char kRemotePrivateAddr[] = "10.0.0.2:6000";
 constexpr unsigned kFirstClientPort = 20000;
 constexpr uint32_t kStatusStarted = 1;
 constexpr int kStatusCountShift = 8;
-constexpr std::size_t kPushMessageCapacity = 256;
-// Every message fits: "connect deleted: ", a peer id of at most 127
-// characters and two endpoints, which are checked before they are stored.
-constexpr std::size_t kLongestEndpoint = std::string_view("255.255.255.255:65535").size();
-static_assert(std::string_view("connect deleted: ").size() + (kPeerIdCapacity - 1) +
-                  2 * (1 + kLongestEndpoint) <
-              kPushMessageCapacity);
+// Every message fits: "connect deleted: ", a peer id and two addresses, each
+// as long as its field allows (addresses of any form are taken on request).
+constexpr std::size_t kPushMessageCapacity = std::string_view("connect deleted: ").size() +
+                                             (kPeerIdCapacity - 1) +
+                                             2 * (1 + (kAddressCapacity - 1)) + 1;
 
 // A row of the connection table is kept in the form the callers read it:
 // type and encrypt hold the bits of the signed values given.
@@ -77,8 +75,12 @@ bool PeerArg(const char* peer_id, std::string_view& value) {
     return TextArg(peer_id, kPeerIdCapacity, value) && !value.empty();
 }
 
+bool IsEndpoint(std::string_view text) {
+    return CurrentSwitches().any_address ? !text.empty() : IsValidEndpoint(text);
+}
+
 bool EndpointArg(const char* endpoint, std::string_view& value) {
-    return TextArg(endpoint, kAddressCapacity, value) && IsValidEndpoint(value);
+    return TextArg(endpoint, kAddressCapacity, value) && IsEndpoint(value);
 }
 
 // Callers have checked that `text` fits.
@@ -411,7 +413,7 @@ ResultCode ConnectDelete(State& state, const char* leading_text, const char* pee
     const int index = FindTuple(state, peer, type, encrypt, listen);
     if (index < 0 ||
         (!client.empty() && View(state.connections[index].client_addr.data()) != client)) {
-        return Missing(IsValidEndpoint(listen) && (client.empty() || IsValidEndpoint(client)));
+        return Missing(IsEndpoint(listen) && (client.empty() || IsEndpoint(client)));
     }
     RemoveConnection(state, index);
     return kSimOk;
@@ -427,7 +429,7 @@ ResultCode ConnectQuery(State& state, const char* peer_id, int32_t type, int32_t
     }
     const int index = FindTuple(state, peer, type, encrypt, listen);
     if (index < 0) {
-        return Missing(IsValidEndpoint(listen));
+        return Missing(IsEndpoint(listen));
     }
     WriteText(client_addr, state.connections[index].client_addr.data());
     return kSimOk;
@@ -441,7 +443,7 @@ ResultCode ConnectLocalDelete(State& state, const char* leading_text, const char
     }
     const int index = FindClient(state, client);
     if (index < 0) {
-        return Missing(IsValidEndpoint(client));
+        return Missing(IsEndpoint(client));
     }
     RemoveConnection(state, index);
     return kSimOk;
@@ -455,7 +457,7 @@ ResultCode ConnectLocalQuery(State& state, const char* client_addr, ConnectRecor
     }
     const int index = FindClient(state, client);
     if (index < 0) {
-        return Missing(IsValidEndpoint(client));
+        return Missing(IsEndpoint(client));
     }
     *record = state.connections[index];
     return kSimOk;

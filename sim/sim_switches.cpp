@@ -77,6 +77,8 @@ void LoadFromEnvironment(Switches& switches) {
     std::vector<std::string> warnings;
     switches = SwitchesFromValues(std::getenv(kSimFaultsVariable), std::getenv(kSimTraceVariable),
                                   std::getenv(kSimLogThreadVariable), warnings);
+    const char* any_address = std::getenv(kSimAnyAddressVariable);
+    switches.any_address = any_address != nullptr && *any_address != '\0';
     for (const std::string& warning : warnings) {
         std::fputs(warning.c_str(), stderr);
     }

@@ -28,3 +28,6 @@ inline constexpr const char* kSimTraceVariable = "TUNNEL_SIM_TRACE";
 // A pause in microseconds: while started, a background thread sends the log
 // message "tunnel heartbeat N\n" after every pause (0: continuously).
 inline constexpr const char* kSimLogThreadVariable = "TUNNEL_SIM_LOG_THREAD";
+// Any value: every non-empty text that fits an address field counts as an
+// endpoint, so addresses of any length up to that field's come back as given.
+inline constexpr const char* kSimAnyAddressVariable = "TUNNEL_SIM_ANY_ADDRESS";

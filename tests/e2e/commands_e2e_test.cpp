@@ -176,6 +176,13 @@ std::vector<Case> InputCases() {
                 "index: Connect enum failed, Error: -3\r\n" + kPrompt + "Version: 1.0.0-sim\r\n" +
                     kPrompt,
                 "TunnelConnectEnum(0, out) = -3\nTunnelVersionGet(out) = 0\n"),
+        // Past 64 bits the numbers clamp as any other: they do not wrap.
+        Session("NumbersPast64BitsClamp",
+                "connectenum\n18446744073709551617\nconnectenum\n-18446744073709551615\n",
+                "index: Connect enum failed, Error: -3\r\n" + kPrompt +
+                    "index: Connect enum failed, Error: -3\r\n" + kPrompt,
+                "TunnelConnectEnum(2147483647, out) = -3\nTunnelConnectEnum(-2147483648, out) = "
+                "-3\n"),
         Session("EndOfInputInsidePromptsAbandonsTheCommand", "connectadd\npeer1\n0\n",
                 "peer id: type: encrypt: ", ""),
         Session("SubInsidePromptsAbandonsTheCommand",
@@ -202,6 +209,288 @@ std::vector<Case> InputCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Input, CommandsE2e, testing::ValuesIn(InputCases()), Name);
+
+// Every typed field and every buffer the library fills, at one short of its
+// capacity, at its capacity and beyond: the program keeps what fits, passes
+// it whole and prints all that the library gives back. The capacities are
+// spelled out, not taken from the program, so that a changed one shows.
+std::string Kept(const std::string& typed, std::size_t capacity) {
+    return typed.substr(0, capacity - 1);
+}
+
+// A number typed as `length` characters, zeros then `digit`: a field that
+// keeps fewer keeps zeros only.
+std::string Padded(std::size_t length, char digit) {
+    return std::string(length - 1, '0') + digit;
+}
+
+Case WithAnyAddress(Case c) {
+    c.environment = {{"TUNNEL_SIM_ANY_ADDRESS", "1"}};
+    return c;
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+const std::string kListen = "127.0.0.1:8000";
+const std::string kClient = "127.0.0.1:18000";
+
+std::string LocalClientLine(const std::string& client) {
+    return "The connect's local client addr: " + client + "\r\n" + kPrompt;
+}
+
+std::string QueryLine(const std::string& client) {
+    return "The connect's client addr: " + client + "\r\n" + kPrompt;
+}
+
+// "peerinfoget" for a peer with one connection.
+std::string PeerInfoLines(const std::string& peer, const std::string& listen,
+                          const std::string& client) {
+    return "peer id: Get peer info success\r\npeer id: " + peer +
+           "\r\ntype: 1\r\nlocal login addr: 127.0.0.1:6000\r\nremote login addr: "
+           "127.0.0.2:6000\r\nlocal tunnel addr: " +
+           client + "\r\nremote tunnel addr: " + listen +
+           "\r\nremote private addr: 10.0.0.2:6000\r\n" + kPrompt;
+}
+
+std::string AddCall(const std::string& peer, int type, int encrypt, const std::string& listen,
+                    const std::string& client) {
+    return "TunnelConnectAdd(\"\", " + Quoted(peer) + ", " + std::to_string(type) + ", " +
+           std::to_string(encrypt) + ", " + Quoted(listen) + ", " + Quoted(client) + ", out) = 0\n";
+}
+
+Case DomainFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'd');
+    const std::string kept = Kept(typed, capacity);
+    return Session(
+        "", "domainset\n" + typed + "\ndomainget\n",
+        "passcode: Set domain success\r\n" + kPrompt + "Domain: " + kept + "\r\n" + kPrompt,
+        "TunnelDomainSet(" + Quoted(kept) + ") = 0\nTunnelDomainGet(out) = 0\n");
+}
+
+Case CommentFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'c');
+    const std::string kept = Kept(typed, capacity);
+    return Session(
+        "", "commentset\n" + typed + "\ncommentget\n",
+        "comment: Set comment success\r\n" + kPrompt + "Comment: " + kept + "\r\n" + kPrompt,
+        "TunnelCommentSet(" + Quoted(kept) + ") = 0\nTunnelCommentGet(out) = 0\n");
+}
+
+Case TunnelSetPasscodeFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 's');
+    return Session("", "tunnelset\n" + typed + "\nnote\n",
+                   "passcode: comment: Set tunnel success\r\n" + kPrompt,
+                   "TunnelSet(" + Quoted(Kept(typed, capacity)) + ", \"note\") = 0\n");
+}
+
+Case TunnelSetCommentFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'n');
+    const std::string kept = Kept(typed, capacity);
+    return Session("", "tunnelset\nsecret\n" + typed + "\ncommentget\n",
+                   "passcode: comment: Set tunnel success\r\n" + kPrompt + "Comment: " + kept +
+                       "\r\n" + kPrompt,
+                   "TunnelSet(\"secret\", " + Quoted(kept) + ") = 0\nTunnelCommentGet(out) = 0\n");
+}
+
+// The peer id of every connect command, of "peerinfoget" and of the records.
+Case PeerIdFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'p');
+    const std::string kept = Kept(typed, capacity);
+    const std::string tuple = typed + "\n0\n0\n" + kListen + "\n";
+    return Session("",
+                   "connectadd\n" + tuple + kClient + "\nconnectquery\n" + tuple +
+                       "connectenum\n0\n" + "peerinfoget\n" + typed + "\nconnectdelete\n" + tuple +
+                       kClient + "\n",
+                   kConnectPrompts + LocalClientLine(kClient) + kQueryPrompts + QueryLine(kClient) +
+                       "index: Connect enum success\r\n" + Record(kept, 0, 0, kListen, kClient) +
+                       kPrompt + PeerInfoLines(kept, kListen, kClient) + kConnectPrompts +
+                       "Delete connect success\r\n" + kPrompt,
+                   AddCall(kept, 0, 0, kListen, kClient) + "TunnelConnectQuery(" + Quoted(kept) +
+                       ", 0, 0, \"127.0.0.1:8000\", out) = 0\nTunnelConnectEnum(0, out) = 0\n"
+                       "TunnelPeerInfoGet(" +
+                       Quoted(kept) + ", out) = 0\nTunnelConnectDelete(\"\", " + Quoted(kept) +
+                       ", 0, 0, \"127.0.0.1:8000\", \"127.0.0.1:18000\") = 0\n");
+}
+
+Case TypeOrEncryptFilled(std::size_t length, std::size_t capacity, bool encrypt) {
+    const std::string typed = Padded(length, '7');
+    const int value = length < capacity ? 7 : 0;
+    const int type = encrypt ? 0 : value;
+    const int encrypt_value = encrypt ? value : 0;
+    const std::string numbers = encrypt ? "0\n" + typed + "\n" : typed + "\n0\n";
+    return Session("",
+                   "connectadd\np\n" + numbers + kListen + "\n\nconnectquery\np\n" + numbers +
+                       kListen + "\nconnectenum\n0\n",
+                   kConnectPrompts + LocalClientLine("127.0.0.1:20000") + kQueryPrompts +
+                       QueryLine("127.0.0.1:20000") + "index: Connect enum success\r\n" +
+                       Record("p", type, encrypt_value, kListen, "127.0.0.1:20000") + kPrompt,
+                   AddCall("p", type, encrypt_value, kListen, "") + "TunnelConnectQuery(\"p\", " +
+                       std::to_string(type) + ", " + std::to_string(encrypt_value) +
+                       ", \"127.0.0.1:8000\", out) = 0\nTunnelConnectEnum(0, out) = 0\n");
+}
+
+Case TypeFilled(std::size_t length, std::size_t capacity) {
+    return TypeOrEncryptFilled(length, capacity, false);
+}
+
+Case EncryptFilled(std::size_t length, std::size_t capacity) {
+    return TypeOrEncryptFilled(length, capacity, true);
+}
+
+Case IndexFilled(std::size_t length, std::size_t capacity) {
+    return Session(
+        "", "connectenum\n" + Padded(length, '1') + "\n",
+        "index: Connect enum failed, Error: -3\r\n" + kPrompt,
+        "TunnelConnectEnum(" + std::string(length < capacity ? "1" : "0") + ", out) = -3\n");
+}
+
+Case ListenAddrFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'l');
+    const std::string kept = Kept(typed, capacity);
+    return WithAnyAddress(Session(
+        "",
+        "connectadd\np\n0\n0\n" + typed + "\n" + kClient + "\nconnectquery\np\n0\n0\n" + typed +
+            "\nconnectenum\n0\npeerinfoget\np\nconnectdelete\np\n0\n0\n" + typed + "\n\n",
+        kConnectPrompts + LocalClientLine(kClient) + kQueryPrompts + QueryLine(kClient) +
+            "index: Connect enum success\r\n" + Record("p", 0, 0, kept, kClient) + kPrompt +
+            PeerInfoLines("p", kept, kClient) + kConnectPrompts + "Delete connect success\r\n" +
+            kPrompt,
+        AddCall("p", 0, 0, kept, kClient) + "TunnelConnectQuery(\"p\", 0, 0, " + Quoted(kept) +
+            ", out) = 0\nTunnelConnectEnum(0, out) = 0\nTunnelPeerInfoGet(\"p\", out) = 0\n"
+            "TunnelConnectDelete(\"\", \"p\", 0, 0, " +
+            Quoted(kept) + ", \"\") = 0\n"));
+}
+
+// The client address typed, and the one the library writes back.
+Case ClientAddrFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'a');
+    const std::string kept = Kept(typed, capacity);
+    const std::string add = "connectadd\np\n0\n0\n" + kListen + "\n" + typed + "\n";
+    return WithAnyAddress(
+        Session("",
+                add + "connectquery\np\n0\n0\n" + kListen + "\nconnectlocalquery\n" + typed +
+                    "\npeerinfoget\np\nconnectdelete\np\n0\n0\n" + kListen + "\n" + typed + "\n" +
+                    add + "connectlocaldelete\n" + typed + "\n",
+                kConnectPrompts + LocalClientLine(kept) + kQueryPrompts + QueryLine(kept) +
+                    "client addr: Query connect by local address success\r\n" +
+                    Record("p", 0, 0, kListen, kept) + kPrompt + PeerInfoLines("p", kListen, kept) +
+                    kConnectPrompts + "Delete connect success\r\n" + kPrompt + kConnectPrompts +
+                    LocalClientLine(kept) +
+                    "client addr: Delete connect by local address success\r\n" + kPrompt,
+                AddCall("p", 0, 0, kListen, kept) +
+                    "TunnelConnectQuery(\"p\", 0, 0, \"127.0.0.1:8000\", out) = 0\n"
+                    "TunnelConnectLocalQuery(" +
+                    Quoted(kept) + ", out) = 0\nTunnelPeerInfoGet(\"p\", out) = 0\n" +
+                    "TunnelConnectDelete(\"\", \"p\", 0, 0, \"127.0.0.1:8000\", " + Quoted(kept) +
+                    ") = 0\n" + AddCall("p", 0, 0, kListen, kept) +
+                    "TunnelConnectLocalDelete(\"\", " + Quoted(kept) + ") = 0\n"));
+}
+
+// Requests this long get a reply too long for the record.
+Case RequestFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'r');
+    return Session("", "userextend\n" + typed + "\n",
+                   "request data: User extend request failed, Error: -5\r\n" + kPrompt,
+                   "TunnelUserExtend(" + Quoted(Kept(typed, capacity)) + ", {size=252}, 0) = -5\n");
+}
+
+// `length` is that of the reply, "echo: " and the request.
+Case ReplyFilled(std::size_t length, std::size_t capacity) {
+    const std::string request(length - 6, 'e');
+    const bool fits = length < capacity;
+    return Session("", "userextend\n" + request + "\n",
+                   "request data: " +
+                       (fits ? "User extend request success\r\nreply data: echo: " + request
+                             : std::string("User extend request failed, Error: -5")) +
+                       "\r\n" + kPrompt,
+                   "TunnelUserExtend(" + Quoted(request) + ", {size=252}, " +
+                       (fits ? "0) = 0\n" : "0) = -5\n"));
+}
+
+// `length` is that of the pushed message: "connect added: ", the longest peer
+// id and listen address, and a client address of the length that remains.
+Case PushFilled(std::size_t length, std::size_t capacity) {
+    const std::string peer(127, 'p');
+    const std::string listen(63, 'l');
+    const std::string message_start = "connect added: " + peer + " " + listen + " ";
+    const std::string client(length - message_start.size(), 'a');
+    const bool fits = length < capacity;
+    return WithAnyAddress(
+        Session("", "connectadd\n" + peer + "\n0\n0\n" + listen + "\n" + client + "\npushget\n",
+                kConnectPrompts + LocalClientLine(client) +
+                    (fits ? "Push get success\r\npush data: " + message_start + client
+                          : std::string("Push get failed, Error: -5")) +
+                    "\r\n" + kPrompt,
+                AddCall(peer, 0, 0, listen, client) +
+                    "TunnelPushGet({size=252}, 1000) = " + (fits ? "0\n" : "-5\n")));
+}
+
+Case StressCountFilled(std::size_t length, std::size_t capacity) {
+    const bool runs = length < capacity;
+    return Session("", "testconnect\n" + Padded(length, '1') + "\np\n",
+                   "test times: peer id: " + (runs ? StressRound("p") : "") + kPrompt,
+                   runs ? StressCalls("p", 0, false) : "");
+}
+
+Case StressPeerIdFilled(std::size_t length, std::size_t capacity) {
+    const std::string typed(length, 'q');
+    const std::string kept = Kept(typed, capacity);
+    return Session("", "testconnect\n1\n" + typed + "\n",
+                   "test times: peer id: " + StressRound(kept) + kPrompt,
+                   StressCalls(kept, 0, false));
+}
+
+// The device id, from config.ini, as "selfget" reads it back.
+Case SelfIdFilled(std::size_t length, std::size_t capacity) {
+    const std::string configured(length, 'i');
+    const std::string kept = Kept(configured, capacity);
+    Case c = Session("", "selfget\n", "", "");
+    c.config_ini = ConfigIni(configured);
+    c.expected_output = Banner(kept) + "Self get success\r\nSelf ID: " + kept + "\r\n" + kPrompt;
+    c.expected_trace = StartTrace(kept) + "TunnelSelfGet(out) = 0\n" + kStopTrace;
+    return c;
+}
+
+std::vector<Case> CapacityCases() {
+    const struct {
+        const char* name;
+        std::size_t capacity;
+        std::size_t beyond;
+        Case (*make)(std::size_t length, std::size_t capacity);
+    } rows[] = {
+        {"Domain", 128, 200, DomainFilled},
+        {"Comment", 128, 300, CommentFilled},
+        {"TunnelSetPasscode", 128, 200, TunnelSetPasscodeFilled},
+        {"TunnelSetComment", 128, 300, TunnelSetCommentFilled},
+        {"PeerId", 128, 200, PeerIdFilled},
+        {"Type", 32, 60, TypeFilled},
+        {"Encrypt", 32, 60, EncryptFilled},
+        {"Index", 64, 100, IndexFilled},
+        {"ListenAddr", 64, 100, ListenAddrFilled},
+        {"ClientAddr", 64, 100, ClientAddrFilled},
+        {"RequestData", 256, 400, RequestFilled},
+        // The longest request makes a reply of 261 characters.
+        {"ReplyData", 252, 255 + 6, ReplyFilled},
+        // The longest peer id and addresses make a message of 270 characters.
+        {"PushData", 252, 270, PushFilled},
+        {"SelfId", 128, 200, SelfIdFilled},
+        {"StressCount", 64, 100, StressCountFilled},
+        {"StressPeerId", 128, 200, StressPeerIdFilled},
+    };
+    std::vector<Case> cases;
+    for (const auto& row : rows) {
+        for (const std::size_t length : {row.capacity - 1, row.capacity, row.beyond}) {
+            Case c = row.make(length, row.capacity);
+            c.name = std::string(row.name) + "_" + std::to_string(length);
+            cases.push_back(c);
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Capacity, CommandsE2e, testing::ValuesIn(CapacityCases()), Name);
 
 std::vector<Case> StressCases() {
     const std::string prompts = "test times: peer id: ";
@@ -252,6 +541,7 @@ std::vector<Case> StressCases() {
         {"MinusOne", "-1"},
         {"Minimum", "-2147483648"},
         {"SpaceMinusFive", " -5"},
+        {"MinusPast64Bits", "-18446744073709551615"},
     };
     for (const auto& [name, count] : counts) {
         cases.push_back(Session(std::string("CountRunsNothing") + name,

@@ -5,10 +5,13 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -88,9 +91,12 @@ bool ReadUntilContains(int fd, std::string& seen, const std::string& text) {
     return true;
 }
 
-// Everything the program still writes, up to the end of its output.
+// Everything the program still writes, up to the end of its output. A program
+// that logs on and never ends is given up on after a minute.
 std::string ReadToEnd(int fd, std::string seen) {
-    ReadUntilEndsWith(fd, seen, "never printed");
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (ReadMore(fd, seen) && std::chrono::steady_clock::now() < give_up) {
+    }
     return seen;
 }
 
@@ -253,6 +259,25 @@ const std::vector<std::pair<std::string, std::string>> kHeartbeats = {
 // instead, which a windowed program under the emulator has no console for.
 constexpr const char* kSignalsArePosix = "stop signals are POSIX";
 
+// The library's logging thread: the one besides the main thread that takes
+// SIGINT (a sanitizer's own threads block every signal). Asked once the thread
+// has logged, as a thread starts with every signal blocked.
+pid_t LibraryThread(pid_t pid) {
+    const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        const pid_t thread = std::stoi(task.path().filename().string());
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (thread != pid && std::getline(status, line)) {
+            if (line.starts_with("SigBlk:") &&
+                (std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGINT - 1))) == 0) {
+                return thread;
+            }
+        }
+    }
+    return -1;
+}
+
 TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
     if (TestingWindowsProgram()) {
         GTEST_SKIP() << kSignalsArePosix;
@@ -263,14 +288,18 @@ TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
         const char* typed;       // before the signal
         const char* waiting_at;  // what the program shows when the signal comes
         bool heartbeats;         // the library logs from its own thread meanwhile
+        bool to_library_thread;  // the signal goes to that thread, not the waiting one
     } rows[] = {
-        {"interrupt at the prompt", SIGINT, "", "", false},
-        {"termination at the prompt", SIGTERM, "", "", false},
-        {"hang-up at the prompt", SIGHUP, "", "", false},
-        {"interrupt inside a command", SIGINT, "domainset\n", "passcode: ", false},
-        {"interrupt while the library logs", SIGINT, "", "", true},
+        {"interrupt at the prompt", SIGINT, "", "", false, false},
+        {"termination at the prompt", SIGTERM, "", "", false, false},
+        {"hang-up at the prompt", SIGHUP, "", "", false, false},
+        {"interrupt inside a command", SIGINT, "domainset\n", "passcode: ", false, false},
+        {"interrupt while the library logs", SIGINT, "", "", true, false},
         {"termination inside a command while the library logs", SIGTERM, "connectenum\n",
-         "index: ", true},
+         "index: ", true, false},
+        {"interrupt on the library's thread at the prompt", SIGINT, "", "", true, true},
+        {"interrupt on the library's thread inside a command", SIGINT, "commentset\n",
+         "comment: ", true, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -278,8 +307,18 @@ TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
                                      : std::vector<std::pair<std::string, std::string>>{});
         ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt)) << run.seen;
         Send(run.input.ends[1], row.typed);
-        ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt + row.waiting_at));
-        kill(run.pid, row.signal);
+        // A message may fall between the prompt and the field's prompt.
+        while (WithoutHeartbeats(run.seen).find(kPrompt + row.waiting_at) == std::string::npos) {
+            ASSERT_TRUE(ReadMore(run.output.ends[0], run.seen)) << run.seen;
+        }
+        if (row.to_library_thread) {
+            ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, "tunnel heartbeat"));
+            const pid_t thread = LibraryThread(run.pid);
+            ASSERT_GT(thread, 0);
+            ASSERT_EQ(syscall(SYS_tgkill, run.pid, thread, row.signal), 0);
+        } else {
+            kill(run.pid, row.signal);
+        }
         EXPECT_EQ(run.Transcript(), Banner("dev-1") + row.waiting_at);
         EXPECT_EQ(WaitForExit(run.pid), 0);
         EXPECT_EQ(run.Trace(), StartTrace("dev-1") + kStopTrace);
@@ -331,6 +370,29 @@ TEST(StopSignalsE2e, ASecondRequestEndsTheProcessAtOnce) {
     const int status = WaitForEnd(run.pid);
     EXPECT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
     EXPECT_EQ(run.Trace().find("TunnelStop"), std::string::npos);
+}
+
+// A standard error closed at start is the null device while the program runs,
+// not whatever the program happened to open first.
+TEST(InteractiveE2e, ClosedStandardErrorIsTheNullDevice) {
+    if (TestingWindowsProgram()) {
+        GTEST_SKIP() << "descriptors are POSIX";
+    }
+    const ProgramFolder folder;
+    LaySettings(folder);
+    Pipe input;
+    Pipe output;
+    const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {}, -1);
+    input.CloseRead();
+    output.CloseWrite();
+    std::string seen;
+    ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, kPrompt)) << seen;
+    std::error_code error;
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/2", error),
+              "/dev/null");
+    input.CloseWrite();
+    ReadToEnd(output.ends[0], seen);
+    EXPECT_EQ(WaitForExit(pid), 0);
 }
 
 // `yes statusget | tunnelconsole | head -c 100`: once the reader is gone, the

@@ -525,6 +525,33 @@ TEST_F(SimTest, TheLongestPushMessageArrivesWhole) {
     }
 }
 
+// With any text taken as an address, the longest ones come back whole, and a
+// message too long for a record stays queued (the queue holds it whole).
+TEST_F(SimTest, AnyAddressSwitchTakesEveryTextThatFits) {
+    ts::Switches switches;
+    switches.any_address = true;
+    ts::ReplaceSwitches(switches);
+    ASSERT_EQ(Start(), kSimOk);
+    const std::string peer(kPeerIdCapacity - 1, 'p');
+    const std::string listen(kAddressCapacity - 1, 'l');
+    const std::string client(kAddressCapacity - 1, 'c');
+    const std::string unterminated(kAddressCapacity, 'u');
+    EXPECT_EQ(Add("p", unterminated.c_str()), kSimInvalidArgument);
+    EXPECT_EQ(Add("p", "l", unterminated.c_str()), kSimInvalidArgument);
+    ASSERT_EQ(Add(peer.c_str(), listen.c_str(), client.c_str()), kSimOk);
+    EXPECT_EQ(last_client_, client);
+    ConnectRecord record;
+    ASSERT_EQ(TunnelConnectLocalQuery(client.c_str(), &record), kSimOk);
+    EXPECT_EQ(std::string(record.listen_addr.data()), listen);
+    ASSERT_EQ(TunnelConnectLocalDelete("", client.c_str()), kSimOk);
+    DataRecord data = EmptyData();
+    EXPECT_EQ(TunnelPushGet(&data, 0), kSimBufferTooSmall);
+    EXPECT_EQ(TunnelPushGet(&data, 0), kSimBufferTooSmall);
+
+    ts::ReplaceSwitches({});
+    EXPECT_EQ(Add("q", "l", "c"), kSimInvalidArgument);
+}
+
 TEST_F(SimTest, PushQueueDropsTheOldestWhenFull) {
     ASSERT_EQ(Start(), kSimOk);
     for (int i = 0; i <= kSimMaxPushQueue; ++i) {
