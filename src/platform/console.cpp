@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/line_editor.h"
 #include "platform/os_console.h"
 #include "platform/run_state.h"
 #include "platform/text_stream.h"
@@ -71,6 +72,51 @@ void FlushStandardOutput() {
     WritePendingLocked();
 }
 
+// At a terminal the editor reads lines (line_editor.h); decided at the first
+// read, once for the run. Set under the output lock by the reading thread.
+bool editing = false;
+bool reader_chosen = false;
+
+// A prompt, as the editor is handed it: the text after the last line break
+// still pending. Longer text than this is left to go out as it stands.
+constexpr std::size_t kPromptCapacity = 256;
+
+using PromptText = std::array<char, kPromptCapacity>;
+
+// Takes the pending text after the last line break out of the buffer into
+// `prompt`; returns its length.
+std::size_t TakeUnfinishedLineLocked(PromptText& prompt) {
+    const std::string_view text(pending.bytes.data(), pending.length);
+    const std::string_view unfinished = text.substr(text.rfind('\n') + 1);
+    if (unfinished.size() > prompt.size()) {
+        return 0;
+    }
+    pending.length -= unfinished.copy(prompt.data(), prompt.size());
+    return unfinished.size();
+}
+
+// At a terminal a message takes lines of its own: above the line being typed,
+// and above a prompt still pending, which follows it.
+void WriteMessageAtTerminalLocked(std::string_view text) {
+    const bool line_cleared = LineEditorClearLine();
+    PromptText prompt;
+    const std::size_t prompt_length = TakeUnfinishedLineLocked(prompt);
+    AddTextLocked(text);
+    if ((line_cleared || prompt_length > 0) && !text.ends_with('\n')) {
+        AddRawLocked("\r\n");
+    }
+    WritePendingLocked();
+    AddRawLocked(std::string_view(prompt.data(), prompt_length));
+}
+
+void LockOutput() {
+    output_lock.lock();
+}
+
+void UnlockOutput() {
+    output_lock.unlock();
+}
+
 constexpr TextReader NewStandardInput() {
     return TextReader{.read = OsReadStandardInput, .before_read = FlushStandardOutput};
 }
@@ -107,6 +153,10 @@ void ConsoleWriteStaged(std::string_view staged) {
 
 void ConsoleWriteNow(std::string_view text) {
     const std::lock_guard lock(output_lock);
+    if (editing) {
+        WriteMessageAtTerminalLocked(text);
+        return;
+    }
     AddTextLocked(text);
     WritePendingLocked();
 }
@@ -130,6 +180,27 @@ void ConsolePrint(const char* format, ...) {
     ConsoleWrite(std::string_view(text, stored));
 }
 
+std::optional<std::string_view> ConsoleReadCommandLine(
+    std::span<char> line, std::span<const std::string_view> command_names) {
+    if (!reader_chosen) {
+        const bool at_terminal = LineEditorStart({LockOutput, UnlockOutput});
+        const std::lock_guard lock(output_lock);
+        editing = at_terminal;
+        reader_chosen = true;
+    }
+    if (!editing) {
+        return ReadTextLine(standard_input, line);
+    }
+    PromptText prompt;
+    std::size_t prompt_length = 0;
+    {
+        const std::lock_guard lock(output_lock);
+        prompt_length = TakeUnfinishedLineLocked(prompt);
+        WritePendingLocked();
+    }
+    return LineEditorReadLine(std::string_view(prompt.data(), prompt_length), command_names, line);
+}
+
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
-    return ReadTextLine(standard_input, line);
+    return ConsoleReadCommandLine(line, {});
 }
