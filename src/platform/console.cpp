@@ -72,10 +72,12 @@ void FlushStandardOutput() {
     WritePendingLocked();
 }
 
-// At a terminal the editor reads lines (line_editor.h); decided at the first
-// read, once for the run. Set under the output lock by the reading thread.
+// At a terminal the editor reads lines (line_editor.h); chosen at the first
+// read, once for the run, by the reading thread.
+enum class LineReader { kNotChosen, kText, kEditor };
+LineReader line_reader = LineReader::kNotChosen;
+// Whether log messages make room on the terminal: under the output lock.
 bool editing = false;
-bool reader_chosen = false;
 
 // A prompt, as the editor is handed it: the text after the last line break
 // still pending. Longer text than this is left to go out as it stands.
@@ -103,10 +105,11 @@ void WriteMessageAtTerminalLocked(std::string_view text) {
     const std::size_t prompt_length = TakeUnfinishedLineLocked(prompt);
     AddTextLocked(text);
     if ((line_cleared || prompt_length > 0) && !text.ends_with('\n')) {
-        AddRawLocked("\r\n");
+        AddTextLocked("\n");
     }
     WritePendingLocked();
-    AddRawLocked(std::string_view(prompt.data(), prompt_length));
+    pending.length =
+        std::string_view(prompt.data(), prompt_length).copy(pending.bytes.data(), prompt_length);
 }
 
 void LockOutput() {
@@ -124,6 +127,28 @@ constexpr TextReader NewStandardInput() {
 // Standard input has one reader for the whole run, as stdin has one buffer.
 // Set up when compiled, so no call checks whether it is set up yet.
 constinit TextReader standard_input = NewStandardInput();
+
+// Apart from the text reader's path, which stays short.
+[[gnu::noinline]] std::optional<std::string_view> ReadFirstOrEditedLine(
+    std::span<char> line, std::span<const std::string_view> command_names) {
+    if (line_reader == LineReader::kNotChosen) {
+        const bool at_terminal = LineEditorStart({LockOutput, UnlockOutput});
+        line_reader = at_terminal ? LineReader::kEditor : LineReader::kText;
+        const std::lock_guard lock(output_lock);
+        editing = at_terminal;
+    }
+    if (line_reader == LineReader::kText) {
+        return ReadTextLine(standard_input, line);
+    }
+    PromptText prompt;
+    std::size_t prompt_length = 0;
+    {
+        const std::lock_guard lock(output_lock);
+        prompt_length = TakeUnfinishedLineLocked(prompt);
+        WritePendingLocked();
+    }
+    return LineEditorReadLine(std::string_view(prompt.data(), prompt_length), command_names, line);
+}
 
 }  // namespace
 
@@ -182,25 +207,16 @@ void ConsolePrint(const char* format, ...) {
 
 std::optional<std::string_view> ConsoleReadCommandLine(
     std::span<char> line, std::span<const std::string_view> command_names) {
-    if (!reader_chosen) {
-        const bool at_terminal = LineEditorStart({LockOutput, UnlockOutput});
-        const std::lock_guard lock(output_lock);
-        editing = at_terminal;
-        reader_chosen = true;
-    }
-    if (!editing) {
+    // Kept to a test and a jump: a script's every line passes here.
+    if (line_reader == LineReader::kText) {
         return ReadTextLine(standard_input, line);
     }
-    PromptText prompt;
-    std::size_t prompt_length = 0;
-    {
-        const std::lock_guard lock(output_lock);
-        prompt_length = TakeUnfinishedLineLocked(prompt);
-        WritePendingLocked();
-    }
-    return LineEditorReadLine(std::string_view(prompt.data(), prompt_length), command_names, line);
+    return ReadFirstOrEditedLine(line, command_names);
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
-    return ConsoleReadCommandLine(line, {});
+    if (line_reader == LineReader::kText) {
+        return ReadTextLine(standard_input, line);
+    }
+    return ReadFirstOrEditedLine(line, {});
 }

@@ -140,9 +140,10 @@ void PrintHelp() {
 
 void RunCommandLoop() {
     TextField<256> command_line{};
+    const std::span<const std::string_view> names = CommandNames();
     while (!RunShouldEnd()) {
         ConsoleWriteStaged(std::string_view(kStagedPrompt.data(), kStagedPrompt.size()));
-        const auto line = ConsoleReadCommandLine(command_line, CommandNames());
+        const auto line = ConsoleReadCommandLine(command_line, names);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {
             return;
         }

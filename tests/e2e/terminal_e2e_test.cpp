@@ -297,6 +297,26 @@ TEST(TerminalE2e, HistoryKeepsTheLast1000CommandLines) {
     EXPECT_TRUE(history.ends_with("\nstatusget\nselfget\n")) << history;
 }
 
+// A history file that cannot be read or written costs a line each on standard
+// error (the same terminal here), never the session.
+TEST(TerminalE2e, AHistoryFileThatCannotBeUsedCostsALine) {
+    const HomeFolder home;
+    fs::create_directory(home.History());
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("tunnelconsole: history file " + home.History().string() +
+                          " was not read: Is a directory\r\n"))
+        << run.Seen();
+    run.Type("statusget\r");
+    EXPECT_TRUE(run.Shows("tunnelconsole: history file " + home.History().string() +
+                          " was not written: Is a directory\r\n"))
+        << run.Seen();
+    EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    run.Type(std::string(kUp) + "\r");
+    EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
 // A message that arrives while a line is half typed goes above it, whole and
 // on lines of its own; the prompt and the typed text are drawn again below it,
 // and the line runs as typed.
