@@ -399,6 +399,9 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     editor.command_names = command_names;
     el_set(editor.line, EL_HIST, history,
            command_names.empty() ? editor.no_lines : editor.command_lines);
+    // A return to the shell while a command ran leaves nothing to draw again:
+    // the prompt is drawn anew.
+    terminal_resumed.store(false);
 
     editor.output_lock.lock();
     int count = 0;
