@@ -5,7 +5,7 @@
 #
 #   bench/run.sh                 every row
 #   bench/run.sh ROW...          only these: throughput growth startup memory
-#                                allocations instructions testconnect
+#                                allocations instructions testconnect keystroke
 #
 # Builds the program with the default preset, installs the tools it needs if
 # missing (hyperfine, valgrind, GNU time) and works in a scratch folder. Not a
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_rows=(throughput growth startup memory allocations instructions testconnect)
+all_rows=(throughput growth startup memory allocations instructions testconnect keystroke)
 rows=("$@")
 [ ${#rows[@]} -gt 0 ] || rows=("${all_rows[@]}")
 for row in "${rows[@]}"; do
@@ -28,6 +28,7 @@ command -v hyperfine >/dev/null || tools+=(hyperfine)
 command -v valgrind >/dev/null || tools+=(valgrind)
 [ -x /usr/bin/time ] || tools+=(time)
 command -v cc >/dev/null || tools+=(gcc)
+command -v python3 >/dev/null || tools+=(python3)
 if [ ${#tools[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -236,6 +237,15 @@ testconnect() {
     "$(calc "%.2f ms: %.2f %%" "((${medians[1]} - ${medians[0]}) / $rounds - 0.4) * 1000" \
       "((${medians[1]} - ${medians[0]}) / $rounds - 0.4) / 0.4 * 100")" \
     "under 1 %" testconnect
+}
+
+keystroke() {
+  local -a medians
+  mkdir -p "$work/home"
+  mapfile -t medians < <(python3 bench/keystroke_echo.py "$program" "$work/home" 3000)
+  add_row "A key's echo at a terminal (pseudo-terminal), median of 3000 keys: the program's line editor; cat in raw mode, echoing each key itself; the terminal's own echo" \
+    "$(calc "%.1f µs; %.1f µs; %.1f µs" "${medians[0]}" "${medians[1]}" "${medians[2]}")" \
+    "not slower than the terminal's own" keystroke
 }
 
 for row in "${rows[@]}"; do
