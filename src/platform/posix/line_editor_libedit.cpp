@@ -420,7 +420,8 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
         return std::nullopt;
     }
 
-    std::string_view text(typed, static_cast<std::size_t>(count));
+    // In bytes: the count is in characters in some versions of the editor.
+    std::string_view text(typed, std::strlen(typed));
     if (text.ends_with('\n')) {
         text.remove_suffix(1);
     }
