@@ -26,8 +26,11 @@ lay
 (cd "$work/app" && ./tunnelconsole </dev/null >/dev/null 2>&1)
 cp "$work/app/tunnel.cfg" "$work/rewritten.cfg"
 
-# kill -9 at random points of start-up: tunnel.cfg is the old or the new file, whole.
+# kill -9 at random points of start-up: tunnel.cfg is the old or the new file,
+# whole, and the next start completes the rewrite.
 lost=0
+stuck=0
+left=0
 for _ in $(seq "$rounds"); do
   lay
   (cd "$work/app" && exec ./tunnelconsole </dev/null >/dev/null 2>&1) &
@@ -37,8 +40,14 @@ for _ in $(seq "$rounds"); do
   wait "$pid" 2>/dev/null
   cmp -s "$work/app/tunnel.cfg" "$work/original.cfg" ||
     cmp -s "$work/app/tunnel.cfg" "$work/rewritten.cfg" || lost=$((lost + 1))
+  # The next start takes the killed run's temp.cfg for the leftover it is.
+  [ ! -e "$work/app/temp.cfg" ] || left=$((left + 1))
+  (cd "$work/app" && ./tunnelconsole </dev/null >/dev/null 2>"$work/errors")
+  { cmp -s "$work/app/tunnel.cfg" "$work/rewritten.cfg" && [ ! -e "$work/app/temp.cfg" ] &&
+    ! grep -q "cfg" "$work/errors"; } || stuck=$((stuck + 1))
 done
-echo "kill -9 during the rewrite: $rounds runs, tunnel.cfg torn in $lost"
+echo "kill -9 during the rewrite: $rounds runs, tunnel.cfg torn in $lost;" \
+  "temp.cfg left by $left, next start failed in $stuck"
 
 # A full disk at ten levels (a file size limit): tunnel.cfg keeps its bytes,
 # no temp.cfg stays, one line says why.

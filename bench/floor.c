@@ -3,11 +3,71 @@
    block; no command table, no library, no settings files. It answers the
    benchmark's commands as the console does with the stand-in library, for
    the device "bench-device", and knows nothing else. */
-#define _GNU_SOURCE
+#ifdef _WIN32
+/* The C runtime's own printf: mingw-w64's replacement writes each call
+   through at once. */
+#define __USE_MINGW_ANSI_STDIO 0
+#else
+#define _GNU_SOURCE /* fopencookie */
+#endif
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#define SEPARATOR "\\"
+
+/* Standard input through a buffer of its own (the C runtime has no hook
+   before a read), with standard output flushed right before each read of the
+   descriptor: the moment the console may wait for input. */
+static char input_buffer[4096];
+static int input_start;
+static int input_end;
+
+/* One line without its break, as fgets cuts it; 0 at the end of input. */
+static int ReadLine(char* line, int capacity) {
+    int length = 0;
+    while (length < capacity - 1) {
+        if (input_start == input_end) {
+            fflush(stdout);
+            const int got = _read(0, input_buffer, sizeof input_buffer);
+            if (got <= 0) {
+                break;
+            }
+            input_start = 0;
+            input_end = got;
+        }
+        line[length] = input_buffer[input_start++];
+        if (line[length++] == '\n') {
+            break;
+        }
+    }
+    if (length == 0) {
+        return 0;
+    }
+    line[length] = '\0';
+    line[strcspn(line, "\r\n")] = '\0';
+    return 1;
+}
+
+/* Untranslated bytes both ways, and the program's folder. */
+static int Setup(char* folder, int capacity) {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    const DWORD length = GetModuleFileNameA(NULL, folder, (DWORD)capacity);
+    if (length > 0 && length < (DWORD)capacity) {
+        *strrchr(folder, '\\') = '\0';
+    }
+    return 1;
+}
+#else
 #include <unistd.h>
+
+#define SEPARATOR "/"
 
 /* Standard input through stdio, with standard output flushed right before
    each read of the descriptor: the moment the console may wait for input. */
@@ -27,6 +87,19 @@ static int ReadLine(char* line, int capacity) {
     line[strcspn(line, "\r\n")] = '\0';
     return 1;
 }
+
+static int Setup(char* folder, int capacity) {
+    static const cookie_io_functions_t kInput = {ReadAfterFlush, NULL, NULL, NULL};
+    input = fopencookie(NULL, "r", kInput);
+    if (input == NULL) {
+        return 0;
+    }
+    if (readlink("/proc/self/exe", folder, (size_t)capacity - 1) > 0) {
+        *strrchr(folder, '/') = '\0';
+    }
+    return 1;
+}
+#endif
 
 static int Prompt(const char* prompt, char* field, int capacity) {
     fputs(prompt, stdout);
@@ -57,20 +130,19 @@ static const char kCommandList[] =
     "  pushget\r\n  selfget\r\n  connectenum\r\n";
 
 int main(void) {
-    static const cookie_io_functions_t kInput = {ReadAfterFlush, NULL, NULL, NULL};
-    input = fopencookie(NULL, "r", kInput);
-    if (input == NULL) {
+    char program[PATH_MAX] = "";
+    if (!Setup(program, sizeof program)) {
         return 1;
     }
-
-    char program[PATH_MAX] = "";
-    if (readlink("/proc/self/exe", program, sizeof program - 1) > 0) {
-        *strrchr(program, '/') = '\0';
-    }
-    printf(
-        "(DevID){bench-device}(Home){%s/Home}(LogLevel){2}\r\n"
-        "tunnel started: bench-device\r\n",
-        program);
+    /* Whatever standard output is (a terminal, a console, the null device),
+       it is written only when full or before a read, as the console does,
+       through the 4 KiB buffer both C runtimes give a file. */
+    static char output_buffer[4096];
+    setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    printf("(DevID){bench-device}(Home){%s" SEPARATOR
+           "Home}(LogLevel){2}\r\n"
+           "tunnel started: bench-device\r\n",
+           program);
 
     static struct Connection connection;
     int connections = 0;

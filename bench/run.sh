@@ -5,7 +5,8 @@
 #
 #   bench/run.sh                 every row
 #   bench/run.sh ROW...          only these: throughput growth startup memory
-#                                allocations instructions testconnect keystroke
+#                                allocations instructions testconnect terminal
+#                                windows keystroke
 #
 # Builds the program with the default preset, installs the tools it needs if
 # missing (hyperfine, valgrind, GNU time) and works in a scratch folder. Not a
@@ -13,7 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_rows=(throughput growth startup memory allocations instructions testconnect keystroke)
+all_rows=(throughput growth startup memory allocations instructions testconnect terminal windows
+  keystroke)
 rows=("$@")
 [ ${#rows[@]} -gt 0 ] || rows=("${all_rows[@]}")
 for row in "${rows[@]}"; do
@@ -237,6 +239,69 @@ testconnect() {
     "$(calc "%.2f ms: %.2f %%" "((${medians[1]} - ${medians[0]}) / $rounds - 0.4) * 1000" \
       "((${medians[1]} - ${medians[0]}) / $rounds - 0.4) / 0.4 * 100")" \
     "under 1 %" testconnect
+}
+
+# per_output WRAPPER PROGRAM FLOOR INPUT KIND...: for each kind of standard
+# output, the program and the floor reading INPUT, each run as WRAPPER says
+# ("%s" stands for "PROGRAM < INPUT"), median and shortest of 10, as
+# "kind: program X ms, floor Y ms: R (shortest ...)" pieces.
+per_output() {
+  local wrapper=$1 program=$2 floor=$3 input=$4
+  shift 4
+  local result="" kind redirect run_program run_floor
+  # shellcheck disable=SC2059 # WRAPPER is a format by design
+  printf -v run_program "$wrapper" "$program < $input"
+  # shellcheck disable=SC2059
+  printf -v run_floor "$wrapper" "$floor < $input"
+  for kind in "$@"; do
+    case $kind in
+      "character device" | terminal) redirect="> /dev/null" ;;
+      pipe) redirect="| cat > /dev/null" ;;
+      file) redirect="> $work/output.txt" ;;
+    esac
+    local -a m s
+    mapfile -t m < <(medians --runs 10 --warmup 2 "$run_program $redirect" "$run_floor $redirect")
+    mapfile -t s < <(awk -F, 'NR > 1 { print $7 }' "$work/times.csv")
+    result+="$kind: $(calc "program %.0f ms, floor %.0f ms: %.2f (shortest %.0f ms, %.0f ms: %.2f)" \
+      "${m[0]} * 1000" "${m[1]} * 1000" "${m[0]} / ${m[1]}" \
+      "${s[0]} * 1000" "${s[1]} * 1000" "${s[0]} / ${s[1]}"); "
+  done
+  echo "${result%; }"
+}
+
+# The Linux program writing to a terminal: both run inside a pseudo-terminal
+# that script(1) holds, so the line discipline's cost is in both figures.
+terminal() {
+  local mix
+  mix=$(input mix 500000)
+  same_output "$mix"
+  add_row "Scripted throughput to a terminal (a pty under script), 500 000 commands of the mix, median (shortest) of 10" \
+    "$(per_output "script -qec '%s' /dev/null" "$program" "$floor" "$mix" terminal)" \
+    "at most 1.2" terminal
+}
+
+# The Windows program under Wine against the floor built for Windows, for
+# standard output on the null device (a character device, as a console or
+# NUL is), a pipe and a file.
+windows() {
+  scripts/setup.sh test >&2
+  cmake --preset win32 >/dev/null
+  cmake --build --preset win32 -j2 --target tunnelconsole veskDllTunnel >/dev/null
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  local win=$work/win
+  mkdir "$win"
+  cp build-win32/bin/tunnelconsole.exe build-win32/bin/veskDllTunnel.dll samples/tunnel.cfg \
+    "$app/config.ini" "$win"/
+  i686-w64-mingw32-gcc -O2 -Wall -Wextra -o "$win/floor.exe" bench/floor.c
+  local mix
+  mix=$(input mix 500000)
+  if ! cmp -s <(wine "$win/tunnelconsole.exe" <"$mix") <(wine "$win/floor.exe" <"$mix"); then
+    echo "the Windows floor's output differs from the Windows program's" >&2
+    exit 1
+  fi
+  add_row "Scripted throughput of the Windows program under Wine, 500 000 commands of the mix, median (shortest) of 10" \
+    "$(per_output "wine %s" "$win/tunnelconsole.exe" "$win/floor.exe" "$mix" "character device" pipe \
+      file)" "at most 1.2" windows
 }
 
 keystroke() {

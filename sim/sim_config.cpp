@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/program_folder.h"
 #include "platform/win32_calls.h"
 #include "sim_internal.h"
 
@@ -10,15 +11,21 @@ namespace {
 
 constexpr std::size_t kPathCapacity = 4096;
 
-bool IsItemDelimiter(char c) {
+bool IsNameDelimiter(char c) {
     return c == '(' || c == ')' || c == '{' || c == '}' || c == '\r' || c == '\n';
 }
 
-// Position of `close` ending a run of ordinary characters that starts at
-// `from`, or npos when a delimiter or the end comes first.
-std::size_t FindClose(std::string_view text, std::size_t from, char close) {
+// A value runs to the brace that closes it: '(', ')' and '{' are part of it.
+bool IsValueDelimiter(char c) {
+    return c == '}' || c == '\r' || c == '\n';
+}
+
+// Position of `close` ending a run of characters that starts at `from`, or
+// npos when another delimiter or the end comes first.
+std::size_t FindClose(std::string_view text, std::size_t from, char close,
+                      bool (*is_delimiter)(char)) {
     std::size_t i = from;
-    while (i < text.size() && !IsItemDelimiter(text[i])) {
+    while (i < text.size() && !is_delimiter(text[i])) {
         ++i;
     }
     return i < text.size() && text[i] == close ? i : std::string_view::npos;
@@ -29,7 +36,7 @@ std::size_t FindClose(std::string_view text, std::size_t from, char close) {
 std::optional<ConfigItem> FindItem(std::string_view text, std::size_t& position) {
     for (std::size_t open = text.find('(', position); open != std::string_view::npos;
          open = text.find('(', open + 1)) {
-        const std::size_t name_end = FindClose(text, open + 1, ')');
+        const std::size_t name_end = FindClose(text, open + 1, ')', IsNameDelimiter);
         if (name_end == std::string_view::npos || name_end == open + 1) {
             continue;
         }
@@ -37,7 +44,7 @@ std::optional<ConfigItem> FindItem(std::string_view text, std::size_t& position)
         if (brace >= text.size() || text[brace] != '{') {
             continue;
         }
-        const std::size_t value_end = FindClose(text, brace + 1, '}');
+        const std::size_t value_end = FindClose(text, brace + 1, '}', IsValueDelimiter);
         if (value_end == std::string_view::npos) {
             continue;
         }
@@ -150,13 +157,13 @@ bool IsAbsolutePath(std::string_view path) {
 }
 
 bool ResolveBesideExecutable(const char* name, std::string& path) {
+    // Spelled as the program spells it, so that a folder the ANSI code page
+    // cannot spell still opens.
     char directory[kPathCapacity] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, directory, sizeof directory);
-    // A cut path would name some other directory.
-    if (length == 0 || length >= sizeof directory) {
+    GetProgramFolder(directory);
+    if (directory[0] == '\0') {
         return false;
     }
-    PathRemoveFileSpecA(directory);
     char combined[kPathCapacity] = {};
     if (PathCombineA(combined, directory, name) == nullptr) {
         return false;

@@ -52,8 +52,8 @@ struct ConfigItem {
 };
 
 // The first "(Name){value}" item starting at or after `position`; on success
-// `position` moves past it. Name and value hold no parentheses, braces or line
-// breaks; the name is not empty.
+// `position` moves past it. The name is not empty and holds no parenthesis,
+// brace or line break; the value runs to the first '}' and holds no line break.
 std::optional<ConfigItem> FindItem(std::string_view text, std::size_t& position);
 
 // Every item of `text`, whether concatenated or one per line.
@@ -76,7 +76,8 @@ bool IsBareFileName(std::string_view name);
 // True for "/x", "\\x" and "C:...".
 bool IsAbsolutePath(std::string_view path);
 
-// `name` joined to the directory of the running executable.
+// `name` joined to the directory of the running executable, spelled as the
+// program spells it.
 bool ResolveBesideExecutable(const char* name, std::string& path);
 
 // Reads the whole file as bytes. False when it is missing or unreadable.

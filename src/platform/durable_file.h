@@ -1,8 +1,9 @@
 // What replacing a file safely needs of the operating system: the new bytes
-// on stable storage before the rename, the old file's permissions kept, and a
-// symbolic link kept as a link.
+// on stable storage before the rename, the old file's permissions kept, a
+// symbolic link kept as a link, and a scratch file that is ours alone.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <span>
 
@@ -15,10 +16,70 @@ bool OsFlushToDisk(std::FILE* file);
 // failure, or when `replacement` is no regular file.
 bool OsKeepFileAttributes(std::FILE* original, std::FILE* replacement);
 
+enum class LinkResolution { kResolved, kTooLong, kTooManyLinks };
+
+// At most this many symbolic links are followed from a path.
+inline constexpr int kMaxLinksFollowed = 5;
+
 // The file that `path` names once symbolic links are followed, into `target`:
 // `path` itself when it is no link. A relative link is taken from the link's
-// folder; at most five links are followed. False when `target` is too small.
-bool OsResolveLink(const char* path, std::span<char> target);
+// folder. kTooManyLinks when the file reached after kMaxLinksFollowed links
+// is a link still; kTooLong when `target` is too small.
+LinkResolution OsResolveLink(const char* path, std::span<char> target);
+
+// Which file a path names, and what a write to it changes.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    std::uint64_t size = 0;
+    std::uint64_t modified = 0;  // in the system's own units
+};
+
+// False (errno set) when the file cannot be asked.
+bool OsIdentifyFile(std::FILE* file, FileIdentity& identity);
+bool OsIdentifyPath(const char* path, FileIdentity& identity);
+
+inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.volume == b.volume && a.index == b.index;
+}
+
+inline bool SameFileUnchanged(const FileIdentity& a, const FileIdentity& b) {
+    return SameFile(a, b) && a.size == b.size && a.modified == b.modified;
+}
+
+// A scratch file made afresh: `stream` is written and closed; `hold` keeps
+// the file marked as in use (a lock, an open handle) until released, after
+// the file has been renamed.
+struct ScratchFile {
+    std::FILE* stream = nullptr;
+    std::intptr_t hold = -1;
+};
+
+enum class ScratchCreation {
+    kCreated,
+    kInUse,         // another process is writing a scratch file by that name
+    kRemoveFailed,  // what stood there could not be removed (errno set)
+    kCreateFailed,  // errno set
+};
+
+// Removes whatever stands at `path` (a file left by a killed run, whatever
+// its attributes, a link, a FIFO, a device node) unless another process holds
+// it as its scratch file, then creates a new, empty file there exclusively,
+// without following links.
+ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch);
+
+// Closes the stream if still open and lets the file go.
+void OsReleaseScratchFile(ScratchFile& scratch);
+
+// Removes the scratch file at `path`, whatever attributes it was given, and
+// lets it go.
+void OsDiscardScratchFile(const char* path, ScratchFile& scratch);
+
+// Whether a rename that failed with `error` may have been kept from
+// replacing its target only while another process has that file open (on
+// Windows an open file cannot be replaced; the system says so as a denied
+// access or a sharing violation).
+bool OsReplaceBlockedByAnOpenFile(int error);
 
 // The errno value for the failure that the last file operation of the
 // platform (MoveFileExA included) reported.

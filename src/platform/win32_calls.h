@@ -27,6 +27,9 @@ using LPCSTR = const char*;
 inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
 inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
 
+// The longest path PathCombineA gives, its NUL included (Windows: 260).
+inline constexpr DWORD MAX_PATH = 4096;
+
 // Full path of the running executable (`module` must be null). Returns the
 // length copied; a path that does not fit is cut to size-1 characters and
 // `size` is returned.

@@ -4,6 +4,7 @@
 
 #include "platform/console.h"
 #include "platform/diagnostics.h"
+#include "platform/program_folder.h"
 #include "platform/run_state.h"
 #include "platform/win32_calls.h"
 #include "startup/command_loop.h"
@@ -25,6 +26,24 @@ void ReportSubstitution(DeviceIdSubstitution substitution, const char* device_id
     }
 }
 
+// Said before anything that may fail for it.
+void ReportFolderSpelling(FolderSpelling spelling, const char* program_dir) {
+    if (spelling == FolderSpelling::kEndsItem) {
+        ReportProblem(
+            "Home item left out: the program folder \"%s\" holds } or a line break, "
+            "which would end it",
+            program_dir);
+    } else if (spelling == FolderSpelling::kNotInCodePage) {
+        ReportProblem(
+            "the program folder \"%s\" has characters outside the ANSI code page and no short "
+            "name",
+            program_dir);
+    } else if (spelling == FolderSpelling::kHoldsItemMarks) {
+        ReportProblem("the program folder \"%s\" holds one of ( ) { and has no short name",
+                      program_dir);
+    }
+}
+
 }  // namespace
 
 int RunTunnelConsole() {
@@ -33,15 +52,18 @@ int RunTunnelConsole() {
 
     std::array<char, kPathCapacity> program_dir{};
     std::array<char, kPathCapacity> config_path{};
-    GetModuleFileNameA(nullptr, program_dir.data(), kPathCapacity);
-    PathRemoveFileSpecA(program_dir.data());
+    const FolderSpelling spelling = GetProgramFolder(program_dir);
+    ReportFolderSpelling(spelling, program_dir.data());
     PathCombineA(config_path.data(), program_dir.data(), "config.ini");
 
     std::array<char, kDeviceIdCapacity> device_id_text{};
     GetPrivateProfileStringA("config", "device_id", "undefined", device_id_text.data(),
                              kDeviceIdCapacity, config_path.data());
 
-    PrepareTunnelConfig(program_dir.data());
+    // Such a Home item would name some other folder; tunnel.cfg keeps its own.
+    if (spelling != FolderSpelling::kEndsItem) {
+        PrepareTunnelConfig(program_dir.data());
+    }
 
     std::array<char, kConfigTextCapacity> config_text{};
     const ResultCode config_result =

@@ -95,17 +95,20 @@ void WarnOfNul(const HomeRewrite& rewrite) {
     }
 }
 
-// True when tunnel.cfg already holds exactly what the rewrite would write, so
-// that nothing needs to be written at all (the usual case after the first
-// start). A failed read says no; the rewrite then reports it.
-bool AlreadyRewritten(std::FILE* tunnel, const char* tunnel_path, const char* home_path) {
+// True when the file `source` reads (from its start) already holds exactly
+// what the rewrite would write, so that nothing needs to be written at all
+// (the usual case after the first start). Both streams only read, so a file
+// that may be read but not written is no failure. A failed read says no; the
+// rewrite then reports it.
+bool AlreadyRewritten(std::FILE* source, const char* tunnel_path, const char* home_path) {
     std::FILE* held = std::fopen(tunnel_path, "rb");
     if (held == nullptr) {
         return false;
     }
-    TextReader reader = MakeTextReader(ReadFromFile, tunnel);
+    TextReader reader = MakeTextReader(ReadFromFile, source);
     RewriteTarget target{.file = held, .compare = true};
     const HomeRewrite rewrite = RewriteInto(reader, target, home_path);
+    // Bytes after a Ctrl-Z, which ends the text, are bytes the rewrite drops.
     const bool same = rewrite.status == HomeRewrite::kComplete && !target.differs &&
                       std::fgetc(held) == EOF && std::ferror(held) == 0;
     std::fclose(held);
@@ -123,7 +126,7 @@ void ReportNotRewritten(const char* step, const char* path, int error) {
 // Writes temp.cfg in full and on stable storage. False (reported) if any
 // step failed.
 bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
-                   const Path& temp_path, const char* home_path) {
+                   const Path& temp_path, const char* home_path, bool& nul_reported) {
     if (!OsKeepFileAttributes(tunnel, temp)) {
         ReportNotRewritten("set the permissions of", temp_path.data(), errno);
         return false;
@@ -139,12 +142,140 @@ bool WriteTempFile(std::FILE* tunnel, std::FILE* temp, const Path& tunnel_path,
                            rewrite.status == HomeRewrite::kWriteFailed ? rewrite.error : errno);
         return false;
     }
-    WarnOfNul(rewrite);
+    // Once, though a save meanwhile may have the text written again.
+    if (!nul_reported) {
+        WarnOfNul(rewrite);
+        nul_reported = rewrite.holds_nul;
+    }
     if (!OsFlushToDisk(temp)) {
         ReportNotRewritten("flush", temp_path.data(), errno);
         return false;
     }
     return true;
+}
+
+// How often a tunnel.cfg that keeps changing is read again, and how long a
+// temp.cfg that another start holds (or, on Windows, a tunnel.cfg that
+// another process reads) is waited for: that start needs a few
+// milliseconds, unless it hangs.
+constexpr int kMaxRewrites = 3;
+constexpr int kInUseWaits = 100;
+constexpr DWORD kInUseWaitMilliseconds = 20;
+
+struct ConfigPaths {
+    Path tunnel;
+    Path temp;
+    Path home;
+};
+
+// What the tries of one start share.
+struct Progress {
+    int waits = 0;  // for another process, kInUseWaitMilliseconds each
+    bool nul_reported = false;
+};
+
+enum class Attempt {
+    kDone,       // rewritten, already so, or failed and reported
+    kChanged,    // tunnel.cfg changed while it was being rewritten
+    kTempInUse,  // another start is writing temp.cfg
+};
+
+// The rename failed: perhaps only the flush of the folder after it.
+Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
+                            const FileIdentity& written, int error) {
+    FileIdentity now;
+    if (OsIdentifyPath(paths.tunnel.data(), now) && SameFile(now, written)) {
+        ReportProblem(
+            "tunnel.cfg was replaced, but its folder could not be flushed to stable "
+            "storage: %s",
+            std::strerror(error));
+        OsReleaseScratchFile(temp);
+        return Attempt::kDone;
+    }
+    OsDiscardScratchFile(paths.temp.data(), temp);
+    if (error == ENOENT) {
+        // temp.cfg was taken away under us, by a start that took it for stale.
+        return Attempt::kChanged;
+    }
+    ReportNotRewritten("replace", paths.tunnel.data(), error);
+    return Attempt::kDone;
+}
+
+// Renames the complete temp.cfg over tunnel.cfg, provided tunnel.cfg is
+// still the file that was read: an editor that saved it meanwhile keeps its
+// save, and the rewrite starts again from it.
+Attempt Replace(const ConfigPaths& paths, ScratchFile& temp, const FileIdentity& read,
+                const FileIdentity& written, Progress& progress) {
+    for (;;) {
+        FileIdentity current{};
+        if (!OsIdentifyPath(paths.tunnel.data(), current) || !SameFileUnchanged(current, read)) {
+            OsDiscardScratchFile(paths.temp.data(), temp);
+            return Attempt::kChanged;
+        }
+        if (MoveFileExA(paths.temp.data(), paths.tunnel.data(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+            OsReleaseScratchFile(temp);
+            return Attempt::kDone;
+        }
+        // Another start, or the library in it, may read tunnel.cfg for a
+        // moment, which on Windows keeps it from being replaced.
+        const int error = OsLastFileError();
+        if (!OsReplaceBlockedByAnOpenFile(error) || ++progress.waits == kInUseWaits) {
+            return ReportFailedReplace(paths, temp, written, error);
+        }
+        Sleep(kInUseWaitMilliseconds);
+    }
+}
+
+Attempt RewriteOnce(const ConfigPaths& paths, Progress& progress) {
+    std::FILE* source = std::fopen(paths.tunnel.data(), "rb");
+    if (source == nullptr) {
+        ReportNotRewritten("open", paths.tunnel.data(), errno);
+        return Attempt::kDone;
+    }
+    const bool same = AlreadyRewritten(source, paths.tunnel.data(), paths.home.data());
+    std::fclose(source);
+    if (same) {
+        return Attempt::kDone;
+    }
+    // Opened for update too: a file the user may not write is not replaced.
+    std::FILE* tunnel = std::fopen(paths.tunnel.data(), "rb+");
+    if (tunnel == nullptr) {
+        ReportNotRewritten("open", paths.tunnel.data(), errno);
+        return Attempt::kDone;
+    }
+    FileIdentity read{};
+    if (!OsIdentifyFile(tunnel, read)) {
+        ReportNotRewritten("read", paths.tunnel.data(), errno);
+        std::fclose(tunnel);
+        return Attempt::kDone;
+    }
+    ScratchFile temp;
+    const ScratchCreation creation = OsCreateScratchFile(paths.temp.data(), temp);
+    if (creation != ScratchCreation::kCreated) {
+        if (creation != ScratchCreation::kInUse) {
+            ReportNotRewritten(creation == ScratchCreation::kRemoveFailed ? "remove" : "create",
+                               paths.temp.data(), errno);
+        }
+        std::fclose(tunnel);
+        return creation == ScratchCreation::kInUse ? Attempt::kTempInUse : Attempt::kDone;
+    }
+    bool complete = WriteTempFile(tunnel, temp.stream, paths.tunnel, paths.temp, paths.home.data(),
+                                  progress.nul_reported);
+    FileIdentity written{};
+    static_cast<void>(OsIdentifyFile(temp.stream, written));
+    const int closed = std::fclose(temp.stream);
+    temp.stream = nullptr;
+    if (closed != 0 && complete) {
+        ReportNotRewritten("write", paths.temp.data(), errno);
+        complete = false;
+    }
+    std::fclose(tunnel);
+    if (!complete) {
+        OsDiscardScratchFile(paths.temp.data(), temp);
+        return Attempt::kDone;
+    }
+    return Replace(paths, temp, read, written, progress);
 }
 
 }  // namespace
@@ -156,53 +287,62 @@ HomeRewrite RewriteHomeItems(TextReader& config, std::FILE* temp, const char* ho
 
 void PrepareTunnelConfig(const char* program_dir) {
     Path link_path{};
-    Path tunnel_path{};
-    Path temp_path{};
-    Path home_path{};
-    PathCombineA(link_path.data(), program_dir, "tunnel.cfg");
-    PathCombineA(home_path.data(), program_dir, "Home");
-    if (!OsResolveLink(link_path.data(), tunnel_path)) {
-        ReportNotRewritten("follow the link", link_path.data(), ENAMETOOLONG);
+    ConfigPaths paths{};
+    if (PathCombineA(link_path.data(), program_dir, "tunnel.cfg") == nullptr ||
+        PathCombineA(paths.home.data(), program_dir, "Home") == nullptr) {
+        ReportProblem(
+            "tunnel.cfg was not rewritten: the folder %s is too long: a path in it "
+            "may have at most %u characters",
+            program_dir, static_cast<unsigned>(MAX_PATH - 1));
         return;
+    }
+    switch (OsResolveLink(link_path.data(), paths.tunnel)) {
+        case LinkResolution::kResolved:
+            break;
+        case LinkResolution::kTooLong:
+            ReportNotRewritten("follow the link", link_path.data(), ENAMETOOLONG);
+            return;
+        case LinkResolution::kTooManyLinks:
+            ReportProblem(
+                "tunnel.cfg was not rewritten: more than %d symbolic links lead on "
+                "from %s",
+                kMaxLinksFollowed, link_path.data());
+            return;
     }
     // Beside the file it replaces, so the rename stays within one file system.
-    Path temp_folder = tunnel_path;
+    Path temp_folder = paths.tunnel;
     PathRemoveFileSpecA(temp_folder.data());
-    PathCombineA(temp_path.data(), temp_folder.data(), "temp.cfg");
-
-    std::FILE* tunnel = std::fopen(tunnel_path.data(), "rb+");
-    if (tunnel == nullptr) {
-        ReportNotRewritten("open", tunnel_path.data(), errno);
+    if (PathCombineA(paths.temp.data(), temp_folder.data(), "temp.cfg") == nullptr) {
+        ReportProblem(
+            "tunnel.cfg was not rewritten: the folder %s is too long: a path in it "
+            "may have at most %u characters",
+            temp_folder.data(), static_cast<unsigned>(MAX_PATH - 1));
         return;
     }
-    if (AlreadyRewritten(tunnel, tunnel_path.data(), home_path.data())) {
-        std::fclose(tunnel);
-        return;
-    }
-    if (std::fseek(tunnel, 0, SEEK_SET) != 0) {
-        ReportNotRewritten("read", tunnel_path.data(), errno);
-        std::fclose(tunnel);
-        return;
-    }
-    std::FILE* temp = std::fopen(temp_path.data(), "wb");
-    if (temp == nullptr) {
-        ReportNotRewritten("create", temp_path.data(), errno);
-        std::fclose(tunnel);
-        return;
-    }
-    bool complete = WriteTempFile(tunnel, temp, tunnel_path, temp_path, home_path.data());
-    if (std::fclose(temp) != 0 && complete) {
-        ReportNotRewritten("write", temp_path.data(), errno);
-        complete = false;
-    }
-    std::fclose(tunnel);
-    if (!complete) {
-        std::remove(temp_path.data());
-        return;
-    }
-    if (MoveFileExA(temp_path.data(), tunnel_path.data(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
-        ReportNotRewritten("replace", tunnel_path.data(), OsLastFileError());
+    int rewrites = 0;
+    Progress progress;
+    for (;;) {
+        const Attempt attempt = RewriteOnce(paths, progress);
+        if (attempt == Attempt::kDone) {
+            return;
+        }
+        if (attempt == Attempt::kChanged && ++rewrites == kMaxRewrites) {
+            ReportProblem(
+                "tunnel.cfg was not rewritten: %s changed while it was rewritten, %d "
+                "times",
+                paths.tunnel.data(), kMaxRewrites);
+            return;
+        }
+        if (attempt == Attempt::kTempInUse) {
+            if (++progress.waits >= kInUseWaits) {
+                ReportProblem(
+                    "tunnel.cfg was not rewritten: another start is rewriting it (%s "
+                    "stayed in use)",
+                    paths.temp.data());
+                return;
+            }
+            Sleep(kInUseWaitMilliseconds);
+        }
     }
 }
 

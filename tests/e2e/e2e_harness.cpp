@@ -87,22 +87,59 @@ std::vector<std::string> Words(const std::string& text) {
     return {std::istream_iterator<std::string>(stream), {}};
 }
 
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+// The system's short spelling of `path`, as the emulator's own tool gives it.
+std::string ShortWindowsName(const std::string& path) {
+    std::string command;
+    for (const std::string& word : Words(Setting("E2E_LAUNCHER", ""))) {
+        command += ShellQuoted(word) + " ";
+    }
+    command += "winepath.exe -s " + ShellQuoted(path) + " 2>/dev/null";
+    std::string answer;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[512];
+        while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) {
+            answer += chunk;
+        }
+        pclose(pipe);
+    }
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) {
+        answer.pop_back();
+    }
+    if (answer.empty()) {
+        ADD_FAILURE() << "the emulator gives no short name for " << path;
+        return path;
+    }
+    return answer;
+}
+
 }  // namespace
 
-ProgramFolder::ProgramFolder(std::size_t folder_length) {
+ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
+                             bool short_name_on_windows) {
     std::string pattern = (fs::temp_directory_path() / "tc-e2e-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
     root = pattern;
-    app = root / "app";
+    app = root / (name.empty() ? "app" : name);
     const std::size_t short_length = ProgramView(app).size();
     if (folder_length > short_length) {
         app = root / ("app" + std::string(folder_length - short_length, 'a'));
     }
+    fs::create_directories(app.parent_path());
     program = app / Setting("E2E_PROGRAM_NAME", "tunnelconsole");
     CopyProgram(Setting("E2E_PROGRAM_DIR", E2E_DEFAULT_PROGRAM_DIR), app,
                 program.filename().string());
+    view = short_name_on_windows && TestingWindowsProgram() ? ShortWindowsName(ProgramView(app))
+                                                            : ProgramView(app);
 }
 
 ProgramFolder::~ProgramFolder() {
@@ -124,8 +161,13 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
     // The library's switches come from the case alone.
     std::vector<std::string> variables;
     for (char** variable = environ; *variable != nullptr; ++variable) {
-        if (std::string_view(*variable).rfind("TUNNEL_SIM_", 0) != 0) {
-            variables.emplace_back(*variable);
+        const std::string_view text(*variable);
+        bool replaced = text.starts_with("TUNNEL_SIM_");
+        for (const auto& [name, value] : environment) {
+            replaced = replaced || (text.starts_with(name) && text.substr(name.size(), 1) == "=");
+        }
+        if (!replaced) {
+            variables.emplace_back(text);
         }
     }
     for (const auto& [name, value] : environment) {
@@ -203,13 +245,25 @@ void WaitUntilAsleepOrEnded(pid_t pid) {
 }
 
 std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {
-    // Also as the library's trace quotes it, with backslashes doubled.
+    // Also as the library's trace quotes it: backslashes doubled, bytes from
+    // 0x7f up as \xNN.
+    const std::string home = folder.view + (TestingWindowsProgram() ? "\\Home" : "/Home");
     for (const auto& [path, placeholder] :
-         {std::pair{folder.app / "Home", "{HOME}"}, std::pair{folder.app, "{DIR}"}}) {
-        std::string quoted = ProgramView(path);
-        ReplaceAll(quoted, "\\", "\\\\");
+         {std::pair{home, "{HOME}"}, std::pair{folder.view, "{DIR}"}}) {
+        std::string quoted;
+        for (const char c : path) {
+            if (c == '\\') {
+                quoted += "\\\\";
+            } else if (static_cast<unsigned char>(c) >= 0x7f) {
+                char escaped[5];
+                std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+                quoted += escaped;
+            } else {
+                quoted += c;
+            }
+        }
         ReplaceAll(text, quoted, placeholder);
-        ReplaceAll(text, ProgramView(path), placeholder);
+        ReplaceAll(text, path, placeholder);
     }
     ReplaceAll(text, "{DIR}\\\\", "{DIR}/");
     ReplaceAll(text, "{DIR}\\", "{DIR}/");
@@ -217,7 +271,8 @@ std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {
 }
 
 Result Run(const Case& c) {
-    const ProgramFolder folder(c.program_folder_length);
+    const ProgramFolder folder(c.program_folder_length, c.program_folder_name,
+                               c.short_name_on_windows);
     const fs::path& app = folder.app;
     const fs::path& root = folder.root;
     if (c.config_ini) {
@@ -284,6 +339,9 @@ Result Run(const Case& c) {
 void RunAndCheck(const Case& c) {
     if (c.posix_only != nullptr && TestingWindowsProgram()) {
         GTEST_SKIP() << c.posix_only;
+    }
+    if (c.windows_only != nullptr && !TestingWindowsProgram()) {
+        GTEST_SKIP() << c.windows_only;
     }
     const Result result = Run(c);
     EXPECT_EQ(result.exit_status, 0);

@@ -52,12 +52,18 @@ struct Case {
     // emulator) with the reason they are left out there.
     std::optional<std::string> windows_expected_errors;
     const char* posix_only = nullptr;
+    const char* windows_only = nullptr;              // why the case has no POSIX meaning
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
     std::chrono::milliseconds min_duration{0};       // the run takes at least this long
     // The length of the program's folder as the program spells it; 0 for a
     // short one.
     std::size_t program_folder_length = 0;
+    // The program's folder inside the scratch space, subfolders allowed
+    // (empty: "app"), and whether the Windows program spells it by its short
+    // name, as the system gives it.
+    std::string program_folder_name;
+    bool short_name_on_windows = false;
     // Lays what the fields above cannot (links, permissions, folders), and
     // looks at the folder after the run, before it is removed.
     void (*lay)(const struct ProgramFolder&) = nullptr;
@@ -83,8 +89,9 @@ struct Result {
 // settings files of its build folder), removed on destruction.
 struct ProgramFolder {
     // The program's folder is named so that the program spells it with
-    // `folder_length` characters (0: a short name).
-    explicit ProgramFolder(std::size_t folder_length = 0);
+    // `folder_length` characters (0: a short name), or `name` when given.
+    explicit ProgramFolder(std::size_t folder_length = 0, const std::string& name = "",
+                           bool short_name_on_windows = false);
     ~ProgramFolder();
     ProgramFolder(const ProgramFolder&) = delete;
     ProgramFolder& operator=(const ProgramFolder&) = delete;
@@ -92,10 +99,12 @@ struct ProgramFolder {
     std::filesystem::path root;     // scratch space beside the program's folder
     std::filesystem::path app;      // the program's folder
     std::filesystem::path program;  // the program in it
+    std::string view;               // the program's folder as the program spells it
 };
 
 // Starts the program with `input`, `output` and `errors` as its standard
-// streams (each closed when < 0), with the library switches given.
+// streams (each closed when < 0), with the library switches given, and any
+// other variable given in place of the test's own.
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    const std::vector<std::pair<std::string, std::string>>& environment,
                    int errors = STDERR_FILENO);
@@ -111,7 +120,7 @@ int WaitForExit(pid_t pid);
 // or ended. Once it has shown a prompt, nothing else puts it to sleep.
 void WaitUntilAsleepOrEnded(pid_t pid);
 
-// `text` with the folder's paths, as the program spells them, replaced by the
+// `text` with the folder's paths, as the program spells them (`view`), replaced by the
 // placeholders "{HOME}" and "{DIR}"; a path separator right after "{DIR}"
 // reads "/" on every platform.
 std::string WithPlaceholders(std::string text, const ProgramFolder& folder);

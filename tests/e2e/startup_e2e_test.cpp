@@ -1,5 +1,12 @@
 // Start-up, the command loop and the end of a run, as a user sees them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -8,6 +15,8 @@
 
 #include "e2e_harness.h"
 #include "transcript.h"
+
+extern char** environ;
 
 namespace e2e {
 namespace {
@@ -175,6 +184,18 @@ std::vector<Case> FailureCases() {
     c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
     cases.push_back(c);
 
+    // Windows paths end at 259 characters: a folder of 249 leaves no room for
+    // "\\tunnel.cfg", and the message names the folder.
+    c = Session("FolderTooLongForItsPaths", "versionget\n", "");
+    c.program_folder_length = 249;
+    c.expected_output = "";
+    c.expected_tunnel_cfg.reset();
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: the folder {DIR} is too long: a path in it "
+        "may have at most 259 characters\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    cases.push_back(c);
+
     c = Session("ConfigGetFails", "versionget\n", "");
     c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
     c.expected_output = "";
@@ -292,6 +313,141 @@ void LayRewrittenTunnelCfg(const ProgramFolder& f) {
     fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
 }
 
+// A file this user may read but not write: immutable for a privileged run,
+// which permissions do not stop, else without write permission.
+void SetWritable(const fs::path& path, bool writable) {
+    if (geteuid() == 0) {
+        const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags = writable ? flags & ~FS_IMMUTABLE_FL : flags | FS_IMMUTABLE_FL;
+            EXPECT_EQ(ioctl(fd, FS_IOC_SETFLAGS, &flags), 0) << path;
+        }
+        close(fd);
+    } else {
+        fs::permissions(path, fs::perms::owner_write,
+                        writable ? fs::perm_options::add : fs::perm_options::remove);
+    }
+}
+
+const char* NotWritableError() {
+    return geteuid() == 0 ? "Operation not permitted" : "Permission denied";
+}
+
+// The rewritten text followed by more bytes after a Ctrl-Z, which ends it.
+void LayRewrittenTunnelCfgWithTail(const ProgramFolder& f) {
+    LayRewrittenTunnelCfg(f);
+    std::ofstream(f.app / "tunnel.cfg", std::ios::binary | std::ios::app) << "\x1a(Home){x}\r\n";
+}
+
+// tunnel.cfg -> l1 -> ... -> l<count-1> -> real.cfg: `count` links.
+void LayChainOfLinks(const ProgramFolder& f, int count) {
+    Lay(f.app / "real.cfg", kTunnelCfg);
+    std::string next = "real.cfg";
+    for (int link = count - 1; link >= 1; --link) {
+        const std::string name = "l" + std::to_string(link);
+        fs::create_symlink(next, f.app / name);
+        next = name;
+    }
+    fs::create_symlink(next, f.app / "tunnel.cfg");
+}
+
+void ExpectChainOfLinks(const ProgramFolder& f, int count) {
+    std::string next = "real.cfg";
+    for (int link = count - 1; link >= 1; --link) {
+        EXPECT_EQ(fs::read_symlink(f.app / ("l" + std::to_string(link))), next);
+        next = "l" + std::to_string(link);
+    }
+    EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), next);
+}
+
+// A folder on another file system than the program's, when there is one.
+fs::path OtherFileSystemFolder(const ProgramFolder& f) {
+    struct stat app_info;
+    struct stat shm_info;
+    if (stat(f.app.c_str(), &app_info) == 0 && stat("/dev/shm", &shm_info) == 0 &&
+        app_info.st_dev != shm_info.st_dev && access("/dev/shm", W_OK) == 0) {
+        return fs::path("/dev/shm") / ("tc-e2e-" + f.root.filename().string());
+    }
+    return f.root / "other";
+}
+
+// Where the emulator keeps a file's hidden and system attributes, as the
+// hexadecimal number it writes there.
+constexpr const char* kDosAttributes = "user.DOSATTRIB";
+constexpr unsigned kHidden = 0x2;
+
+void SetHidden(const fs::path& path) {
+    EXPECT_EQ(setxattr(path.c_str(), kDosAttributes, "0x2", 3, 0), 0) << path;
+}
+
+unsigned DosAttributes(const fs::path& path) {
+    std::array<char, 32> text{};
+    if (getxattr(path.c_str(), kDosAttributes, text.data(), text.size() - 1) < 0) {
+        return 0;
+    }
+    return static_cast<unsigned>(std::strtoul(text.data(), nullptr, 16));
+}
+
+// Another Windows process that holds a file open while the program runs: the
+// probe of the differential tests, which answers once it has the file.
+struct FileHolder {
+    pid_t pid = -1;
+    int requests = -1;
+};
+FileHolder file_holder;
+
+constexpr unsigned kShareRead = 1;
+constexpr unsigned kShareWrite = 2;
+
+void HoldOpen(const fs::path& path, unsigned share) {
+    const char* holder = std::getenv("E2E_FILE_HOLDER");
+    const char* launcher = std::getenv("E2E_LAUNCHER");
+    if (holder == nullptr || launcher == nullptr) {
+        ADD_FAILURE() << "E2E_FILE_HOLDER and E2E_LAUNCHER name the holder and how to start it";
+        return;
+    }
+    int requests[2];
+    int answers[2];
+    ASSERT_EQ(pipe2(requests, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(answers, O_CLOEXEC), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, requests[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, answers[1], 1);
+    std::string launcher_text = launcher;
+    std::string holder_text = holder;
+    char* argv[] = {launcher_text.data(), holder_text.data(), nullptr};
+    ASSERT_EQ(posix_spawnp(&file_holder.pid, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(requests[0]);
+    close(answers[1]);
+    file_holder.requests = requests[1];
+    const std::string request = "hold " + std::to_string(share) + " " + ProgramView(path) + "\n";
+    ASSERT_EQ(write(file_holder.requests, request.data(), request.size()),
+              static_cast<ssize_t>(request.size()));
+    std::string answer;
+    char byte = 0;
+    while (read(answers[0], &byte, 1) == 1 && byte != '\n') {
+        answer += byte;
+    }
+    close(answers[0]);
+    EXPECT_EQ(answer, "held");
+}
+
+void LetGo() {
+    close(file_holder.requests);
+    WaitForEnd(file_holder.pid);
+}
+
+// What a run prints when tunnel.cfg kept its Home item.
+const std::string kBannerOfOldHome =
+    "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
+
+// The temp.cfg of a start that is rewriting tunnel.cfg this moment, as that
+// start holds it.
+int held_temp_cfg = -1;
+
 std::vector<Case> TunnelCfgCases() {
     std::vector<Case> cases;
     Case c = Session("PermissionsKept", "quit\n", "");
@@ -360,6 +516,168 @@ std::vector<Case> TunnelCfgCases() {
     c.lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); };
     cases.push_back(c);
 
+    // Whatever temp.cfg is, a new file is made in its place.
+    c = Session("TempCfgLinkNotWrittenThrough", "quit\n", "");
+    c.posix_only = "the emulator shows a POSIX symbolic link as the file it leads to";
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.root / "precious.txt", "precious\n");
+        fs::permissions(f.root / "precious.txt", fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_symlink(f.root / "precious.txt", f.app / "temp.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(FileText(f.root / "precious.txt", f), "precious\n");
+        EXPECT_EQ(fs::status(f.root / "precious.txt").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(f.app / "tunnel.cfg")));
+    };
+    cases.push_back(c);
+
+    c = Session("TempCfgFifoReplaced", "quit\n", "");
+    c.posix_only = "Windows has no FIFO in a folder";
+    c.lay = [](const ProgramFolder& f) { mkfifo((f.app / "temp.cfg").c_str(), 0600); };
+    cases.push_back(c);
+
+    c = Session("StaleHiddenReadOnlyTempCfgReplaced", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.app / "temp.cfg", "left by a killed run\n");
+        SetHidden(f.app / "temp.cfg");
+        fs::permissions(f.app / "temp.cfg", fs::perms::owner_read);
+    };
+    cases.push_back(c);
+
+    c = Session("TempCfgHeldByAnotherStart", "quit\n", "");
+    c.posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules";
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: another start is rewriting it "
+        "({DIR}/temp.cfg "
+        "stayed in use)\r\n";
+    c.lay = [](const ProgramFolder& f) {
+        Lay(f.app / "temp.cfg", "being written\n");
+        held_temp_cfg = open((f.app / "temp.cfg").c_str(), O_RDONLY | O_CLOEXEC);
+        EXPECT_EQ(flock(held_temp_cfg, LOCK_EX), 0);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(FileText(f.app / "temp.cfg", f), "being written\n");
+        close(held_temp_cfg);
+        fs::remove(f.app / "temp.cfg");
+    };
+    cases.push_back(c);
+
+    // Compared without asking to write: no word when nothing is to be written.
+    c = Session("ReadableOnlyAndRewrittenAlready", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        LayRewrittenTunnelCfg(f);
+        SetWritable(f.app / "tunnel.cfg", false);
+    };
+    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
+    cases.push_back(c);
+
+    c = Session("ReadableOnlyLeftAsItIs", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); };
+    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors = std::string(
+                            "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
+                            "{DIR}/tunnel.cfg: ") +
+                        NotWritableError() + "\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
+        "denied\r\n";
+    cases.push_back(c);
+
+    // The emulator shows a file without write permission as read-only.
+    c = Session("HiddenAndReadOnlyAttributesKept", "quit\n", "");
+    c.windows_only = "POSIX files have no hidden attribute";
+    c.lay = [](const ProgramFolder& f) {
+        SetHidden(f.app / "tunnel.cfg");
+        fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(DosAttributes(f.app / "tunnel.cfg") & kHidden, kHidden);
+        EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions() & fs::perms::owner_write,
+                  fs::perms::none);
+    };
+    cases.push_back(c);
+
+    // Another process reads tunnel.cfg and lets nobody write it meanwhile.
+    c = Session("TunnelCfgHeldForReadingAlreadyRewritten", "quit\n", "");
+    c.windows_only = "a Windows process holding the file, through the emulator";
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        LayRewrittenTunnelCfg(f);
+        HoldOpen(f.app / "tunnel.cfg", kShareRead);
+    };
+    c.inspect = [](const ProgramFolder&) { LetGo(); };
+    cases.push_back(c);
+
+    // An open file cannot be replaced on Windows: after waiting for it, the
+    // run goes on with the file as it is.
+    c = Session("TunnelCfgHeldOpenCannotBeReplaced", "quit\n", "");
+    c.windows_only = "a Windows process holding the file, through the emulator";
+    c.lay = [](const ProgramFolder& f) {
+        HoldOpen(f.app / "tunnel.cfg", kShareRead | kShareWrite);
+    };
+    c.inspect = [](const ProgramFolder&) { LetGo(); };
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot replace {DIR}/tunnel.cfg: Permission "
+        "denied\r\n";
+    cases.push_back(c);
+
+    c = Session("BytesAfterCtrlZDropped", "quit\n", "");
+    c.tunnel_cfg.reset();
+    c.lay = LayRewrittenTunnelCfgWithTail;
+    cases.push_back(c);
+
+    c = Session("ChainOfExactlyFiveLinks", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 5); };
+    c.inspect = [](const ProgramFolder& f) {
+        ExpectChainOfLinks(f, 5);
+        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
+    };
+    cases.push_back(c);
+
+    c = Session("ChainOfSixLinksLeftAlone", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.expected_output = kBannerOfOldHome;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: more than 5 symbolic links lead on from "
+        "{DIR}/tunnel.cfg\r\n";
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 6); };
+    c.inspect = [](const ProgramFolder& f) {
+        ExpectChainOfLinks(f, 6);
+        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfg);
+    };
+    cases.push_back(c);
+
+    c = Session("LinkToAnotherFileSystem", "quit\n", "");
+    c.posix_only = "the emulator does not show POSIX symbolic links as links";
+    c.tunnel_cfg.reset();
+    c.expected_tunnel_cfg.reset();
+    c.lay = [](const ProgramFolder& f) {
+        const fs::path other = OtherFileSystemFolder(f);
+        fs::create_directory(other);
+        Lay(other / "real.cfg", kTunnelCfg);
+        fs::create_symlink(other / "real.cfg", f.app / "tunnel.cfg");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        const fs::path other = OtherFileSystemFolder(f);
+        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), other / "real.cfg");
+        EXPECT_EQ(FileText(other / "real.cfg", f), kTunnelCfgRewritten);
+        EXPECT_FALSE(fs::exists(other / "temp.cfg"));
+        fs::remove_all(other);
+    };
+    cases.push_back(c);
+
     c = Session("TunnelCfgIsAFolder", "quit\n", "");
     c.tunnel_cfg.reset();
     c.lay = [](const ProgramFolder& f) { fs::create_directory(f.app / "tunnel.cfg"); };
@@ -378,6 +696,57 @@ std::vector<Case> TunnelCfgCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// Folders a program is installed in. The Home item names the folder in a
+// spelling the library reads back and the ANSI code page holds: on Windows
+// the short name when the full one holds ( ) { } or characters the code page
+// lacks. The library makes the Home folder it is given.
+void HomeFolderMade(const ProgramFolder& f) {
+    EXPECT_TRUE(fs::is_directory(f.app / "Home"));
+}
+
+std::vector<Case> FolderCases() {
+    std::vector<Case> cases;
+    for (const auto& [name, folder] :
+         {std::pair{"ProgramFilesX86", "Program Files (x86)/tunnelconsole"},
+          std::pair{"NumberedCopy", "tunnelconsole (1)"},
+          std::pair{"OutsideTheAnsiCodePage", "\xE8\xB7\xAF\xE5\xBE\x84"}}) {
+        Case c = Session(name, "quit\n", "");
+        c.program_folder_name = folder;
+        c.short_name_on_windows = true;
+        // The code page 1252 under the emulator.
+        c.environment = {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}};
+        c.expected_trace = StartTrace(kDev) + kStopTrace;
+        c.inspect = HomeFolderMade;
+        cases.push_back(c);
+    }
+
+    // A valid short name already: it has no other spelling.
+    Case c = Session("ParenthesesWithoutAShortName", "quit\n", "");
+    c.program_folder_name = "tc(1)";
+    c.expected_trace = StartTrace(kDev) + kStopTrace;
+    c.inspect = HomeFolderMade;
+    c.windows_expected_errors =
+        "tunnelconsole: the program folder \"{DIR}\" holds one of ( ) { and has no short name\r\n";
+    cases.push_back(c);
+
+    // No spelling of it fits an item: tunnel.cfg keeps its own Home, which
+    // the library takes from its folder.
+    c = Session("ClosingBraceInTheFolder", "quit\n", "");
+    c.program_folder_name = "tc}1";
+    c.expected_output =
+        "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds } or a line "
+        "break, which would end it\r\n";
+    c.inspect = HomeFolderMade;
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()),
                          [](const auto& info) { return info.param.name; });
 
 // temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
@@ -403,6 +772,57 @@ TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
     ASSERT_NE(rename, std::string::npos) << text;
     EXPECT_NE(text.rfind("fsync(", rename), std::string::npos) << text;
     EXPECT_NE(text.find("fsync(", rename), std::string::npos) << text;
+}
+
+// Starts that begin together in one folder: one rewrites tunnel.cfg, the
+// others wait for it and find it rewritten. None says anything.
+TEST(TunnelCfgE2e, SimultaneousStartsInOneFolder) {
+    constexpr int kStarts = 8;
+    const ProgramFolder folder;
+    Lay(folder.app / "config.ini", ConfigIni(kDev));
+    Lay(folder.app / "tunnel.cfg", kTunnelCfg);
+    Lay(folder.root / "input", "quit\n");
+    std::array<pid_t, kStarts> starts{};
+    for (int start = 0; start < kStarts; ++start) {
+        const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+        const std::string name = "errors" + std::to_string(start);
+        const int errors =
+            open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        starts[start] = StartProgram(folder, input, output, {}, errors);
+        close(input);
+        close(output);
+        close(errors);
+    }
+    for (int start = 0; start < kStarts; ++start) {
+        EXPECT_EQ(WaitForExit(starts[start]), 0);
+        EXPECT_EQ(FileText(folder.root / ("errors" + std::to_string(start)), folder), "")
+            << "start " << start;
+    }
+    EXPECT_EQ(FileText(folder.app / "tunnel.cfg", folder), kTunnelCfgRewritten);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.app / "temp.cfg")));
+}
+
+// The Windows program asks the system for both flushes: FlushFileBuffers on
+// temp.cfg, then MoveFileExA with MOVEFILE_WRITE_THROUGH, as the emulator's
+// trace of the calls between the program and the system shows.
+TEST(TunnelCfgE2e, WindowsProgramFlushesBeforeAndAfterTheRename) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << "a trace of the emulator's calls";
+    }
+    Case c = Session("Durable", "quit\n", "");
+    c.environment = {{"WINEDEBUG", "+relay"}};
+    const Result result = e2e::Run(c);
+    EXPECT_EQ(result.tunnel_cfg, kTunnelCfgRewritten);
+    const std::string& trace = result.errors;
+    const std::size_t flush = trace.find("Ret  KERNEL32.FlushFileBuffers() retval=00000001");
+    const std::size_t move =
+        trace.find("KERNEL32.MoveFileExA(", flush == std::string::npos ? trace.size() : flush);
+    ASSERT_NE(flush, std::string::npos) << trace;
+    ASSERT_NE(move, std::string::npos) << trace;
+    const std::string call = trace.substr(move, trace.find('\n', move) - move);
+    EXPECT_NE(call.find("{DIR}/temp.cfg\","), std::string::npos) << call;
+    EXPECT_NE(call.find("{DIR}/tunnel.cfg\",00000009)"), std::string::npos) << call;
 }
 
 }  // namespace

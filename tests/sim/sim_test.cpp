@@ -225,6 +225,10 @@ TEST(SimConfigText, BuildsDevIdFirstThenOneItemPerLine) {
         {"eof mark", "(A){1}\n(B){2}\x1a(C){3}\n", "(DevID){}(A){1}(B){2}"},
         {"second DevID", "(DevID){a}\n(DevID){b}\n(X){y}\n", "(DevID){a}(X){y}"},
         {"lone cr stays in the line", "(A){1}\r(B){2}\n", "(DevID){}(A){1}"},
+        {"value runs to its closing brace", "(Home){C:\\P (x86)\\{x}\n",
+         "(DevID){}(Home){C:\\P (x86)\\{x}"},
+        {"value ends at its first closing brace", "(A){x}y}\n", "(DevID){}(A){x}"},
+        {"name holds no parenthesis", "(A(B){1}\n", "(DevID){}(B){1}"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ts::ConfigTextFromFile(c.content), c.expected) << c.name;
@@ -239,6 +243,8 @@ TEST(SimConfigText, ParsesItemsConcatenatedOrOnLines) {
     EXPECT_EQ(items[2].value, "");
     EXPECT_EQ(items[3].name, "Y");
     EXPECT_EQ(ts::FindItemValue("(Home){1}(Home){2}", "Home"), "1");
+    EXPECT_EQ(ts::FindItemValue("(DevID){a}(Home){/b (1)/c}(X){y}", "Home"), "/b (1)/c");
+    EXPECT_EQ(ts::FindItemValue("(DevID){a}(Home){/b (1)/c}(X){y}", "X"), "y");
     EXPECT_FALSE(ts::FindItemValue("(home){1}", "Home"));
 }
 

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +14,36 @@
 #include <string>
 
 #include "startup/tunnel_config.h"
+
+// The tests stand between the rewrite and the system at fsync and rename, to
+// act at the moment a concurrent editor or a failing disk would. A hook
+// returns an errno value to fail the call with, or 0 to let it through.
+namespace hooks {
+int (*on_fsync)(int call) = nullptr;
+int (*on_rename)() = nullptr;
+int fsync_calls = 0;
+}  // namespace hooks
+
+extern "C" int fsync(int fd) {
+    ++hooks::fsync_calls;
+    if (hooks::on_fsync != nullptr) {
+        if (const int error = hooks::on_fsync(hooks::fsync_calls); error != 0) {
+            errno = error;
+            return -1;
+        }
+    }
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
+
+extern "C" int rename(const char* from, const char* to) noexcept {
+    if (hooks::on_rename != nullptr) {
+        if (const int error = hooks::on_rename(); error != 0) {
+            errno = error;
+            return -1;
+        }
+    }
+    return static_cast<int>(syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to));
+}
 
 namespace {
 
@@ -33,15 +66,113 @@ protected:
         dir_ = pattern;
         home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
     }
-    void TearDown() override { fs::remove_all(dir_); }
+    void TearDown() override {
+        hooks::on_fsync = nullptr;
+        hooks::on_rename = nullptr;
+        fs::remove_all(dir_);
+    }
 
     fs::path tunnel() const { return dir_ / "tunnel.cfg"; }
     fs::path temp() const { return dir_ / "temp.cfg"; }
     void Prepare() const { PrepareTunnelConfig(dir_.c_str()); }
 
+    // Runs the rewrite with fsync and rename counted from zero; returns what
+    // it said on standard error, with the folder's path as "{DIR}".
+    std::string PrepareReporting() const {
+        hooks::fsync_calls = 0;
+        testing::internal::CaptureStderr();
+        Prepare();
+        std::string errors = testing::internal::GetCapturedStderr();
+        for (std::size_t at = errors.find(dir_.string()); at != std::string::npos;
+             at = errors.find(dir_.string())) {
+            errors.replace(at, dir_.string().size(), "{DIR}");
+        }
+        return errors;
+    }
+
     fs::path dir_;
     std::string home_item_;
 };
+
+// Where the hooks find the folder of the test that runs.
+fs::path hooked_dir;
+
+// An editor's save, as most editors make it: a new file renamed over the old.
+int SaveByRename(int call) {
+    WriteBytes(hooked_dir / "edit.tmp", "(Home){x}\nsave " + std::to_string(call) + "\n");
+    fs::rename(hooked_dir / "edit.tmp", hooked_dir / "tunnel.cfg");
+    return 0;
+}
+
+// A save written into the file itself, of the same length.
+int SaveInPlace(int call) {
+    std::FILE* file = std::fopen((hooked_dir / "tunnel.cfg").c_str(), "r+b");
+    std::fprintf(file, "(Home){x}\nsave %d\n", call);
+    std::fclose(file);
+    return 0;
+}
+
+// The first fsync flushes temp.cfg, before the rename; the second, the folder
+// after it.
+TEST_F(PrepareTunnelConfigTest, SaveMadeDuringTheRewriteIsKept) {
+    static int (*save)(int) = nullptr;
+    for (const auto way : {SaveByRename, SaveInPlace}) {
+        hooked_dir = dir_;
+        save = way;
+        WriteBytes(tunnel(), "(Home){x}\nsave 0\n");
+        hooks::on_fsync = [](int call) { return call == 1 ? save(call) : 0; };
+        EXPECT_EQ(PrepareReporting(), "");
+        EXPECT_EQ(ReadBytes(tunnel()), home_item_ + "\r\nsave 1\r\n");
+        EXPECT_FALSE(fs::exists(temp()));
+    }
+}
+
+TEST_F(PrepareTunnelConfigTest, FileThatKeepsChangingIsLeftAfterThreeTries) {
+    hooked_dir = dir_;
+    WriteBytes(tunnel(), "(Home){x}\nsave 0\n");
+    hooks::on_fsync = SaveByRename;
+    EXPECT_EQ(PrepareReporting(),
+              "tunnelconsole: tunnel.cfg was not rewritten: {DIR}/tunnel.cfg changed while it was "
+              "rewritten, 3 times\r\n");
+    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\nsave 3\n");
+    EXPECT_FALSE(fs::exists(temp()));
+}
+
+TEST_F(PrepareTunnelConfigTest, NulByteReportedOnceThoughTheTextIsWrittenAgain) {
+    hooked_dir = dir_;
+    WriteBytes(tunnel(), std::string("(Home){x}\n\0\n", 12));
+    hooks::on_fsync = [](int call) {
+        if (call == 1) {
+            WriteBytes(hooked_dir / "edit.tmp", std::string("(Home){x}\nsaved\0\n", 17));
+            fs::rename(hooked_dir / "edit.tmp", hooked_dir / "tunnel.cfg");
+        }
+        return 0;
+    };
+    EXPECT_EQ(PrepareReporting(),
+              "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to "
+              "it\r\n");
+    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + std::string("\r\nsaved\0\r\n", 10));
+}
+
+TEST_F(PrepareTunnelConfigTest, FailedReplaceLeavesNoTempFile) {
+    WriteBytes(tunnel(), "(Home){x}\n");
+    hooks::on_rename = [] { return EPERM; };
+    EXPECT_EQ(PrepareReporting(),
+              "tunnelconsole: tunnel.cfg was not rewritten: cannot replace {DIR}/tunnel.cfg: "
+              "Operation not permitted\r\n");
+    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\n");
+    EXPECT_FALSE(fs::exists(temp()));
+}
+
+TEST_F(PrepareTunnelConfigTest, FolderNotFlushedAfterTheRenameIsSaidSo) {
+    WriteBytes(tunnel(), "(Home){x}\n");
+    hooks::on_fsync = [](int call) { return call == 2 ? EIO : 0; };
+    EXPECT_EQ(PrepareReporting(),
+              "tunnelconsole: tunnel.cfg was replaced, but its folder could not be flushed to "
+              "stable storage: Input/output error\r\n");
+    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + "\r\n");
+    EXPECT_FALSE(fs::exists(temp()));
+}
 
 TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
     const std::string long_prefix(1100, 'a');
@@ -112,9 +243,11 @@ TEST_F(PrepareTunnelConfigTest, UncreatableTempFileLeavesEverythingAsItWas) {
 }
 
 TEST_F(PrepareTunnelConfigTest, IncompleteTempFileIsRemovedAndConfigKept) {
-    fs::create_symlink("/dev/full", temp());
     WriteBytes(tunnel(), "(Home){x}\nkeep me\n");
-    Prepare();
+    hooks::on_fsync = [](int) { return EIO; };
+    EXPECT_EQ(PrepareReporting(),
+              "tunnelconsole: tunnel.cfg was not rewritten: cannot flush {DIR}/temp.cfg: "
+              "Input/output error\r\n");
     EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\nkeep me\n");
     EXPECT_FALSE(fs::exists(fs::symlink_status(temp())));
 }

@@ -18,7 +18,7 @@
 namespace {
 
 // PathCombineA's destination size, as the header promises its callers.
-constexpr std::size_t kPathCapacity = 4096;
+constexpr std::size_t kPathCapacity = MAX_PATH;
 
 constexpr std::size_t kChunkCapacity = 4096;
 
