@@ -320,9 +320,13 @@ TEST(TerminalE2e, AHistoryFileThatCannotBeUsedCostsALine) {
 // A message that arrives while a line is half typed goes above it, whole and
 // on lines of its own; the prompt and the typed text are drawn again below it,
 // and the line runs as typed.
-TEST(TerminalE2e, ALogMessageLeavesTheTypedLineWhole) {
+// Messages every 20 ms, and one after another without a pause, so that some
+// come between a prompt's print and the read that shows it.
+class LogMessagesE2e : public testing::TestWithParam<const char*> {};
+
+TEST_P(LogMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
     const HomeFolder home;
-    TerminalRun run(home.path, {{"TUNNEL_SIM_LOG_THREAD", "20000"}});
+    TerminalRun run(home.path, {{"TUNNEL_SIM_LOG_THREAD", GetParam()}});
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
     run.Type("versi");
     ASSERT_TRUE(run.Shows("versi")) << run.Seen();
@@ -332,6 +336,10 @@ TEST(TerminalE2e, ALogMessageLeavesTheTypedLineWhole) {
     EXPECT_TRUE(run.Shows("\r\n> versi")) << run.Seen();
     run.Type("onget\r");
     EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+    for (int i = 0; i < 20; ++i) {
+        run.Type("statusget\r");
+        ASSERT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    }
     run.Type(kCtrlD);
     ExpectEndsWell(run);
     // Each message whole, each on a line that it starts: the prompt's line
@@ -350,6 +358,11 @@ TEST(TerminalE2e, ALogMessageLeavesTheTypedLineWhole) {
     }
     EXPECT_GT(messages, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Interval, LogMessagesE2e, testing::Values("20000", "0"),
+                         [](const auto& info) {
+                             return std::string(info.param) == "0" ? "Flood" : "Every20ms";
+                         });
 
 // Every way out stops the library once, or ends the process at once on a
 // second request, and leaves the terminal's modes as they were found.
