@@ -322,9 +322,9 @@ TEST(TerminalE2e, AHistoryFileThatCannotBeUsedCostsALine) {
 // and the line runs as typed.
 // Messages every 20 ms, and one after another without a pause, so that some
 // come between a prompt's print and the read that shows it.
-class LogMessagesE2e : public testing::TestWithParam<const char*> {};
+class TerminalMessagesE2e : public testing::TestWithParam<const char*> {};
 
-TEST_P(LogMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
+TEST_P(TerminalMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
     const HomeFolder home;
     TerminalRun run(home.path, {{"TUNNEL_SIM_LOG_THREAD", GetParam()}});
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
@@ -359,7 +359,7 @@ TEST_P(LogMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
     EXPECT_GT(messages, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Interval, LogMessagesE2e, testing::Values("20000", "0"),
+INSTANTIATE_TEST_SUITE_P(Interval, TerminalMessagesE2e, testing::Values("20000", "0"),
                          [](const auto& info) {
                              return std::string(info.param) == "0" ? "Flood" : "Every20ms";
                          });
