@@ -6,7 +6,7 @@
 #   bench/run.sh                 every row
 #   bench/run.sh ROW...          only these: throughput growth startup memory
 #                                allocations instructions testconnect terminal
-#                                windows
+#                                windows keystroke
 #
 # Builds the program with the default preset, installs the tools it needs if
 # missing (hyperfine, valgrind, GNU time) and works in a scratch folder. Not a
@@ -14,7 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_rows=(throughput growth startup memory allocations instructions testconnect terminal windows)
+all_rows=(throughput growth startup memory allocations instructions testconnect terminal windows
+  keystroke)
 rows=("$@")
 [ ${#rows[@]} -gt 0 ] || rows=("${all_rows[@]}")
 for row in "${rows[@]}"; do
@@ -29,6 +30,7 @@ command -v hyperfine >/dev/null || tools+=(hyperfine)
 command -v valgrind >/dev/null || tools+=(valgrind)
 [ -x /usr/bin/time ] || tools+=(time)
 command -v cc >/dev/null || tools+=(gcc)
+command -v python3 >/dev/null || tools+=(python3)
 if [ ${#tools[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
@@ -300,6 +302,15 @@ windows() {
   add_row "Scripted throughput of the Windows program under Wine, 500 000 commands of the mix, median (shortest) of 10" \
     "$(per_output "wine %s" "$win/tunnelconsole.exe" "$win/floor.exe" "$mix" "character device" pipe \
       file)" "at most 1.2" windows
+}
+
+keystroke() {
+  local -a medians
+  mkdir -p "$work/home"
+  mapfile -t medians < <(python3 bench/keystroke_echo.py "$program" "$work/home" 3000)
+  add_row "A key's echo at a terminal (pseudo-terminal), median of 3000 keys: the program's line editor; cat in raw mode, echoing each key itself; the terminal's own echo" \
+    "$(calc "%.1f µs; %.1f µs; %.1f µs" "${medians[0]}" "${medians[1]}" "${medians[2]}")" \
+    "not slower than the terminal's own" keystroke
 }
 
 for row in "${rows[@]}"; do

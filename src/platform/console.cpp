@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/line_editor.h"
 #include "platform/os_console.h"
 #include "platform/run_state.h"
 #include "platform/text_stream.h"
@@ -71,6 +72,54 @@ void FlushStandardOutput() {
     WritePendingLocked();
 }
 
+// At a terminal the editor reads lines (line_editor.h); chosen at the first
+// read, once for the run, by the reading thread.
+enum class LineReader { kNotChosen, kText, kEditor };
+LineReader line_reader = LineReader::kNotChosen;
+// Whether log messages make room on the terminal: under the output lock.
+bool editing = false;
+
+// A prompt, as the editor is handed it: the text after the last line break
+// still pending. Longer text than this is left to go out as it stands.
+constexpr std::size_t kPromptCapacity = 256;
+
+using PromptText = std::array<char, kPromptCapacity>;
+
+// Takes the pending text after the last line break out of the buffer into
+// `prompt`; returns its length.
+std::size_t TakeUnfinishedLineLocked(PromptText& prompt) {
+    const std::string_view text(pending.bytes.data(), pending.length);
+    const std::string_view unfinished = text.substr(text.rfind('\n') + 1);
+    if (unfinished.size() > prompt.size()) {
+        return 0;
+    }
+    pending.length -= unfinished.copy(prompt.data(), prompt.size());
+    return unfinished.size();
+}
+
+// At a terminal a message takes lines of its own: above the line being typed,
+// and above a prompt still pending, which follows it.
+void WriteMessageAtTerminalLocked(std::string_view text) {
+    const bool line_cleared = LineEditorClearLine();
+    PromptText prompt;
+    const std::size_t prompt_length = TakeUnfinishedLineLocked(prompt);
+    AddTextLocked(text);
+    if ((line_cleared || prompt_length > 0) && !text.ends_with('\n')) {
+        AddTextLocked("\n");
+    }
+    WritePendingLocked();
+    pending.length =
+        std::string_view(prompt.data(), prompt_length).copy(pending.bytes.data(), prompt_length);
+}
+
+void LockOutput() {
+    output_lock.lock();
+}
+
+void UnlockOutput() {
+    output_lock.unlock();
+}
+
 constexpr TextReader NewStandardInput() {
     return TextReader{.read = OsReadStandardInput, .before_read = FlushStandardOutput};
 }
@@ -78,6 +127,28 @@ constexpr TextReader NewStandardInput() {
 // Standard input has one reader for the whole run, as stdin has one buffer.
 // Set up when compiled, so no call checks whether it is set up yet.
 constinit TextReader standard_input = NewStandardInput();
+
+// Apart from the text reader's path, which stays short.
+[[gnu::noinline]] std::optional<std::string_view> ReadFirstOrEditedLine(
+    std::span<char> line, std::span<const std::string_view> command_names) {
+    if (line_reader == LineReader::kNotChosen) {
+        const bool at_terminal = LineEditorStart({LockOutput, UnlockOutput});
+        line_reader = at_terminal ? LineReader::kEditor : LineReader::kText;
+        const std::lock_guard lock(output_lock);
+        editing = at_terminal;
+    }
+    if (line_reader == LineReader::kText) {
+        return ReadTextLine(standard_input, line);
+    }
+    PromptText prompt;
+    std::size_t prompt_length = 0;
+    {
+        const std::lock_guard lock(output_lock);
+        prompt_length = TakeUnfinishedLineLocked(prompt);
+        WritePendingLocked();
+    }
+    return LineEditorReadLine(std::string_view(prompt.data(), prompt_length), command_names, line);
+}
 
 }  // namespace
 
@@ -107,6 +178,10 @@ void ConsoleWriteStaged(std::string_view staged) {
 
 void ConsoleWriteNow(std::string_view text) {
     const std::lock_guard lock(output_lock);
+    if (editing) {
+        WriteMessageAtTerminalLocked(text);
+        return;
+    }
     AddTextLocked(text);
     WritePendingLocked();
 }
@@ -130,6 +205,18 @@ void ConsolePrint(const char* format, ...) {
     ConsoleWrite(std::string_view(text, stored));
 }
 
+std::optional<std::string_view> ConsoleReadCommandLine(
+    std::span<char> line, std::span<const std::string_view> command_names) {
+    // Kept to a test and a jump: a script's every line passes here.
+    if (line_reader == LineReader::kText) {
+        return ReadTextLine(standard_input, line);
+    }
+    return ReadFirstOrEditedLine(line, command_names);
+}
+
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
-    return ReadTextLine(standard_input, line);
+    if (line_reader == LineReader::kText) {
+        return ReadTextLine(standard_input, line);
+    }
+    return ReadFirstOrEditedLine(line, {});
 }

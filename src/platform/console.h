@@ -35,4 +35,11 @@ void ConsoleFlush();
 
 // Reads one line of standard input into `line` (see ReadTextLine), flushing
 // standard output first whenever the read may block. nullopt at end of input.
+// At a terminal the line is edited (line_editor.h), after the prompt printed
+// last, which the editor draws again as needed.
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line);
+
+// Reads a command line as ConsoleReadLine does; at a terminal, Tab completes
+// `command_names` and command lines are kept in the history.
+std::optional<std::string_view> ConsoleReadCommandLine(
+    std::span<char> line, std::span<const std::string_view> command_names);

@@ -1,6 +1,7 @@
 #include "startup/command_loop.h"
 
 #include <array>
+#include <span>
 #include <string_view>
 
 #include "commands/handlers.h"
@@ -73,6 +74,15 @@ constexpr bool NamesAreDistinct() {
 }
 static_assert(NamesAreDistinct());
 
+// The names alone, for completion at a terminal.
+constexpr auto kCommandNames = [] {
+    std::array<std::string_view, kCommandTable.size()> names{};
+    for (std::size_t i = 0; i < kCommandTable.size(); ++i) {
+        names[i] = kCommandTable[i].name;
+    }
+    return names;
+}();
+
 constexpr std::string_view kListIndent = "  ";
 
 constexpr std::size_t CommandListLength() {
@@ -120,15 +130,20 @@ CommandOutcome RunCommand(std::string_view line) {
 
 }  // namespace
 
+std::span<const std::string_view> CommandNames() {
+    return kCommandNames;
+}
+
 void PrintHelp() {
     ConsoleWriteStaged(std::string_view(kStagedCommandList.data(), kStagedCommandList.size()));
 }
 
 void RunCommandLoop() {
     TextField<256> command_line{};
+    const std::span<const std::string_view> names = CommandNames();
     while (!RunShouldEnd()) {
         ConsoleWriteStaged(std::string_view(kStagedPrompt.data(), kStagedPrompt.size()));
-        const auto line = ConsoleReadLine(command_line);
+        const auto line = ConsoleReadCommandLine(command_line, names);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {
             return;
         }

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -232,6 +233,21 @@ int WaitForExit(pid_t pid) {
         return -1;
     }
     return WEXITSTATUS(status);
+}
+
+void WaitUntilAsleepOrEnded(pid_t pid) {
+    for (;;) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // The state follows the parenthesised command name.
+        const std::size_t name_end = line.rfind(')');
+        if (name_end == std::string::npos || name_end + 2 >= line.size() ||
+            line[name_end + 2] != 'R') {
+            return;
+        }
+        sched_yield();
+    }
 }
 
 std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {

@@ -123,6 +123,10 @@ int WaitForEnd(pid_t pid);
 // The program's exit status; -1 (and a test failure) if it did not exit.
 int WaitForExit(pid_t pid);
 
+// Returns once the program no longer runs: asleep, as in a wait for input,
+// or ended. Once it has shown a prompt, nothing else puts it to sleep.
+void WaitUntilAsleepOrEnded(pid_t pid);
+
 // `text` with the folder's paths, as the program spells them (`view`), replaced by the
 // placeholders "{HOME}" and "{DIR}"; a path separator right after "{DIR}"
 // reads "/" on every platform.

@@ -110,23 +110,6 @@ std::string WithoutHeartbeats(const std::string& output) {
     return std::regex_replace(output, std::regex("tunnel heartbeat [0-9]+\r\n"), "");
 }
 
-// Returns once the program no longer runs: asleep, as in a wait for input,
-// or ended. Once it has shown a prompt, nothing else puts it to sleep.
-void WaitUntilAsleepOrEnded(pid_t pid) {
-    for (;;) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        // The state follows the parenthesised command name.
-        const std::size_t name_end = line.rfind(')');
-        if (name_end == std::string::npos || name_end + 2 >= line.size() ||
-            line[name_end + 2] != 'R') {
-            return;
-        }
-        sched_yield();
-    }
-}
-
 void Send(int fd, const std::string& text) {
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }

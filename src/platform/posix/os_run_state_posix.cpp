@@ -6,6 +6,7 @@
 
 #include "platform/os_run_state.h"
 #include "platform/posix/input_wake.h"
+#include "platform/posix/terminal_modes.h"
 #include "platform/run_state.h"
 
 namespace {
@@ -18,7 +19,8 @@ void OnStopSignal(int signal_number) {
     const int saved_errno = errno;
     if (!NoteStopRequest()) {
         // A second request while the first is being served: end now, as the
-        // signal would have without a handler.
+        // signal would have without a handler, on a terminal as it was found.
+        RestoreTerminalModes();
         struct sigaction default_action {};
         default_action.sa_handler = SIG_DFL;
         sigemptyset(&default_action.sa_mask);

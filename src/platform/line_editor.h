@@ -1,0 +1,37 @@
+// Line editing for a person at a terminal: every prompt lets the line be
+// edited, the command prompt also recalls earlier command lines and completes
+// command names, and a message printed from another thread goes above the
+// line being typed, which is drawn again below it. Only when standard input
+// and output are both terminals and the platform has an editor; otherwise
+// LineEditorStart declines and lines are read as text, as from a pipe.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+// The lock that keeps each print whole. The editor holds it whenever it draws,
+// and lets go of it only while it waits for a key.
+struct OutputLock {
+    void (*lock)();
+    void (*unlock)();
+};
+
+// True when lines are to be read through the editor from now on. Called once,
+// before the first read, with the output lock not held.
+bool LineEditorStart(OutputLock output_lock);
+
+// Shows `prompt` and reads one edited line into `line` (NUL-terminated, cut
+// to its capacity less one). With `command_names` not empty this is the
+// command prompt: Tab completes those names, and a line naming one of them
+// joins the history. nullopt at the end of input (Ctrl-D on an empty line, a
+// stop request, a terminal that went away). Called with the output lock not
+// held, and with all earlier output written.
+std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
+                                                   std::span<const std::string_view> command_names,
+                                                   std::span<char> line);
+
+// Called by another thread with the output lock held, before it prints: takes
+// the line being typed off the screen and has it drawn again once the print
+// is out. True when it did; the print must then end its line.
+bool LineEditorClearLine();

@@ -1,0 +1,17 @@
+// Where there is no line editor (Windows, or a build without libedit), lines
+// are read as text from every kind of standard input, a terminal included.
+#include "platform/line_editor.h"
+
+bool LineEditorStart(OutputLock) {
+    return false;
+}
+
+std::optional<std::string_view> LineEditorReadLine(std::string_view,
+                                                   std::span<const std::string_view>,
+                                                   std::span<char>) {
+    return std::nullopt;
+}
+
+bool LineEditorClearLine() {
+    return false;
+}

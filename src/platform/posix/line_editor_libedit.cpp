@@ -1,0 +1,457 @@
+// The line editor on POSIX terminals, built on libedit.
+#include <fcntl.h>
+#include <histedit.h>
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "platform/diagnostics.h"
+#include "platform/line_editor.h"
+#include "platform/posix/input_wake.h"
+#include "platform/posix/terminal_modes.h"
+#include "platform/run_state.h"
+
+namespace {
+
+constexpr int kHistoryEntries = 1000;
+constexpr const char* kHistoryFileName = ".tunnelconsole_history";
+
+struct Editor {
+    EditLine* line = nullptr;
+    History* command_lines = nullptr;  // kept in the history file
+    History* no_lines = nullptr;       // what a field prompt recalls: nothing
+    OutputLock output_lock{};
+    // Written to when the line is to be drawn again: a message took it off
+    // the screen, or the terminal came back or changed size.
+    int redraw_pipe[2] = {-1, -1};
+    std::array<char, 4096> history_path{};  // empty: no history file
+    std::array<char, 256> prompt{};
+    std::span<const std::string_view> command_names;
+    std::mbstate_t key_state{};
+    // Under the output lock: waiting for a key with the line on the screen,
+    // and a message has taken the line off it.
+    bool waiting = false;
+    bool cleared = false;
+    bool ended = false;
+};
+
+Editor editor;
+
+// Set by signal handlers, acted on by the thread that reads keys.
+std::atomic<bool> terminal_resized{false};
+std::atomic<bool> terminal_resumed{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void WakeForRedraw() {
+    const char byte = 1;
+    // A full pipe already wakes the reader.
+    [[maybe_unused]] const ssize_t written = write(editor.redraw_pipe[1], &byte, 1);
+}
+
+void DrainRedrawPipe() {
+    char drained[64];
+    while (read(editor.redraw_pipe[0], drained, sizeof drained) > 0) {
+    }
+}
+
+char* CurrentPrompt(EditLine*) {
+    return editor.prompt.data();
+}
+
+// Where the cursor of a text drawn from `column` ends, as the editor draws
+// it: a control character as ^X, a tab to the next multiple of eight.
+int ColumnAfter(const wchar_t* from, const wchar_t* to, int column) {
+    for (; from < to; ++from) {
+        if (*from == L'\t') {
+            column = (column / 8 + 1) * 8;
+        } else if (*from < 0x20 || *from == 0x7f) {
+            column += 2;
+        } else {
+            const int width = wcwidth(*from);
+            column += width > 0 ? width : 1;
+        }
+    }
+    return column;
+}
+
+const char* Capability(const char* name) {
+    char* text = nullptr;
+    if (el_get(editor.line, EL_GETTC, name, &text) != 0 || text == nullptr) {
+        return "";
+    }
+    return text;
+}
+
+// Moves the cursor to the start of the prompt and clears from there down.
+void EraseLine() {
+    int columns = 0;
+    if (el_get(editor.line, EL_GETTC, "co", &columns) != 0 || columns <= 0) {
+        columns = 80;
+    }
+    const LineInfoW* typed = el_wline(editor.line);
+    const int prompt_width = static_cast<int>(std::strlen(editor.prompt.data()));
+    const int rows_above = ColumnAfter(typed->buffer, typed->cursor, prompt_width) / columns;
+    std::fputs("\r", stdout);
+    const char* up = Capability("up");
+    for (int row = 0; row < rows_above && *up != '\0'; ++row) {
+        std::fputs(up, stdout);
+    }
+    std::fputs(Capability("cd"), stdout);
+    std::fflush(stdout);
+}
+
+// Draws the prompt and the line anew from the start of the cursor's row.
+void RedrawIfAsked(EditLine* line) {
+    const bool resized = terminal_resized.exchange(false);
+    const bool resumed = terminal_resumed.exchange(false);
+    if (resized) {
+        el_resize(line);
+    }
+    if (editor.cleared || resumed) {
+        editor.cleared = false;
+        el_set(line, EL_REFRESH);
+    }
+}
+
+// Reads one key. Waits without the output lock, so that messages are
+// printed meanwhile, and holds it while the editor draws.
+int ReadKey(EditLine* line, wchar_t* key) {
+    for (;;) {
+        if (RunShouldEnd()) {
+            return 0;
+        }
+        std::fflush(stdout);
+        const int stop_wake = OsInputWakeDescriptor();
+        pollfd waits[3] = {
+            {STDIN_FILENO, POLLIN, 0}, {editor.redraw_pipe[0], POLLIN, 0}, {stop_wake, POLLIN, 0}};
+        editor.waiting = true;
+        editor.output_lock.unlock();
+        const int ready = poll(waits, stop_wake >= 0 ? 3 : 2, -1);
+        editor.output_lock.lock();
+        editor.waiting = false;
+        if (waits[1].revents != 0) {
+            DrainRedrawPipe();
+        }
+        RedrawIfAsked(line);
+        if (ready <= 0 || waits[0].revents == 0) {
+            continue;
+        }
+        char byte = 0;
+        const ssize_t count = read(STDIN_FILENO, &byte, 1);
+        if (count == 0) {
+            return 0;
+        }
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
+                continue;
+            }
+            return -1;
+        }
+        wchar_t wide = 0;
+        const std::size_t decoded = std::mbrtowc(&wide, &byte, 1, &editor.key_state);
+        if (decoded == static_cast<std::size_t>(-2)) {
+            continue;  // more bytes of the same character follow
+        }
+        if (decoded == static_cast<std::size_t>(-1)) {
+            editor.key_state = {};  // not a character of the terminal's encoding
+            continue;
+        }
+        *key = wide;
+        return 1;
+    }
+}
+
+// Tab at the command prompt: the text before the cursor grows to the longest
+// start that the command names matching it share; when several match, they
+// are listed below and the line is drawn again under them. A field prompt
+// takes a tab as typed.
+unsigned char CompleteCommandName(EditLine* line, int) {
+    if (editor.command_names.empty()) {
+        return el_insertstr(line, "\t") == 0 ? CC_REFRESH : CC_ERROR;
+    }
+    const LineInfo* typed = el_line(line);
+    const std::string_view start(typed->buffer,
+                                 static_cast<std::size_t>(typed->cursor - typed->buffer));
+    std::string_view first;
+    std::size_t shared = 0;
+    int matches = 0;
+    for (const std::string_view name : editor.command_names) {
+        if (!name.starts_with(start)) {
+            continue;
+        }
+        if (matches++ == 0) {
+            first = name;
+            shared = name.size();
+        }
+        while (shared > 0 && name.substr(0, shared) != first.substr(0, shared)) {
+            --shared;
+        }
+    }
+    if (matches == 0) {
+        return CC_ERROR;
+    }
+    if (shared > start.size()) {
+        std::array<char, 64> rest{};
+        first.substr(start.size(), shared - start.size()).copy(rest.data(), rest.size() - 1);
+        el_insertstr(line, rest.data());
+    }
+    if (matches == 1) {
+        return CC_REFRESH;
+    }
+    int columns = 0;
+    if (el_get(line, EL_GETTC, "co", &columns) != 0 || columns <= 0) {
+        columns = 80;
+    }
+    std::fputs("\r\n", stdout);
+    int column = 0;
+    for (const std::string_view name : editor.command_names) {
+        if (!name.starts_with(start)) {
+            continue;
+        }
+        const int width = static_cast<int>(name.size());
+        if (column > 0 && column + 2 + width >= columns) {
+            std::fputs("\r\n", stdout);
+            column = 0;
+        } else if (column > 0) {
+            std::fputs("  ", stdout);
+            column += 2;
+        }
+        std::fwrite(name.data(), 1, name.size(), stdout);
+        column += width;
+    }
+    std::fputs("\r\n", stdout);
+    el_set(line, EL_REFRESH);
+    return CC_NORM;
+}
+
+// Ctrl-D: the end of input on an empty line, shown as nothing (the editor's
+// own would echo ^D); elsewhere it deletes the character under the cursor.
+unsigned char EndOrDelete(EditLine* line, int) {
+    const LineInfo* typed = el_line(line);
+    if (typed->buffer == typed->lastchar) {
+        return CC_EOF;
+    }
+    if (typed->cursor == typed->lastchar) {
+        return CC_ERROR;
+    }
+    el_cursor(line, 1);
+    el_deletestr(line, 1);
+    return CC_REFRESH;
+}
+
+void ReportHistoryProblem(const char* doing) {
+    ReportProblem("history file %s was not %s: %s", editor.history_path.data(), doing,
+                  errno != 0 ? std::strerror(errno) : "it is not a history file");
+}
+
+void LoadHistory() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+        ReportProblem("command lines are not kept: HOME is not set");
+        return;
+    }
+    const int length = std::snprintf(editor.history_path.data(), editor.history_path.size(),
+                                     "%s/%s", home, kHistoryFileName);
+    if (length < 0 || static_cast<std::size_t>(length) >= editor.history_path.size()) {
+        ReportProblem("command lines are not kept: HOME is too long");
+        editor.history_path[0] = '\0';
+        return;
+    }
+    HistEvent event;
+    errno = 0;
+    if (history(editor.command_lines, &event, H_LOAD, editor.history_path.data()) < 0 &&
+        errno != ENOENT) {
+        ReportHistoryProblem("read");
+    }
+}
+
+void SaveHistory() {
+    if (editor.history_path[0] == '\0') {
+        return;
+    }
+    // Created private, before anything is written into it.
+    errno = 0;
+    const int file = open(editor.history_path.data(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    HistEvent event;
+    if (file < 0 || close(file) != 0 ||
+        history(editor.command_lines, &event, H_SAVE, editor.history_path.data()) < 0) {
+        ReportHistoryProblem("written");
+        // One line says so; the session goes on without the file.
+        editor.history_path[0] = '\0';
+    }
+}
+
+bool NamesCommand(std::string_view text, std::span<const std::string_view> names) {
+    for (const std::string_view name : names) {
+        if (name == text) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Ctrl-\ ends the process as it would without this handler, on a terminal
+// put back as it was found.
+void OnQuitSignal(int signal_number) {
+    RestoreTerminalModes();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+// Ctrl-Z: the shell gets the terminal back as it was found; once continued,
+// the editor's modes return and the line is drawn anew.
+void OnSuspendSignal(int signal_number) {
+    const int saved_errno = errno;
+    termios editing{};
+    const bool editing_saved = tcgetattr(STDIN_FILENO, &editing) == 0;
+    RestoreTerminalModes();
+    signal(signal_number, SIG_DFL);
+    sigset_t this_signal;
+    sigemptyset(&this_signal);
+    sigaddset(&this_signal, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
+    raise(signal_number);
+    // Continued.
+    pthread_sigmask(SIG_BLOCK, &this_signal, nullptr);
+    signal(signal_number, OnSuspendSignal);
+    if (editing_saved) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &editing);
+    }
+    terminal_resumed.store(true);
+    WakeForRedraw();
+    errno = saved_errno;
+}
+
+void OnResizeSignal(int) {
+    const int saved_errno = errno;
+    terminal_resized.store(true);
+    WakeForRedraw();
+    errno = saved_errno;
+}
+
+void WatchTerminalSignals() {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = OnQuitSignal;
+    sigaction(SIGQUIT, &action, nullptr);
+    action.sa_handler = OnSuspendSignal;
+    sigaction(SIGTSTP, &action, nullptr);
+    action.sa_handler = OnResizeSignal;
+    sigaction(SIGWINCH, &action, nullptr);
+}
+
+}  // namespace
+
+bool LineEditorStart(OutputLock output_lock) {
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1 || !SaveTerminalModes()) {
+        return false;
+    }
+    if (pipe2(editor.redraw_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    // Keys arrive in the terminal's encoding.
+    std::setlocale(LC_CTYPE, "");
+    editor.line = el_init("tunnelconsole", stdin, stdout, stderr);
+    editor.command_lines = history_init();
+    editor.no_lines = history_init();
+    if (editor.line == nullptr || editor.command_lines == nullptr || editor.no_lines == nullptr) {
+        return false;
+    }
+    editor.output_lock = output_lock;
+    el_set(editor.line, EL_EDITOR, "emacs");
+    // Stop requests are the program's own (run_state.h).
+    el_set(editor.line, EL_SIGNAL, 0);
+    el_set(editor.line, EL_PROMPT, CurrentPrompt);
+    el_set(editor.line, EL_GETCFN, ReadKey);
+    el_set(editor.line, EL_ADDFN, "tc-complete-command", "Complete a command name",
+           CompleteCommandName);
+    el_set(editor.line, EL_BIND, "^I", "tc-complete-command", nullptr);
+    el_set(editor.line, EL_ADDFN, "tc-end-or-delete", "End the input, or delete a character",
+           EndOrDelete);
+    el_set(editor.line, EL_BIND, "^D", "tc-end-or-delete", nullptr);
+    HistEvent event;
+    history(editor.command_lines, &event, H_SETSIZE, kHistoryEntries);
+    history(editor.command_lines, &event, H_SETUNIQUE, 1);
+    LoadHistory();
+    WatchTerminalSignals();
+    return true;
+}
+
+std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
+                                                   std::span<const std::string_view> command_names,
+                                                   std::span<char> line) {
+    if (editor.ended || line.empty()) {
+        return std::nullopt;
+    }
+    editor.prompt.fill('\0');
+    prompt.copy(editor.prompt.data(), editor.prompt.size() - 1);
+    editor.command_names = command_names;
+    el_set(editor.line, EL_HIST, history,
+           command_names.empty() ? editor.no_lines : editor.command_lines);
+    // A return to the shell while a command ran leaves nothing to draw again:
+    // the prompt is drawn anew.
+    terminal_resumed.store(false);
+
+    editor.output_lock.lock();
+    int count = 0;
+    const char* typed = el_gets(editor.line, &count);
+    // A line typed before a stop request or the end of input is not run.
+    if (typed == nullptr || count <= 0 || RunShouldEnd()) {
+        editor.ended = true;
+        // The shell's prompt that follows starts a line of its own.
+        std::fputs("\r\n", stdout);
+    }
+    std::fflush(stdout);
+    editor.output_lock.unlock();
+    // As found, not as the editor thinks a terminal should be between lines.
+    RestoreTerminalModes();
+    if (editor.ended) {
+        return std::nullopt;
+    }
+
+    // In bytes: the count is in characters in some versions of the editor.
+    std::string_view text(typed, std::strlen(typed));
+    if (text.ends_with('\n')) {
+        text.remove_suffix(1);
+    }
+    // The text rules: a byte 0x1A ends the input, after the line before it.
+    if (const std::size_t end = text.find('\x1a'); end != std::string_view::npos) {
+        editor.ended = true;
+        if (end == 0) {
+            return std::nullopt;
+        }
+        text = text.substr(0, end);
+    }
+    const std::size_t stored = text.copy(line.data(), line.size() - 1);
+    line[stored] = '\0';
+    const std::string_view result(line.data(), stored);
+    if (NamesCommand(result, command_names)) {
+        HistEvent event;
+        history(editor.command_lines, &event, H_ENTER, line.data());
+        SaveHistory();
+    }
+    return result;
+}
+
+bool LineEditorClearLine() {
+    if (!editor.waiting) {
+        return false;
+    }
+    if (!editor.cleared) {
+        EraseLine();
+        editor.cleared = true;
+        WakeForRedraw();
+    }
+    return true;
+}

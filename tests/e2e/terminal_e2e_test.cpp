@@ -1,0 +1,410 @@
+// The program at a terminal: a pseudo-terminal drives it as a person would,
+// with keys in and the terminal's bytes out. Lines are edited, command lines
+// recalled and completed, and the library's messages go above the line being
+// typed. The terminal's modes are as found after every way out.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+
+#include "e2e_harness.h"
+#include "transcript.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kUp = "\x1b[A";
+constexpr const char* kLeft = "\x1b[D";
+constexpr const char* kCtrlC = "\x03";
+constexpr const char* kCtrlD = "\x04";
+constexpr const char* kCtrlBackslash = "\x1c";
+// What TERM=xterm clears the rest of the screen with.
+constexpr const char* kClearDown = "\x1b[J";
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void ExpectSameModes(const termios& found, const termios& now) {
+    EXPECT_EQ(found.c_iflag, now.c_iflag);
+    EXPECT_EQ(found.c_oflag, now.c_oflag);
+    EXPECT_EQ(found.c_cflag, now.c_cflag);
+    EXPECT_EQ(found.c_lflag, now.c_lflag);
+    EXPECT_EQ(std::string(std::begin(found.c_cc), std::end(found.c_cc)),
+              std::string(std::begin(now.c_cc), std::end(now.c_cc)));
+}
+
+// The program on a pseudo-terminal of 80 columns, with its own home folder
+// (kept by the caller across runs) and the library's trace taken.
+class TerminalRun {
+public:
+    explicit TerminalRun(const fs::path& home,
+                         std::vector<std::pair<std::string, std::string>> environment = {}) {
+        std::ofstream(folder_.app / "config.ini", std::ios::binary) << ConfigIni("dev-1");
+        std::ofstream(folder_.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
+        environment.emplace_back("HOME", home.string());
+        environment.emplace_back("TERM", "xterm");
+        environment.emplace_back("TUNNEL_SIM_TRACE", (folder_.root / "trace").string());
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = 80;
+        // A new terminal's modes, with one that a terminal may well have and
+        // the editor's idea of a terminal between lines has not: control
+        // characters not echoed.
+        termios modes{};
+        int ends[2];
+        if (openpty(&ends[0], &ends[1], nullptr, nullptr, nullptr) != 0 ||
+            tcgetattr(ends[1], &modes) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        close(ends[0]);
+        close(ends[1]);
+        modes.c_lflag &= ~ECHOCTL;
+        pid_ = forkpty(&terminal_, nullptr, &modes, &size);
+        if (pid_ == 0) {
+            // Ctrl-\ leaves no core file behind.
+            const rlimit no_core{};
+            setrlimit(RLIMIT_CORE, &no_core);
+            unsetenv("TUNNEL_SIM_LOG_THREAD");
+            unsetenv("TUNNEL_SIM_FAULTS");
+            for (const auto& [name, value] : environment) {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
+            execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
+            _exit(127);
+        }
+        if (pid_ < 0) {
+            throw std::runtime_error("forkpty failed");
+        }
+        tcgetattr(terminal_, &found_modes_);
+    }
+    ~TerminalRun() {
+        if (pid_ > 0 && !ended_) {
+            kill(pid_, SIGKILL);
+            WaitForEnd(pid_);
+        }
+        close(terminal_);
+    }
+
+    // Reads until `text` shows up after what earlier calls found, and moves
+    // past it. False when the program's output ended first, or when a minute
+    // went by without it: a program that never shows it fails its case
+    // rather than hanging the suite.
+    bool Shows(const std::string& text) {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        for (;;) {
+            const std::size_t at = seen_.find(text, checked_);
+            if (at != std::string::npos) {
+                checked_ = at + text.size();
+                return true;
+            }
+            if (std::chrono::steady_clock::now() > give_up || !ReadMore()) {
+                return false;
+            }
+        }
+    }
+
+    // Keys go in once the program waits for them.
+    void Type(const std::string& keys) {
+        WaitUntilAsleepOrEnded(pid_);
+        ASSERT_EQ(write(terminal_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+
+    void Signal(int signal_number) {
+        WaitUntilAsleepOrEnded(pid_);
+        kill(pid_, signal_number);
+    }
+
+    // Both arrive before the program runs on: it is stopped meanwhile.
+    void SignalTwice(int first, int second) {
+        WaitUntilAsleepOrEnded(pid_);
+        kill(pid_, SIGSTOP);
+        int status = 0;
+        waitpid(pid_, &status, WUNTRACED);
+        kill(pid_, first);
+        kill(pid_, second);
+        kill(pid_, SIGCONT);
+    }
+
+    // Waits for the end of the run, reading all it printed; its wait status.
+    int End() {
+        while (ReadMore()) {
+        }
+        ended_ = true;
+        return WaitForEnd(pid_);
+    }
+
+    termios Modes() const {
+        termios modes{};
+        tcgetattr(terminal_, &modes);
+        return modes;
+    }
+
+    const termios& FoundModes() const { return found_modes_; }
+    const std::string& Seen() const { return seen_; }
+    std::string Trace() const { return ReadFile(folder_.root / "trace"); }
+
+private:
+    bool ReadMore() {
+        constexpr int kGiveUpMilliseconds = 60000;
+        pollfd ready{terminal_, POLLIN, 0};
+        if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+            return false;
+        }
+        char buffer[4096];
+        const ssize_t count = read(terminal_, buffer, sizeof buffer);
+        if (count <= 0) {
+            return false;
+        }
+        seen_.append(buffer, static_cast<std::size_t>(count));
+        // The terminal sends each LF on as CR LF, as it does for any program
+        // (ONLCR), so the program's CR LF arrives as CR CR LF.
+        for (std::size_t at; (at = seen_.find("\r\r\n")) != std::string::npos;) {
+            seen_.erase(at, 1);
+        }
+        return true;
+    }
+
+    ProgramFolder folder_;
+    int terminal_ = -1;
+    pid_t pid_ = -1;
+    bool ended_ = false;
+    termios found_modes_{};
+    std::string seen_;
+    std::size_t checked_ = 0;
+};
+
+// A home folder of its own for each case, removed afterwards.
+struct HomeFolder {
+    HomeFolder() {
+        std::string pattern = (fs::temp_directory_path() / "tc-home-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path = pattern;
+    }
+    ~HomeFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    fs::path History() const { return path / ".tunnelconsole_history"; }
+    fs::path path;
+};
+
+void ExpectEndsWell(TerminalRun& run) {
+    const int status = run.End();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+    ExpectSameModes(run.FoundModes(), run.Modes());
+}
+
+TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
+    const HomeFolder home;
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("statusgt" + std::string(kLeft) + "e\r");
+    EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
+TEST(TerminalE2e, TabCompletesCommandNames) {
+    const HomeFolder home;
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    // A unique start completes.
+    run.Type("versi\t\r");
+    EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+    // An ambiguous one grows as far as the names agree, and lists them.
+    run.Type("connectl\t");
+    EXPECT_TRUE(run.Shows("\r\nconnectlocaldelete  connectlocalquery\r\n")) << run.Seen();
+    run.Type("query\r");
+    EXPECT_TRUE(run.Shows("client addr: ")) << run.Seen();
+    // A field takes a tab as typed.
+    run.Type("peer\t\r");
+    EXPECT_TRUE(run.Shows("Query connect by local address failed, Error: -2\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
+// Command lines only: never what was typed at a field.
+TEST(TerminalE2e, HistoryRecallsCommandLinesAcrossRuns) {
+    const HomeFolder home;
+    {
+        TerminalRun run(home.path);
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type("versionget\r");
+        run.Type("domainset\r");
+        ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+        run.Type("s3cret\r");
+        ASSERT_TRUE(run.Shows("Set domain success\r\n")) << run.Seen();
+        // Up recalls the last command; at its field, Up recalls nothing.
+        run.Type(std::string(kUp) + "\r");
+        ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+        run.Type(std::string(kUp) + "x\r");
+        run.Type("domainget\r");
+        EXPECT_TRUE(run.Shows("Domain: x\r\n")) << run.Seen();
+        run.Type(kCtrlD);
+        ExpectEndsWell(run);
+    }
+    struct stat file {};
+    ASSERT_EQ(stat(home.History().c_str(), &file), 0);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    const std::string history = ReadFile(home.History());
+    EXPECT_NE(history.find("\ndomainset\n"), std::string::npos) << history;
+    EXPECT_EQ(history.find("s3cret"), std::string::npos) << history;
+    EXPECT_EQ(history.find("\nx\n"), std::string::npos) << history;
+
+    TerminalRun again(home.path);
+    ASSERT_TRUE(again.Shows("> ")) << again.Seen();
+    again.Type(std::string(kUp) + kUp + "\r");
+    EXPECT_TRUE(again.Shows("passcode: ")) << again.Seen();
+    again.Type(kCtrlD);
+    ExpectEndsWell(again);
+}
+
+TEST(TerminalE2e, HistoryKeepsTheLast1000CommandLines) {
+    const HomeFolder home;
+    std::string lines = "_HiStOrY_V2_\n";
+    for (int i = 0; i < 1200; ++i) {
+        lines += i % 2 == 0 ? "versionget\n" : "statusget\n";
+    }
+    std::ofstream(home.History(), std::ios::binary) << lines;
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("selfget\r");
+    ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+    const std::string history = ReadFile(home.History());
+    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1 + 1000);
+    EXPECT_TRUE(history.ends_with("\nstatusget\nselfget\n")) << history;
+}
+
+// A history file that cannot be read or written costs a line each on standard
+// error (the same terminal here), never the session.
+TEST(TerminalE2e, AHistoryFileThatCannotBeUsedCostsALine) {
+    const HomeFolder home;
+    fs::create_directory(home.History());
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("tunnelconsole: history file " + home.History().string() +
+                          " was not read: Is a directory\r\n"))
+        << run.Seen();
+    run.Type("statusget\r");
+    EXPECT_TRUE(run.Shows("tunnelconsole: history file " + home.History().string() +
+                          " was not written: Is a directory\r\n"))
+        << run.Seen();
+    EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    run.Type(std::string(kUp) + "\r");
+    EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
+// A message that arrives while a line is half typed goes above it, whole and
+// on lines of its own; the prompt and the typed text are drawn again below it,
+// and the line runs as typed.
+// Messages every 20 ms, and one after another without a pause, so that some
+// come between a prompt's print and the read that shows it.
+class TerminalMessagesE2e : public testing::TestWithParam<const char*> {};
+
+TEST_P(TerminalMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
+    const HomeFolder home;
+    TerminalRun run(home.path, {{"TUNNEL_SIM_LOG_THREAD", GetParam()}});
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("versi");
+    ASSERT_TRUE(run.Shows("versi")) << run.Seen();
+    // The typed text leaves the screen, the message takes its line, the line
+    // comes back below.
+    EXPECT_TRUE(run.Shows(std::string("\r") + kClearDown + "tunnel heartbeat ")) << run.Seen();
+    EXPECT_TRUE(run.Shows("\r\n> versi")) << run.Seen();
+    run.Type("onget\r");
+    EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+    for (int i = 0; i < 20; ++i) {
+        run.Type("statusget\r");
+        ASSERT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    }
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+    // Each message whole, each on a line that it starts: the prompt's line
+    // was cleared for it, or a line break came before it.
+    const std::regex message("tunnel heartbeat [0-9]+");
+    const std::string& seen = run.Seen();
+    int messages = 0;
+    for (std::sregex_iterator it(seen.begin(), seen.end(), message), end; it != end; ++it) {
+        const std::string before = seen.substr(0, static_cast<std::size_t>(it->position()));
+        const std::string after =
+            seen.substr(static_cast<std::size_t>(it->position() + it->length()));
+        EXPECT_TRUE(before.ends_with("\r\n") || before.ends_with(std::string("\r") + kClearDown))
+            << seen;
+        EXPECT_TRUE(after.starts_with("\r\n")) << seen;
+        ++messages;
+    }
+    EXPECT_GT(messages, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Interval, TerminalMessagesE2e, testing::Values("20000", "0"),
+                         [](const auto& info) {
+                             return std::string(info.param) == "0" ? "Flood" : "Every20ms";
+                         });
+
+// Every way out stops the library once, or ends the process at once on a
+// second request, and leaves the terminal's modes as they were found.
+TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
+    const struct {
+        const char* name;
+        std::string keys;  // typed at the command prompt
+        int signal;        // then sent, 0 for none
+        int second_signal;
+    } rows[] = {
+        {"Ctrl-D on an empty line", kCtrlD, 0, 0},
+        {"Ctrl-C with a line half typed", std::string("statusg") + kCtrlC, 0, 0},
+        {"termination with a line half typed", "statusg", SIGTERM, 0},
+        {"hang-up", "", SIGHUP, 0},
+        // The second comes while the editor still has the terminal, and ends
+        // the process at once.
+        {"a second request", "statusg", SIGTERM, SIGINT},
+        {"Ctrl-\\, which ends the process", std::string("statusg") + kCtrlBackslash, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path);
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type(row.keys);
+        if (row.second_signal != 0) {
+            run.SignalTwice(row.signal, row.second_signal);
+        } else if (row.signal != 0) {
+            run.Signal(row.signal);
+        }
+        const int status = run.End();
+        if (row.second_signal != 0 || row.keys.ends_with(kCtrlBackslash)) {
+            EXPECT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
+            // Stopped once; the half-typed line never ran.
+            EXPECT_TRUE(run.Trace().ends_with(") = 0\nTunnelStop() = 0\n")) << run.Trace();
+            EXPECT_EQ(run.Trace().find("TunnelStatusGet"), std::string::npos) << run.Trace();
+        }
+        ExpectSameModes(run.FoundModes(), run.Modes());
+    }
+}
+
+}  // namespace
+}  // namespace e2e
