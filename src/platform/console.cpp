@@ -72,8 +72,8 @@ void FlushStandardOutput() {
     WritePendingLocked();
 }
 
-// At a terminal the editor reads lines (line_editor.h); chosen at the first
-// read, once for the run, by the reading thread.
+// At a terminal the editor reads lines (line_editor.h); chosen when the
+// console is set up, once for the run, before any other thread prints.
 enum class LineReader { kNotChosen, kText, kEditor };
 LineReader line_reader = LineReader::kNotChosen;
 // Whether log messages make room on the terminal: under the output lock.
@@ -129,17 +129,8 @@ constexpr TextReader NewStandardInput() {
 constinit TextReader standard_input = NewStandardInput();
 
 // Apart from the text reader's path, which stays short.
-[[gnu::noinline]] std::optional<std::string_view> ReadFirstOrEditedLine(
+[[gnu::noinline]] std::optional<std::string_view> ReadEditedLine(
     std::span<char> line, std::span<const std::string_view> command_names) {
-    if (line_reader == LineReader::kNotChosen) {
-        const bool at_terminal = LineEditorStart({LockOutput, UnlockOutput});
-        line_reader = at_terminal ? LineReader::kEditor : LineReader::kText;
-        const std::lock_guard lock(output_lock);
-        editing = at_terminal;
-    }
-    if (line_reader == LineReader::kText) {
-        return ReadTextLine(standard_input, line);
-    }
     PromptText prompt;
     std::size_t prompt_length = 0;
     {
@@ -155,7 +146,15 @@ constinit TextReader standard_input = NewStandardInput();
 void ConsoleInit() {
     OsConsoleInit();
     standard_input = NewStandardInput();
+    // Before the library starts: a message that came before the editor would
+    // send the first prompt out on its own, where the editor cannot draw it
+    // again.
+    if (line_reader == LineReader::kNotChosen) {
+        line_reader =
+            LineEditorStart({LockOutput, UnlockOutput}) ? LineReader::kEditor : LineReader::kText;
+    }
     const std::lock_guard lock(output_lock);
+    editing = line_reader == LineReader::kEditor;
     pending.length = 0;
 }
 
@@ -211,12 +210,12 @@ std::optional<std::string_view> ConsoleReadCommandLine(
     if (line_reader == LineReader::kText) {
         return ReadTextLine(standard_input, line);
     }
-    return ReadFirstOrEditedLine(line, command_names);
+    return ReadEditedLine(line, command_names);
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
     if (line_reader == LineReader::kText) {
         return ReadTextLine(standard_input, line);
     }
-    return ReadFirstOrEditedLine(line, {});
+    return ReadEditedLine(line, {});
 }
