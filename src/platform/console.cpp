@@ -67,16 +67,9 @@ void AddTextLocked(std::string_view text) {
     }
 }
 
-void FlushStandardOutput() {
-    const std::lock_guard lock(output_lock);
-    WritePendingLocked();
-}
-
-// At a terminal the editor reads lines (line_editor.h); chosen when the
-// console is set up, once for the run, before any other thread prints.
-enum class LineReader { kNotChosen, kText, kEditor };
-LineReader line_reader = LineReader::kNotChosen;
-// Whether log messages make room on the terminal: under the output lock.
+// Whether lines are read, and log messages drawn, through the editor
+// (line_editor.h): chosen when the console is set up, before the library
+// starts, so before any other thread prints.
 bool editing = false;
 
 // A prompt, as the editor is handed it: the text after the last line break
@@ -121,7 +114,7 @@ void UnlockOutput() {
 }
 
 constexpr TextReader NewStandardInput() {
-    return TextReader{.read = OsReadStandardInput, .before_read = FlushStandardOutput};
+    return TextReader{.read = OsReadStandardInput, .before_read = ConsoleFlush};
 }
 
 // Standard input has one reader for the whole run, as stdin has one buffer.
@@ -149,12 +142,10 @@ void ConsoleInit() {
     // Before the library starts: a message that came before the editor would
     // send the first prompt out on its own, where the editor cannot draw it
     // again.
-    if (line_reader == LineReader::kNotChosen) {
-        line_reader =
-            LineEditorStart({LockOutput, UnlockOutput}) ? LineReader::kEditor : LineReader::kText;
+    if (!editing) {
+        editing = LineEditorStart({LockOutput, UnlockOutput});
     }
     const std::lock_guard lock(output_lock);
-    editing = line_reader == LineReader::kEditor;
     pending.length = 0;
 }
 
@@ -186,7 +177,8 @@ void ConsoleWriteNow(std::string_view text) {
 }
 
 void ConsoleFlush() {
-    FlushStandardOutput();
+    const std::lock_guard lock(output_lock);
+    WritePendingLocked();
 }
 
 void ConsolePrint(const char* format, ...) {
@@ -207,14 +199,14 @@ void ConsolePrint(const char* format, ...) {
 std::optional<std::string_view> ConsoleReadCommandLine(
     std::span<char> line, std::span<const std::string_view> command_names) {
     // Kept to a test and a jump: a script's every line passes here.
-    if (line_reader == LineReader::kText) {
+    if (!editing) {
         return ReadTextLine(standard_input, line);
     }
     return ReadEditedLine(line, command_names);
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
-    if (line_reader == LineReader::kText) {
+    if (!editing) {
         return ReadTextLine(standard_input, line);
     }
     return ReadEditedLine(line, {});

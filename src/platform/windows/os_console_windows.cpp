@@ -152,8 +152,10 @@ std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
         return 0;
     }
     const auto input = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin)));
-    if (GetFileType(input) == FILE_TYPE_DISK || OsInputWakeEvent() == nullptr ||
-        !StartInputReader()) {
+    // Standard input keeps its kind for the run: asked once, not per read.
+    static const bool read_directly = GetFileType(input) == FILE_TYPE_DISK ||
+                                      OsInputWakeEvent() == nullptr || !StartInputReader();
+    if (read_directly) {
         return ReadDirectly(input, buffer, capacity);
     }
     return ReadOnInputReader(input, buffer, capacity);
