@@ -162,6 +162,13 @@ constexpr int kMaxRewrites = 3;
 constexpr int kInUseWaits = 100;
 constexpr DWORD kInUseWaitMilliseconds = 20;
 
+void ReportFolderTooLong(const char* folder) {
+    ReportProblem(
+        "tunnel.cfg was not rewritten: the folder %s is too long: a path in it may have at most "
+        "%u characters",
+        folder, static_cast<unsigned>(MAX_PATH - 1));
+}
+
 struct ConfigPaths {
     Path tunnel;
     Path temp;
@@ -290,10 +297,7 @@ void PrepareTunnelConfig(const char* program_dir) {
     ConfigPaths paths{};
     if (PathCombineA(link_path.data(), program_dir, "tunnel.cfg") == nullptr ||
         PathCombineA(paths.home.data(), program_dir, "Home") == nullptr) {
-        ReportProblem(
-            "tunnel.cfg was not rewritten: the folder %s is too long: a path in it "
-            "may have at most %u characters",
-            program_dir, static_cast<unsigned>(MAX_PATH - 1));
+        ReportFolderTooLong(program_dir);
         return;
     }
     switch (OsResolveLink(link_path.data(), paths.tunnel)) {
@@ -313,10 +317,7 @@ void PrepareTunnelConfig(const char* program_dir) {
     Path temp_folder = paths.tunnel;
     PathRemoveFileSpecA(temp_folder.data());
     if (PathCombineA(paths.temp.data(), temp_folder.data(), "temp.cfg") == nullptr) {
-        ReportProblem(
-            "tunnel.cfg was not rewritten: the folder %s is too long: a path in it "
-            "may have at most %u characters",
-            temp_folder.data(), static_cast<unsigned>(MAX_PATH - 1));
+        ReportFolderTooLong(temp_folder.data());
         return;
     }
     int rewrites = 0;
