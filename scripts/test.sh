@@ -3,41 +3,85 @@
 # shipped, under the address and undefined-behaviour sanitizers and (its
 # concurrency cases) under the thread sanitizer, a short run of each fuzz
 # target, then the Windows program under Wine, driven by the same end-to-end
-# cases.
-set -euo pipefail
+# cases. Every stage runs even when an earlier one failed; the end says which
+# failed, and the exit status is non-zero if any did.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh test
+scripts/setup.sh test || exit 1
 jobs=$(nproc)
 
-for preset in default asan; do
-  echo "== $preset: build and test"
-  cmake --preset "$preset"
-  cmake --build --preset "$preset" -j "$jobs"
-  ctest --preset "$preset" -j "$jobs"
-done
-
-# The concurrency cases (signals, pipes, the library's log thread) under the
-# thread sanitizer.
-echo "== tsan: build and test the concurrency cases"
-cmake --preset tsan
-cmake --build --preset tsan -j "$jobs"
-ctest --preset tsan -j "$jobs"
-
-echo "== fuzz: each target for a short while, its seeds first"
-scripts/fuzz.sh 10
-
-echo "== win32: build, then test under Wine"
-cmake --preset win32
-cmake --build --preset win32 -j "$jobs"
 export WINEDEBUG=-all
 # No .NET or HTML engine prompts: the programs under test need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine makes its prefix on first use; do it once, before tests run in parallel.
-wineboot --init >/dev/null 2>&1 || true
-ctest --preset win32 -j "$jobs"
-wineserver --kill >/dev/null 2>&1 || true
 
-echo "== win32-stdcall: the variant for a stdcall library builds and binds by ordinal"
-cmake --preset win32-stdcall
-cmake --build --preset win32-stdcall -j "$jobs"
-bash tests/win32/check_binding.sh i686-w64-mingw32-objdump build-win32-stdcall/bin
+failed=()
+stage=""
+wine_started=false
+
+# Wine's server outlives the programs it ran; it goes with this script, on
+# every way out.
+finish() {
+  local status=$?
+  if $wine_started; then
+    wineserver --kill >/dev/null 2>&1 || true
+  fi
+  if [ -n "$stage" ]; then
+    failed+=("$stage (interrupted)")
+  fi
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo "== failed: ${failed[*]}"
+    [ "$status" -ne 0 ] || status=1
+  else
+    echo "== all stages passed"
+  fi
+  exit "$status"
+}
+trap finish EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Runs one stage: its name, then the commands, which stop at the first that
+# fails.
+run_stage() {
+  stage=$1
+  shift
+  echo "== $stage"
+  (set -e; "$@")
+  local status=$?
+  if [ "$status" -ne 0 ]; then
+    failed+=("$stage")
+  fi
+  stage=""
+}
+
+build_and_test() {
+  cmake --preset "$1"
+  cmake --build --preset "$1" -j "$jobs"
+  ctest --preset "$1" -j "$jobs"
+}
+
+wine_tests() {
+  cmake --preset win32
+  cmake --build --preset win32 -j "$jobs"
+  # Wine makes its prefix on first use; do it once, before tests run in parallel.
+  wineboot --init >/dev/null 2>&1 || true
+  ctest --preset win32 -j "$jobs"
+}
+
+stdcall_binding() {
+  cmake --preset win32-stdcall
+  cmake --build --preset win32-stdcall -j "$jobs"
+  bash tests/win32/check_binding.sh i686-w64-mingw32-objdump build-win32-stdcall/bin
+}
+
+run_stage "default: build and test" build_and_test default
+run_stage "asan: build and test" build_and_test asan
+# The concurrency cases (signals, pipes, the library's log thread) under the
+# thread sanitizer.
+run_stage "tsan: build and test the concurrency cases" build_and_test tsan
+run_stage "fuzz: each target for a short while, its seeds first" scripts/fuzz.sh 10
+wine_started=true
+run_stage "win32: build, then test under Wine" wine_tests
+run_stage "win32-stdcall: the variant for a stdcall library builds and binds by ordinal" \
+  stdcall_binding
+[ ${#failed[@]} -eq 0 ]

@@ -111,12 +111,19 @@ struct TerminalRun {
         }
     }
 
-    // Reads until `text` shows, or the terminal closes. A program that never
-    // shows it fails here, after a minute, rather than hanging the suite.
+    // Reads until `text` shows after what earlier calls found, and moves past
+    // it; false when the terminal closed first. A program that never shows it
+    // fails here, after the harness's give-up time, rather than hanging the
+    // suite.
     bool ReadUntilShown(const std::string& text) {
-        while (AsText(drawn).find(text) == std::string::npos) {
+        for (;;) {
+            const std::size_t at = AsText(drawn).find(text, checked);
+            if (at != std::string::npos) {
+                checked = at + text.size();
+                return true;
+            }
             pollfd ready{terminal, POLLIN, 0};
-            if (poll(&ready, 1, 60000) <= 0) {
+            if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
                 return false;
             }
             char bytes[4096];
@@ -126,11 +133,12 @@ struct TerminalRun {
             }
             drawn.append(bytes, static_cast<std::size_t>(count));
         }
-        return true;
     }
-    // What the terminal shows from now until the program ends.
+    // What the terminal shows after the last text found, up to the end of the
+    // run: the screen is read until the terminal closes, so bytes that came
+    // in one read with the text found are counted too.
     std::string RestOfScreen() {
-        const std::size_t shown = AsText(drawn).size();
+        const std::size_t shown = checked;
         ReadUntilShown("never shown");
         return AsText(drawn).substr(shown);
     }
@@ -143,6 +151,7 @@ struct TerminalRun {
     int terminal = -1;
     pid_t pid = -1;
     std::string drawn;
+    std::size_t checked = 0;  // in AsText(drawn): what was found ends here
 };
 
 const std::string kTypedPrompt = "\n> ";
@@ -154,7 +163,7 @@ TEST(ConsoleProgramE2e, TypedCommandsAnswerAtTheConsole) {
     TerminalRun run;
     ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
     run.Type("statusget\r");
-    ASSERT_TRUE(run.ReadUntilShown("> statusget\nStatus: 1\n" + kTypedPrompt)) << run.drawn;
+    ASSERT_TRUE(run.ReadUntilShown("statusget\nStatus: 1\n" + kTypedPrompt)) << run.drawn;
     // Typed as UTF-8 at the terminal, it reaches the library in the ANSI
     // code page (1252), not the console's OEM one (437: 0x82).
     run.Type("commentset\r");

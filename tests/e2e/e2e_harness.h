@@ -27,6 +27,11 @@
 
 namespace e2e {
 
+// How long a case waits for what it expects (bytes, the end of a run) before
+// it fails. Only a hang ever reaches it: a machine running two suites at once
+// included, nothing a program does in a case takes this long.
+inline constexpr int kGiveUpMilliseconds = 5 * 60 * 1000;
+
 // Where the program's standard output goes.
 enum class Output {
     kFile,               // a file, compared with expected_output
@@ -117,7 +122,7 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    int errors = STDERR_FILENO, const char* windows_handles = nullptr);
 
 // The program's wait status: it ended by exit or by a signal. Gives up,
-// killing the program, when it is still running after a minute.
+// killing the program, when it is still running after kGiveUpMilliseconds.
 int WaitForEnd(pid_t pid);
 
 // The program's exit status; -1 (and a test failure) if it did not exit.

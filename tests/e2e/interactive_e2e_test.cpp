@@ -52,10 +52,9 @@ struct Pipe {
 };
 
 // Appends the next bytes the program writes to `seen`: false when its output
-// ended. A program that never shows what it printed fails here, after a
-// minute, rather than hanging the suite.
+// ended. A program that never shows what it printed fails here, at the
+// give-up time, rather than hanging the suite.
 bool ReadMore(int fd, std::string& seen) {
-    constexpr int kGiveUpMilliseconds = 60000;
     pollfd ready{fd, POLLIN, 0};
     if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
         return false;
@@ -92,9 +91,10 @@ bool ReadUntilContains(int fd, std::string& seen, const std::string& text) {
 }
 
 // Everything the program still writes, up to the end of its output. A program
-// that logs on and never ends is given up on after a minute.
+// that logs on and never ends is given up on at the give-up time.
 std::string ReadToEnd(int fd, std::string seen) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
     while (ReadMore(fd, seen) && std::chrono::steady_clock::now() < give_up) {
     }
     return seen;
@@ -347,9 +347,14 @@ TEST(StopSignalsE2e, ASecondRequestEndsTheProcessAtOnce) {
     }
     DrivenRun run(kHeartbeats);
     StartLongStressTest(run);
-    // Two kinds of signal, so the second is not merged into the first.
+    // Two kinds of signal, so the second is not merged into the first; both
+    // arrive before the program runs on, as it is stopped meanwhile.
+    kill(run.pid, SIGSTOP);
+    int stopped = 0;
+    ASSERT_EQ(waitpid(run.pid, &stopped, WUNTRACED), run.pid);
     kill(run.pid, SIGTERM);
     kill(run.pid, SIGINT);
+    kill(run.pid, SIGCONT);
     const int status = WaitForEnd(run.pid);
     EXPECT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
     EXPECT_EQ(run.Trace().find("TunnelStop"), std::string::npos);

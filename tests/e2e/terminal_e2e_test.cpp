@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utmp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -77,8 +78,19 @@ public:
         close(ends[0]);
         close(ends[1]);
         modes.c_lflag &= ~ECHOCTL;
-        pid_ = forkpty(&terminal_, nullptr, &modes, &size);
+        // The modes are read back before the program starts: it changes them
+        // as soon as it runs.
+        int program_end = -1;
+        if (openpty(&terminal_, &program_end, nullptr, &modes, &size) != 0 ||
+            tcgetattr(terminal_, &found_modes_) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        pid_ = fork();
         if (pid_ == 0) {
+            close(terminal_);
+            if (login_tty(program_end) != 0) {
+                _exit(126);
+            }
             // Ctrl-\ leaves no core file behind.
             const rlimit no_core{};
             setrlimit(RLIMIT_CORE, &no_core);
@@ -90,10 +102,10 @@ public:
             execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
             _exit(127);
         }
+        close(program_end);
         if (pid_ < 0) {
-            throw std::runtime_error("forkpty failed");
+            throw std::runtime_error("fork failed");
         }
-        tcgetattr(terminal_, &found_modes_);
     }
     ~TerminalRun() {
         if (pid_ > 0 && !ended_) {
@@ -104,11 +116,12 @@ public:
     }
 
     // Reads until `text` shows up after what earlier calls found, and moves
-    // past it. False when the program's output ended first, or when a minute
-    // went by without it: a program that never shows it fails its case
-    // rather than hanging the suite.
+    // past it. False when the program's output ended first, or at the give-up
+    // time: a program that never shows it fails its case rather than hanging
+    // the suite.
     bool Shows(const std::string& text) {
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        const auto give_up =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
         for (;;) {
             const std::size_t at = seen_.find(text, checked_);
             if (at != std::string::npos) {
@@ -121,20 +134,16 @@ public:
         }
     }
 
-    // Keys go in once the program waits for them.
+    // Keys go in at once, as a person types ahead: the terminal holds them
+    // until the program reads them, whatever it is doing meanwhile.
     void Type(const std::string& keys) {
-        WaitUntilAsleepOrEnded(pid_);
         ASSERT_EQ(write(terminal_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
 
-    void Signal(int signal_number) {
-        WaitUntilAsleepOrEnded(pid_);
-        kill(pid_, signal_number);
-    }
+    void Signal(int signal_number) { kill(pid_, signal_number); }
 
     // Both arrive before the program runs on: it is stopped meanwhile.
     void SignalTwice(int first, int second) {
-        WaitUntilAsleepOrEnded(pid_);
         kill(pid_, SIGSTOP);
         int status = 0;
         waitpid(pid_, &status, WUNTRACED);
@@ -163,7 +172,6 @@ public:
 
 private:
     bool ReadMore() {
-        constexpr int kGiveUpMilliseconds = 60000;
         pollfd ready{terminal_, POLLIN, 0};
         if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
             return false;
@@ -241,6 +249,24 @@ TEST(TerminalE2e, TabCompletesCommandNames) {
     EXPECT_TRUE(run.Shows("Query connect by local address failed, Error: -2\r\n")) << run.Seen();
     run.Type(kCtrlD);
     ExpectEndsWell(run);
+}
+
+// Keys typed while a command runs wait for the next prompt: drawn there once,
+// by the editor, and a Ctrl-D among them ends the input there. (An empty push
+// queue keeps the program in the library for a second.)
+TEST(TerminalE2e, KeysTypedWhileACommandRunsActAtTheNextPrompt) {
+    const HomeFolder home;
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("pushget\r");
+    ASSERT_TRUE(run.Shows("pushget\r\n")) << run.Seen();
+    run.Type(std::string("statusget\r") + kCtrlD);
+    EXPECT_TRUE(run.Shows("Push get failed, Error: -6\r\n\r\n> statusget\r\nStatus: 1\r\n"))
+        << run.Seen();
+    EXPECT_EQ(run.Seen().find("statusget"), run.Seen().rfind("statusget")) << run.Seen();
+    ExpectEndsWell(run);
+    EXPECT_TRUE(run.Trace().ends_with(") = -6\nTunnelStatusGet(0, out) = 0\nTunnelStop() = 0\n"))
+        << run.Trace();
 }
 
 // Command lines only: never what was typed at a field.
@@ -388,6 +414,10 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
         TerminalRun run(home.path);
         ASSERT_TRUE(run.Shows("> ")) << run.Seen();
         run.Type(row.keys);
+        // A signal comes once the editor has drawn what was typed.
+        if (row.signal != 0) {
+            ASSERT_TRUE(run.Shows(row.keys)) << run.Seen();
+        }
         if (row.second_signal != 0) {
             run.SignalTwice(row.signal, row.second_signal);
         } else if (row.signal != 0) {

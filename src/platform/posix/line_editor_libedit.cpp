@@ -380,6 +380,17 @@ bool LineEditorStart(OutputLock output_lock) {
     el_set(editor.line, EL_ADDFN, "tc-end-or-delete", "End the input, or delete a character",
            EndOrDelete);
     el_set(editor.line, EL_BIND, "^D", "tc-end-or-delete", nullptr);
+    // From now until the run ends the terminal stays as it is while a key is
+    // awaited, between lines too: no canonical mode, in which a Ctrl-D typed
+    // just before or after a line turns into an end-of-file mark read back as
+    // a NUL, and no echo, which would draw keys typed ahead a second time.
+    // Ctrl-C and the other signal keys act throughout. This sets the modes at
+    // once, before the first prompt is drawn.
+    if (el_set(editor.line, EL_SETTY, "-x", "-icanon", "-echo", "-iexten", "min=^A",
+               "time=", nullptr) != 0) {
+        return false;
+    }
+    std::atexit(RestoreTerminalModes);
     HistEvent event;
     history(editor.command_lines, &event, H_SETSIZE, kHistoryEntries);
     history(editor.command_lines, &event, H_SETUNIQUE, 1);
@@ -414,8 +425,6 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     }
     std::fflush(stdout);
     editor.output_lock.unlock();
-    // As found, not as the editor thinks a terminal should be between lines.
-    RestoreTerminalModes();
     if (editor.ended) {
         return std::nullopt;
     }

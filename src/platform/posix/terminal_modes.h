@@ -1,6 +1,6 @@
 // The terminal's modes as the program found them. The line editor changes
-// them while it waits for a key; they are put back after each line and on
-// every way out, a signal that ends the process included.
+// them for the whole run; they are put back on every way out, a signal that
+// ends the process included, and while the program is suspended.
 #pragma once
 
 // Remembers the modes of standard input's terminal. False when it is none.
