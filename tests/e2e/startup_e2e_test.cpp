@@ -2,10 +2,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -869,6 +871,64 @@ TEST(TunnelCfgE2e, WindowsProgramFlushesBeforeAndAfterTheRename) {
     const std::string call = trace.substr(move, trace.find('\n', move) - move);
     EXPECT_NE(call.find("{DIR}/temp.cfg\","), std::string::npos) << call;
     EXPECT_NE(call.find("{DIR}/tunnel.cfg\",00000009)"), std::string::npos) << call;
+}
+
+// A crash in the library: what earlier commands printed, still in the
+// output buffer, reaches the file; one line says what was running; the
+// process ends by the crash.
+TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
+    const struct {
+        const char* name;
+        const char* crash;  // the stand-in's switch
+        int signal;         // what ends the POSIX program
+        const char* line;   // on standard error, POSIX then Windows
+        const char* windows_line;
+    } rows[] = {
+        {"SegvInAnOperation", "TunnelUserExtend=segv", SIGSEGV,
+         "tunnelconsole: ended by signal SIGSEGV in TunnelUserExtend\r\n",
+         "tunnelconsole: ended by exception 0xC0000005 in TunnelUserExtend\r\n"},
+        {"AbortInAnOperation", "TunnelUserExtend=abort", SIGABRT,
+         "tunnelconsole: ended by signal SIGABRT in TunnelUserExtend\r\n",
+         "tunnelconsole: ended by signal SIGABRT in TunnelUserExtend\r\n"},
+        {"SegvOnALibraryThread", "TunnelUserExtend=thread", SIGSEGV,
+         "tunnelconsole: ended by signal SIGSEGV on a library thread\r\n",
+         "tunnelconsole: ended by exception 0xC0000005 on a library thread\r\n"},
+    };
+    constexpr int kCommands = 300;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ProgramFolder folder;
+        Lay(folder.app / "config.ini", ConfigIni(kDev));
+        Lay(folder.app / "tunnel.cfg", kTunnelCfg);
+        std::string input;
+        std::string expected = Banner(kDev);
+        for (int i = 0; i < kCommands; ++i) {
+            input += "versionget\n";
+            expected += "Version: 1.0.0-sim\r\n" + kPrompt;
+        }
+        Lay(folder.root / "input", input + "userextend\nhi\nversionget\n");
+        expected += "request data: ";
+        const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+        const int out =
+            open((folder.root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err =
+            open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int status =
+            WaitForEnd(StartProgram(folder, in, out, {{"TUNNEL_SIM_CRASH", row.crash}}, err));
+        close(in);
+        close(out);
+        close(err);
+        EXPECT_EQ(FileText(folder.root / "output", folder), expected);
+        const std::string errors = FileText(folder.root / "errors", folder);
+        if (TestingWindowsProgram()) {
+            // The system may add its own report after the line.
+            EXPECT_TRUE(errors.starts_with(row.windows_line)) << errors;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+        } else {
+            EXPECT_EQ(errors, row.line);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
+        }
+    }
 }
 
 }  // namespace
