@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -402,6 +403,24 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
             EXPECT_TRUE(run.Trace().ends_with(") = 0\nTunnelStop() = 0\n")) << run.Trace();
             EXPECT_EQ(run.Trace().find("TunnelStatusGet"), std::string::npos) << run.Trace();
         }
+        ExpectSameModes(run.FoundModes(), run.Modes());
+    }
+}
+
+// Signals the program has no use for end it as they would, but the terminal
+// is left as it was found, with a line half typed or not.
+TEST(TerminalE2e, AnUntrappedSignalLeavesTheTerminalAsFound) {
+    for (const int signal_number : {SIGUSR1, SIGALRM, SIGBUS, SIGSEGV, SIGABRT}) {
+        SCOPED_TRACE(strsignal(signal_number));
+        const HomeFolder home;
+        TerminalRun run(home.path);
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type("statusg");
+        ASSERT_TRUE(run.Shows("statusg")) << run.Seen();
+        run.Signal(signal_number);
+        const int status = run.End();
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number)
+            << "wait status " << status;
         ExpectSameModes(run.FoundModes(), run.Modes());
     }
 }
