@@ -740,6 +740,28 @@ std::vector<Case> TunnelCfgCases() {
         "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
         "denied\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
     cases.push_back(c);
+
+    // Read, these would wait for a writer or never end: the start goes on
+    // without them, and so does the library's own read.
+    for (const auto& [name, lay] :
+         {std::pair<const char*, void (*)(const ProgramFolder&)>{
+              "TunnelCfgIsAFifo",
+              [](const ProgramFolder& f) { mkfifo((f.app / "tunnel.cfg").c_str(), 0600); }},
+          std::pair<const char*, void (*)(const ProgramFolder&)>{
+              "TunnelCfgLinksToAnEndlessDevice", [](const ProgramFolder& f) {
+                  fs::create_symlink("/dev/zero", f.app / "tunnel.cfg");
+              }}}) {
+        c = Session(name, "quit\n", "");
+        c.posix_only = "Windows has no FIFO or device in a folder";
+        c.tunnel_cfg.reset();
+        c.lay = lay;
+        c.expected_output = "";
+        c.expected_tunnel_cfg.reset();
+        c.expected_errors =
+            "tunnelconsole: tunnel.cfg was not rewritten: {DIR}/tunnel.cfg is not a regular "
+            "file\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+        cases.push_back(c);
+    }
     return cases;
 }
 
