@@ -232,6 +232,12 @@ std::vector<Case> FailureCases() {
             Banner(kDev) + (input[0] == 'v' ? "Version: 1.0.0-sim\r\n" + kPrompt : "");
         cases.push_back(c);
     }
+
+    // Only 0 is success: a positive code is a failure like any other.
+    c = Session("PositiveResultIsAFailure", "versionget\n",
+                "Get version failed, Error: 5\r\n" + kPrompt);
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=5"}};
+    cases.push_back(c);
     return cases;
 }
 
@@ -762,6 +768,36 @@ std::vector<Case> TunnelCfgCases() {
             "file\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
         cases.push_back(c);
     }
+
+    c = Session("SetgidAndStickyBitsKept", "quit\n", "");
+    c.posix_only = "Windows files have no POSIX permission bits";
+    c.lay = [](const ProgramFolder& f) {
+        chmod((f.app / "tunnel.cfg").c_str(), S_ISGID | S_ISVTX | 0640);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        struct stat info {};
+        ASSERT_EQ(stat((f.app / "tunnel.cfg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(S_ISGID | S_ISVTX | 0640));
+    };
+    cases.push_back(c);
+
+    // What stands in temp.cfg's place and cannot be removed: tunnel.cfg is
+    // left as it is, and the folder too.
+    c = Session("TempCfgIsAFolderWithFilesInIt", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) {
+        fs::create_directory(f.app / "temp.cfg");
+        Lay(f.app / "temp.cfg" / "keep.txt", "kept\n");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(FileText(f.app / "temp.cfg" / "keep.txt", f), "kept\n");
+        fs::remove_all(f.app / "temp.cfg");
+    };
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Is a "
+        "directory\r\n";
+    cases.push_back(c);
     return cases;
 }
 
