@@ -797,6 +797,9 @@ std::vector<Case> TunnelCfgCases() {
     c.expected_errors =
         "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Is a "
         "directory\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Permission "
+        "denied\r\n";
     cases.push_back(c);
     return cases;
 }
