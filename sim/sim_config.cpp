@@ -1,4 +1,6 @@
 // Configuration items, endpoints and the paths the stand-in reads and creates.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <memory>
 
@@ -173,6 +175,12 @@ bool ResolveBesideExecutable(const char* name, std::string& path) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& content) {
+    // A FIFO would wait for a writer, a device read forever: only a regular
+    // file (a link's target counts) is read.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) {
         return false;

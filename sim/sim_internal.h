@@ -85,8 +85,11 @@ bool ReadWholeFile(const std::string& path, std::string& content);
 
 // ---- Switches -----------------------------------------------------------
 
+enum class Crash { kNone, kSegv, kAbort, kThread };
+
 struct Switches {
     std::array<std::optional<int32_t>, kOperationCount> faults{};
+    std::array<Crash, kOperationCount> crashes{};
     std::string trace_path;                         // empty: no trace
     std::optional<uint32_t> heartbeat_interval_us;  // unset: no heartbeat thread
     bool any_address = false;                       // any text that fits is an endpoint
@@ -95,6 +98,10 @@ struct Switches {
 // Fills `faults` from a "Name=code,Name=code" list; each malformed entry or
 // unknown name adds one warning line (LF-terminated) and is skipped.
 void ParseFaults(std::string_view list, Switches& switches, std::vector<std::string>& warnings);
+
+// Fills `crashes` from a "Name=segv,Name=abort,Name=thread" list, warning as
+// ParseFaults does.
+void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::string>& warnings);
 
 // The switches for the given variable values (null: unset).
 Switches SwitchesFromValues(const char* faults, const char* trace, const char* log_thread,

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -535,10 +536,33 @@ ResultCode StatusGet(const State& state, uint32_t* status) {
     return kSimOk;
 }
 
+// A crash, not a report of undefined behaviour, under the sanitizers too.
+[[gnu::no_sanitize("undefined")]] void WriteThroughNull() {
+    // Read back, so the compiler cannot see it is null and trap instead.
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
+void CrashAsAsked(Crash crash) {
+    switch (crash) {
+        case Crash::kNone:
+            return;
+        case Crash::kSegv:
+            WriteThroughNull();
+            return;
+        case Crash::kAbort:
+            std::abort();
+        case Crash::kThread:
+            std::thread(WriteThroughNull).join();
+            return;
+    }
+}
+
 // Traces the call and applies its fault, if any, around `work`.
 template <typename Work, typename... Args>
 ResultCode Call(Operation operation, Work&& work, const Args&... args) {
     const Switches& switches = CurrentSwitches();
+    CrashAsAsked(switches.crashes[static_cast<std::size_t>(operation)]);
     const bool tracing = !switches.trace_path.empty();
     std::string call;
     if (tracing) {

@@ -77,6 +77,9 @@ void LoadFromEnvironment(Switches& switches) {
     std::vector<std::string> warnings;
     switches = SwitchesFromValues(std::getenv(kSimFaultsVariable), std::getenv(kSimTraceVariable),
                                   std::getenv(kSimLogThreadVariable), warnings);
+    if (const char* crashes = std::getenv(kSimCrashVariable); crashes != nullptr) {
+        ParseCrashes(crashes, switches, warnings);
+    }
     const char* any_address = std::getenv(kSimAnyAddressVariable);
     switches.any_address = any_address != nullptr && *any_address != '\0';
     for (const std::string& warning : warnings) {
@@ -125,6 +128,37 @@ void ParseFaults(std::string_view list, Switches& switches, std::vector<std::str
             continue;
         }
         switches.faults[static_cast<std::size_t>(*operation)] = code;
+    }
+}
+
+void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::string>& warnings) {
+    constexpr std::pair<std::string_view, Crash> kKinds[] = {
+        {"segv", Crash::kSegv}, {"abort", Crash::kAbort}, {"thread", Crash::kThread}};
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view entry = Trim(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        if (entry.empty()) {
+            continue;
+        }
+        const std::size_t equals = entry.find('=');
+        const auto operation = equals == std::string_view::npos
+                                   ? std::nullopt
+                                   : FindOperation(Trim(entry.substr(0, equals)));
+        const std::string_view kind =
+            equals == std::string_view::npos ? std::string_view{} : Trim(entry.substr(equals + 1));
+        Crash crash = Crash::kNone;
+        for (const auto& [name, value] : kKinds) {
+            if (name == kind) {
+                crash = value;
+            }
+        }
+        if (!operation || crash == Crash::kNone) {
+            warnings.push_back(
+                Warning(kSimCrashVariable, entry, "expected Name=segv|abort|thread"));
+            continue;
+        }
+        switches.crashes[static_cast<std::size_t>(*operation)] = crash;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "commands/record_print.h"
 #include "platform/console.h"
+#include "platform/crash_report.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ CommandOutcome DomainSet() {
     if (!PromptText("passcode: ", domain)) {
         return kEnded;
     }
-    if (Succeeded(TunnelDomainSet(domain.data()), "Set domain failed")) {
+    if (Succeeded(CallLibrary("TunnelDomainSet", TunnelDomainSet, domain.data()),
+                  "Set domain failed")) {
         ConsoleWrite("Set domain success\n");
     }
     return kDone;
@@ -48,7 +50,8 @@ CommandOutcome DomainSet() {
 
 CommandOutcome DomainGet() {
     TextField<kDomainCapacity> domain{};
-    if (Succeeded(TunnelDomainGet(domain.data()), "Get domain failed")) {
+    if (Succeeded(CallLibrary("TunnelDomainGet", TunnelDomainGet, domain.data()),
+                  "Get domain failed")) {
         PrintTextLine("Domain: ", domain);
     }
     return kDone;
@@ -59,7 +62,8 @@ CommandOutcome CommentSet() {
     if (!PromptText("comment: ", comment)) {
         return kEnded;
     }
-    if (Succeeded(TunnelCommentSet(comment.data()), "Set comment failed")) {
+    if (Succeeded(CallLibrary("TunnelCommentSet", TunnelCommentSet, comment.data()),
+                  "Set comment failed")) {
         ConsoleWrite("Set comment success\n");
     }
     return kDone;
@@ -67,7 +71,8 @@ CommandOutcome CommentSet() {
 
 CommandOutcome CommentGet() {
     TextField<kCommentOutCapacity> comment{};
-    if (Succeeded(TunnelCommentGet(comment.data()), "Get comment failed")) {
+    if (Succeeded(CallLibrary("TunnelCommentGet", TunnelCommentGet, comment.data()),
+                  "Get comment failed")) {
         PrintTextLine("Comment: ", comment);
     }
     return kDone;
@@ -79,7 +84,8 @@ CommandOutcome TunnelPasscodeSet() {
     if (!PromptText("passcode: ", passcode) || !PromptText("comment: ", comment)) {
         return kEnded;
     }
-    if (Succeeded(TunnelSet(passcode.data(), comment.data()), "Set tunnel failed")) {
+    if (Succeeded(CallLibrary("TunnelSet", TunnelSet, passcode.data(), comment.data()),
+                  "Set tunnel failed")) {
         ConsoleWrite("Set tunnel success\n");
     }
     return kDone;
@@ -91,7 +97,8 @@ CommandOutcome PeerInfoGet() {
     if (!PromptText("peer id: ", peer_id)) {
         return kEnded;
     }
-    if (Succeeded(TunnelPeerInfoGet(peer_id.data(), &record), "Get peer info failed")) {
+    if (Succeeded(CallLibrary("TunnelPeerInfoGet", TunnelPeerInfoGet, peer_id.data(), &record),
+                  "Get peer info failed")) {
         ConsoleWrite("Get peer info success\n");
         PrintPeerInfoRecord(record);
     }
@@ -104,9 +111,9 @@ CommandOutcome ConnectAdd() {
     if (!PromptConnectFields(fields, true)) {
         return kEnded;
     }
-    if (Succeeded(TunnelConnectAdd("", fields.peer_id.data(), fields.type, fields.encrypt,
-                                   fields.listen_addr.data(), fields.client_addr.data(),
-                                   local_client_addr.data()),
+    if (Succeeded(CallLibrary("TunnelConnectAdd", TunnelConnectAdd, "", fields.peer_id.data(),
+                              fields.type, fields.encrypt, fields.listen_addr.data(),
+                              fields.client_addr.data(), local_client_addr.data()),
                   "Add connect failed")) {
         PrintTextLine("The connect's local client addr: ", local_client_addr);
     }
@@ -118,8 +125,9 @@ CommandOutcome ConnectDelete() {
     if (!PromptConnectFields(fields, true)) {
         return kEnded;
     }
-    if (Succeeded(TunnelConnectDelete("", fields.peer_id.data(), fields.type, fields.encrypt,
-                                      fields.listen_addr.data(), fields.client_addr.data()),
+    if (Succeeded(CallLibrary("TunnelConnectDelete", TunnelConnectDelete, "", fields.peer_id.data(),
+                              fields.type, fields.encrypt, fields.listen_addr.data(),
+                              fields.client_addr.data()),
                   "Delete connect failed")) {
         ConsoleWrite("Delete connect success\n");
     }
@@ -131,8 +139,9 @@ CommandOutcome ConnectQuery() {
     if (!PromptConnectFields(fields, false)) {
         return kEnded;
     }
-    if (Succeeded(TunnelConnectQuery(fields.peer_id.data(), fields.type, fields.encrypt,
-                                     fields.listen_addr.data(), fields.client_addr.data()),
+    if (Succeeded(CallLibrary("TunnelConnectQuery", TunnelConnectQuery, fields.peer_id.data(),
+                              fields.type, fields.encrypt, fields.listen_addr.data(),
+                              fields.client_addr.data()),
                   "Query connect failed")) {
         PrintTextLine("The connect's client addr: ", fields.client_addr);
     }
@@ -144,7 +153,8 @@ CommandOutcome ConnectLocalDelete() {
     if (!PromptText("client addr: ", client_addr)) {
         return kEnded;
     }
-    if (Succeeded(TunnelConnectLocalDelete("", client_addr.data()),
+    if (Succeeded(CallLibrary("TunnelConnectLocalDelete", TunnelConnectLocalDelete, "",
+                              client_addr.data()),
                   "Delete connect by local address failed")) {
         ConsoleWrite("Delete connect by local address success\n");
     }
@@ -157,7 +167,8 @@ CommandOutcome ConnectLocalQuery() {
     if (!PromptText("client addr: ", client_addr)) {
         return kEnded;
     }
-    if (Succeeded(TunnelConnectLocalQuery(client_addr.data(), &record),
+    if (Succeeded(CallLibrary("TunnelConnectLocalQuery", TunnelConnectLocalQuery,
+                              client_addr.data(), &record),
                   "Query connect by local address failed")) {
         ConsoleWrite("Query connect by local address success\n");
         PrintConnectRecord(record);
@@ -171,7 +182,8 @@ CommandOutcome UserExtend() {
     if (!PromptText("request data: ", request)) {
         return kEnded;
     }
-    if (Succeeded(TunnelUserExtend(request.data(), &reply, 0), "User extend request failed")) {
+    if (Succeeded(CallLibrary("TunnelUserExtend", TunnelUserExtend, request.data(), &reply, 0),
+                  "User extend request failed")) {
         ConsoleWrite("User extend request success\n");
         PrintTextLine("reply data: ", reply.data);
     }
@@ -180,7 +192,7 @@ CommandOutcome UserExtend() {
 
 CommandOutcome PushGet() {
     DataRecord push = EmptyDataRecord();
-    if (Succeeded(TunnelPushGet(&push, 1000), "Push get failed")) {
+    if (Succeeded(CallLibrary("TunnelPushGet", TunnelPushGet, &push, 1000), "Push get failed")) {
         ConsoleWrite("Push get success\n");
         PrintTextLine("push data: ", push.data);
     }
@@ -189,7 +201,7 @@ CommandOutcome PushGet() {
 
 CommandOutcome SelfGet() {
     TextField<kSelfIdCapacity> self_id{};
-    if (Succeeded(TunnelSelfGet(self_id.data()), "Self get failed")) {
+    if (Succeeded(CallLibrary("TunnelSelfGet", TunnelSelfGet, self_id.data()), "Self get failed")) {
         ConsoleWrite("Self get success\n");
         PrintTextLine("Self ID: ", self_id);
     }
@@ -203,7 +215,8 @@ CommandOutcome ConnectEnum() {
     if (!PromptInteger("index: ", index_text, &index)) {
         return kEnded;
     }
-    if (Succeeded(TunnelConnectEnum(index, &record), "Connect enum failed")) {
+    if (Succeeded(CallLibrary("TunnelConnectEnum", TunnelConnectEnum, index, &record),
+                  "Connect enum failed")) {
         ConsoleWrite("Connect enum success\n");
         PrintConnectRecord(record);
     }

@@ -3,6 +3,7 @@
 #include "commands/handlers.h"
 #include "commands/record_print.h"
 #include "platform/console.h"
+#include "platform/crash_report.h"
 #include "platform/run_state.h"
 #include "platform/win32_calls.h"
 
@@ -29,8 +30,9 @@ void AddConnections(const char* peer_id) {
     Address local_client_addr{};
     for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
         local_client_addr.fill('\0');
-        if (Succeeded(TunnelConnectAdd("", peer_id, 0, 0, ListenAddress(i).data(),
-                                       ClientAddress(i).data(), local_client_addr.data()),
+        if (Succeeded(CallLibrary("TunnelConnectAdd", TunnelConnectAdd, "", peer_id, 0, 0,
+                                  ListenAddress(i).data(), ClientAddress(i).data(),
+                                  local_client_addr.data()),
                       "Add connect failed")) {
             PrintTextLine("The connect's local client addr: ", local_client_addr);
         }
@@ -43,10 +45,13 @@ void ListConnections() {
     ConnectRecord record{};
     for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
         record = ConnectRecord{};
-        if (Succeeded(TunnelConnectEnum(static_cast<int32_t>(i), &record), "Connect enum failed")) {
+        if (Succeeded(CallLibrary("TunnelConnectEnum", TunnelConnectEnum, static_cast<int32_t>(i),
+                                  &record),
+                      "Connect enum failed")) {
             ConsoleWrite("Connect enum success\n");
             PrintConnectRecord(record);
-        } else if (TunnelConnectLocalQuery(ClientAddress(i).data(), &record) == kTunnelOk) {
+        } else if (CallLibrary("TunnelConnectLocalQuery", TunnelConnectLocalQuery,
+                               ClientAddress(i).data(), &record) == kTunnelOk) {
             ConsoleWrite("Connect local query success\n");
             PrintConnectRecord(record);
         }
@@ -55,8 +60,8 @@ void ListConnections() {
 
 void DeleteConnections(const char* peer_id) {
     for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
-        if (Succeeded(TunnelConnectDelete("", peer_id, 0, 0, ListenAddress(i).data(),
-                                          ClientAddress(i).data()),
+        if (Succeeded(CallLibrary("TunnelConnectDelete", TunnelConnectDelete, "", peer_id, 0, 0,
+                                  ListenAddress(i).data(), ClientAddress(i).data()),
                       "Delete connect failed")) {
             ConsoleWrite("Delete connect success\n");
         }

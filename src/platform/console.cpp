@@ -196,6 +196,24 @@ void ConsolePrint(const char* format, ...) {
     ConsoleWrite(std::string_view(text, stored));
 }
 
+void ConsoleWritePendingAfterCrash() {
+    // The thread that holds the lock may be the one that crashed, or may be
+    // writing this moment: a few tries, then the bytes go out regardless.
+    constexpr int kTries = 1000;
+    bool locked = false;
+    for (int attempt = 0; attempt < kTries && !locked; ++attempt) {
+        locked = output_lock.try_lock();
+    }
+    const std::size_t length = pending.length;
+    pending.length = 0;
+    if (length > 0 && length <= pending.bytes.size()) {
+        static_cast<void>(OsWriteStandardOutput(pending.bytes.data(), length));
+    }
+    if (locked) {
+        output_lock.unlock();
+    }
+}
+
 std::optional<std::string_view> ConsoleReadCommandLine(
     std::span<char> line, std::span<const std::string_view> command_names) {
     // Kept to a test and a jump: a script's every line passes here.

@@ -30,6 +30,11 @@ void ConsoleWriteNow(std::string_view text);
 // Writes out whatever is buffered, for a pause or the end of the run.
 void ConsoleFlush();
 
+// Writes out whatever is buffered, from a crash handler: takes the output
+// lock only if it is free within a few tries, and touches only what a
+// signal handler may.
+void ConsoleWritePendingAfterCrash();
+
 // Formats into a 2048-byte buffer, then writes like ConsoleWrite.
 [[gnu::format(printf, 1, 2)]] void ConsolePrint(const char* format, ...);
 

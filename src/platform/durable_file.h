@@ -27,6 +27,11 @@ inline constexpr int kMaxLinksFollowed = 5;
 // is a link still; kTooLong when `target` is too small.
 LinkResolution OsResolveLink(const char* path, std::span<char> target);
 
+// Whether `path` names (through any links) something that is neither a
+// file nor a folder: a FIFO, a device, a socket, which a read may wait on
+// or never end.
+bool OsIsSpecialFile(const char* path);
+
 // Which file a path names, and what a write to it changes.
 struct FileIdentity {
     std::uint64_t volume = 0;

@@ -16,3 +16,7 @@ std::ptrdiff_t OsReadStandardInput(void* unused, char* buffer, std::size_t capac
 // (a full pipe, a descriptor a parent left non-blocking). Returns 0, or the
 // errno value of the write that failed.
 int OsWriteStandardOutput(const char* bytes, std::size_t length);
+
+// Writes `bytes` to standard error as they stand, with nothing a signal
+// handler may not call. Nothing is reported when it fails.
+void OsWriteStandardError(const char* bytes, std::size_t length);

@@ -6,6 +6,7 @@
 
 #include "commands/handlers.h"
 #include "platform/console.h"
+#include "platform/crash_report.h"
 #include "platform/run_state.h"
 #include "platform/text_stream.h"
 
@@ -17,7 +18,8 @@ CommandOutcome Quit() {
 
 CommandOutcome VersionGet() {
     TextField<kVersionCapacity> version{};
-    if (Succeeded(TunnelVersionGet(version.data()), "Get version failed")) {
+    if (Succeeded(CallLibrary("TunnelVersionGet", TunnelVersionGet, version.data()),
+                  "Get version failed")) {
         PrintTextLine("Version: ", version);
     }
     return CommandOutcome::Completed;
@@ -25,7 +27,8 @@ CommandOutcome VersionGet() {
 
 CommandOutcome StatusGet() {
     uint32_t status = 0;
-    if (Succeeded(TunnelStatusGet(0, &status), "Get status failed")) {
+    if (Succeeded(CallLibrary("TunnelStatusGet", TunnelStatusGet, 0, &status),
+                  "Get status failed")) {
         PrintNumberLine("Status: ", status);
     }
     return CommandOutcome::Completed;

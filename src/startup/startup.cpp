@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/console.h"
+#include "platform/crash_report.h"
 #include "platform/diagnostics.h"
 #include "platform/program_folder.h"
 #include "platform/run_state.h"
@@ -66,8 +67,8 @@ int RunTunnelConsole() {
     }
 
     std::array<char, kConfigTextCapacity> config_text{};
-    const ResultCode config_result =
-        TunnelConfigGet("tunnel.cfg", config_text.data(), kConfigTextCapacity);
+    const ResultCode config_result = CallLibrary("TunnelConfigGet", TunnelConfigGet, "tunnel.cfg",
+                                                 config_text.data(), kConfigTextCapacity);
     if (config_result != kTunnelOk) {
         ReportProblem("TunnelConfigGet failed, Error: %d", config_result);
         return 0;
@@ -77,7 +78,8 @@ int RunTunnelConsole() {
                        device_id_text.data());
     ConsolePrint("%s\n", config_text.data());
 
-    const ResultCode start_result = TunnelStart("tunnel.cfg", config_text.data(), 0, LogCallback);
+    const ResultCode start_result =
+        CallLibrary("TunnelStart", TunnelStart, "tunnel.cfg", config_text.data(), 0, LogCallback);
     if (start_result != kTunnelOk) {
         ConsoleFlush();
         ReportProblem("TunnelStart failed, Error: %d", start_result);
@@ -86,6 +88,6 @@ int RunTunnelConsole() {
     RunCommandLoop();
     // What the last command printed goes out before the library's last words.
     ConsoleFlush();
-    TunnelStop();
+    CallLibrary("TunnelStop", TunnelStop);
     return 0;
 }

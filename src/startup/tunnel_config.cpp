@@ -313,6 +313,11 @@ void PrepareTunnelConfig(const char* program_dir) {
                 kMaxLinksFollowed, link_path.data());
             return;
     }
+    // Read, it would wait for a writer or never end.
+    if (OsIsSpecialFile(paths.tunnel.data())) {
+        ReportProblem("tunnel.cfg was not rewritten: %s is not a regular file", link_path.data());
+        return;
+    }
     // Beside the file it replaces, so the rename stays within one file system.
     Path temp_folder = paths.tunnel;
     PathRemoveFileSpecA(temp_folder.data());

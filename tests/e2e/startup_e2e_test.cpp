@@ -2,10 +2,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -230,6 +232,12 @@ std::vector<Case> FailureCases() {
             Banner(kDev) + (input[0] == 'v' ? "Version: 1.0.0-sim\r\n" + kPrompt : "");
         cases.push_back(c);
     }
+
+    // Only 0 is success: a positive code is a failure like any other.
+    c = Session("PositiveResultIsAFailure", "versionget\n",
+                "Get version failed, Error: 5\r\n" + kPrompt);
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=5"}};
+    cases.push_back(c);
     return cases;
 }
 
@@ -738,6 +746,61 @@ std::vector<Case> TunnelCfgCases() {
         "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
         "denied\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
     cases.push_back(c);
+
+    // Read, these would wait for a writer or never end: the start goes on
+    // without them, and so does the library's own read.
+    for (const auto& [name, lay] :
+         {std::pair<const char*, void (*)(const ProgramFolder&)>{
+              "TunnelCfgIsAFifo",
+              [](const ProgramFolder& f) { mkfifo((f.app / "tunnel.cfg").c_str(), 0600); }},
+          std::pair<const char*, void (*)(const ProgramFolder&)>{
+              "TunnelCfgLinksToAnEndlessDevice", [](const ProgramFolder& f) {
+                  fs::create_symlink("/dev/zero", f.app / "tunnel.cfg");
+              }}}) {
+        c = Session(name, "quit\n", "");
+        c.posix_only = "Windows has no FIFO or device in a folder";
+        c.tunnel_cfg.reset();
+        c.lay = lay;
+        c.expected_output = "";
+        c.expected_tunnel_cfg.reset();
+        c.expected_errors =
+            "tunnelconsole: tunnel.cfg was not rewritten: {DIR}/tunnel.cfg is not a regular "
+            "file\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+        cases.push_back(c);
+    }
+
+    c = Session("SetgidAndStickyBitsKept", "quit\n", "");
+    c.posix_only = "Windows files have no POSIX permission bits";
+    c.lay = [](const ProgramFolder& f) {
+        chmod((f.app / "tunnel.cfg").c_str(), S_ISGID | S_ISVTX | 0640);
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        struct stat info {};
+        ASSERT_EQ(stat((f.app / "tunnel.cfg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(S_ISGID | S_ISVTX | 0640));
+    };
+    cases.push_back(c);
+
+    // What stands in temp.cfg's place and cannot be removed: tunnel.cfg is
+    // left as it is, and the folder too.
+    c = Session("TempCfgIsAFolderWithFilesInIt", "quit\n", "");
+    c.lay = [](const ProgramFolder& f) {
+        fs::create_directory(f.app / "temp.cfg");
+        Lay(f.app / "temp.cfg" / "keep.txt", "kept\n");
+    };
+    c.inspect = [](const ProgramFolder& f) {
+        EXPECT_EQ(FileText(f.app / "temp.cfg" / "keep.txt", f), "kept\n");
+        fs::remove_all(f.app / "temp.cfg");
+    };
+    c.expected_output = kBannerOfOldHome;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Is a "
+        "directory\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Permission "
+        "denied\r\n";
+    cases.push_back(c);
     return cases;
 }
 
@@ -869,6 +932,75 @@ TEST(TunnelCfgE2e, WindowsProgramFlushesBeforeAndAfterTheRename) {
     const std::string call = trace.substr(move, trace.find('\n', move) - move);
     EXPECT_NE(call.find("{DIR}/temp.cfg\","), std::string::npos) << call;
     EXPECT_NE(call.find("{DIR}/tunnel.cfg\",00000009)"), std::string::npos) << call;
+}
+
+// A sanitizer's handler, which the program's hands a crash on to, reports
+// after the program's line and ends the process its own way.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// A crash in the library: what earlier commands printed, still in the
+// output buffer, reaches the file; one line says what was running; the
+// process ends by the crash.
+TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
+    const struct {
+        const char* name;
+        const char* crash;  // the stand-in's switch
+        int signal;         // what ends the POSIX program
+        const char* line;   // on standard error, POSIX then Windows
+        const char* windows_line;
+    } rows[] = {
+        {"SegvInAnOperation", "TunnelUserExtend=segv", SIGSEGV,
+         "tunnelconsole: ended by signal SIGSEGV in TunnelUserExtend\r\n",
+         "tunnelconsole: ended by exception 0xC0000005 in TunnelUserExtend\r\n"},
+        {"AbortInAnOperation", "TunnelUserExtend=abort", SIGABRT,
+         "tunnelconsole: ended by signal SIGABRT in TunnelUserExtend\r\n",
+         "tunnelconsole: ended by signal SIGABRT in TunnelUserExtend\r\n"},
+        {"SegvOnALibraryThread", "TunnelUserExtend=thread", SIGSEGV,
+         "tunnelconsole: ended by signal SIGSEGV on a library thread\r\n",
+         "tunnelconsole: ended by exception 0xC0000005 on a library thread\r\n"},
+    };
+    constexpr int kCommands = 300;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ProgramFolder folder;
+        Lay(folder.app / "config.ini", ConfigIni(kDev));
+        Lay(folder.app / "tunnel.cfg", kTunnelCfg);
+        std::string input;
+        std::string expected = Banner(kDev);
+        for (int i = 0; i < kCommands; ++i) {
+            input += "versionget\n";
+            expected += "Version: 1.0.0-sim\r\n" + kPrompt;
+        }
+        Lay(folder.root / "input", input + "userextend\nhi\nversionget\n");
+        expected += "request data: ";
+        const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+        const int out =
+            open((folder.root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int err =
+            open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int status =
+            WaitForEnd(StartProgram(folder, in, out, {{"TUNNEL_SIM_CRASH", row.crash}}, err));
+        close(in);
+        close(out);
+        close(err);
+        EXPECT_EQ(FileText(folder.root / "output", folder), expected);
+        const std::string errors = FileText(folder.root / "errors", folder);
+        if (TestingWindowsProgram()) {
+            // The system may add its own report after the line.
+            EXPECT_TRUE(errors.starts_with(row.windows_line)) << errors;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << status;
+        } else if (kSanitized) {
+            EXPECT_NE(errors.find(row.line), std::string::npos) << errors;
+            EXPECT_NE(status, 0);
+        } else {
+            EXPECT_EQ(errors, row.line);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
+        }
+    }
 }
 
 }  // namespace

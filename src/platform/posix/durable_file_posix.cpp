@@ -129,6 +129,11 @@ LinkResolution OsResolveLink(const char* path, std::span<char> target) {
     }
 }
 
+bool OsIsSpecialFile(const char* path) {
+    struct stat info;
+    return stat(path, &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 bool OsIdentifyFile(std::FILE* file, FileIdentity& identity) {
     struct stat info;
     if (fstat(fileno(file), &info) != 0) {

@@ -60,3 +60,17 @@ int OsWriteStandardOutput(const char* bytes, std::size_t length) {
     }
     return 0;
 }
+
+void OsWriteStandardError(const char* bytes, std::size_t length) {
+    while (length > 0) {
+        const ssize_t count = write(STDERR_FILENO, bytes, length);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return;
+        }
+        bytes += count;
+        length -= static_cast<std::size_t>(count);
+    }
+}

@@ -1,9 +1,15 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <string_view>
 
+#include "platform/console.h"
+#include "platform/crash_report.h"
 #include "platform/os_run_state.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/terminal_modes.h"
@@ -32,6 +38,107 @@ void OnStopSignal(int signal_number) {
         raise(signal_number);
     }
     errno = saved_errno;
+}
+
+// Signals whose default ends the process, and that nothing else here
+// handles. A crash also says on standard error what was running.
+struct FatalSignal {
+    int number;
+    std::string_view cause;
+    bool crash;
+};
+
+constexpr FatalSignal kFatalSignals[] = {
+    {SIGSEGV, "signal SIGSEGV", true},      {SIGBUS, "signal SIGBUS", true},
+    {SIGABRT, "signal SIGABRT", true},      {SIGFPE, "signal SIGFPE", true},
+    {SIGILL, "signal SIGILL", true},        {SIGTRAP, "signal SIGTRAP", true},
+    {SIGSYS, "signal SIGSYS", true},        {SIGUSR1, "signal SIGUSR1", false},
+    {SIGUSR2, "signal SIGUSR2", false},     {SIGALRM, "signal SIGALRM", false},
+    {SIGVTALRM, "signal SIGVTALRM", false}, {SIGPROF, "signal SIGPROF", false},
+    {SIGXCPU, "signal SIGXCPU", false},     {SIGIO, "signal SIGIO", false},
+    {SIGSTKFLT, "signal SIGSTKFLT", false}, {SIGPWR, "signal SIGPWR", false},
+};
+
+// What each signal did before: the process ends by it once ours is done.
+std::array<struct sigaction, NSIG> previous_actions{};
+std::atomic<bool> fatal_signal_served{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+pthread_t program_thread;
+
+// Room to run the handler when the program's thread overflowed its stack.
+alignas(16) std::array<char, 65536> fatal_signal_stack;
+
+const FatalSignal* FindFatalSignal(int number) {
+    for (const FatalSignal& entry : kFatalSignals) {
+        if (entry.number == number) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// A fault of an instruction comes back when the instruction runs again.
+bool FaultRecursOnReturn(int number, const siginfo_t* info) {
+    return info != nullptr && info->si_code > 0 &&
+           (number == SIGSEGV || number == SIGBUS || number == SIGILL || number == SIGFPE);
+}
+
+void OnFatalSignal(int number, siginfo_t* info, void*) {
+    const int saved_errno = errno;
+    if (!fatal_signal_served.exchange(true)) {
+        const FatalSignal* entry = FindFatalSignal(number);
+        if (entry != nullptr && entry->crash) {
+            ReportCrash(entry->cause, pthread_equal(pthread_self(), program_thread) != 0);
+        } else {
+            ConsoleWritePendingAfterCrash();
+        }
+        RestoreTerminalModes();
+    }
+    sigaction(number, &previous_actions[static_cast<std::size_t>(number)], nullptr);
+    if (!FaultRecursOnReturn(number, info)) {
+        sigset_t this_signal;
+        sigemptyset(&this_signal);
+        sigaddset(&this_signal, number);
+        pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
+        raise(number);
+    }
+    errno = saved_errno;
+}
+
+void WatchFatalSignal(int number) {
+    struct sigaction found {};
+    // One the parent had ignored stays ignored.
+    if (sigaction(number, nullptr, &found) != 0 ||
+        ((found.sa_flags & SA_SIGINFO) == 0 && found.sa_handler == SIG_IGN)) {
+        return;
+    }
+    if (found.sa_sigaction == OnFatalSignal) {
+        return;  // a second run in one process keeps the first's
+    }
+    previous_actions[static_cast<std::size_t>(number)] = found;
+    struct sigaction action {};
+    action.sa_sigaction = OnFatalSignal;
+    sigfillset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigaction(number, &action, nullptr);
+}
+
+void WatchFatalSignals() {
+    program_thread = pthread_self();
+    fatal_signal_served.store(false);
+    stack_t current{};
+    if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) != 0) {
+        stack_t ours{};
+        ours.ss_sp = fatal_signal_stack.data();
+        ours.ss_size = fatal_signal_stack.size();
+        sigaltstack(&ours, nullptr);
+    }
+    for (const FatalSignal& entry : kFatalSignals) {
+        WatchFatalSignal(entry.number);
+    }
+    for (int number = SIGRTMIN; number <= SIGRTMAX; ++number) {
+        WatchFatalSignal(number);
+    }
 }
 
 void MakeWakePipe() {
@@ -77,6 +184,9 @@ void OsWatchStopRequests() {
     // Writes past a file size limit fail like a full disk instead of ending
     // the process in the middle of the tunnel.cfg rewrite.
     signal(SIGXFSZ, SIG_IGN);
+    // Whatever else ends the process leaves what was printed, and the
+    // terminal, as they should be.
+    WatchFatalSignals();
 }
 
 void OsWakeInputWait() {

@@ -274,3 +274,8 @@ bool OsReplaceBlockedByAnOpenFile(int error) {
 int OsLastFileError() {
     return ErrnoFor(GetLastError());
 }
+
+// A Windows folder holds files and folders only.
+bool OsIsSpecialFile(const char*) {
+    return false;
+}

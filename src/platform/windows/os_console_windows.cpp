@@ -177,3 +177,16 @@ int OsWriteStandardOutput(const char* bytes, std::size_t length) {
     }
     return 0;
 }
+
+void OsWriteStandardError(const char* bytes, std::size_t length) {
+    const int descriptor = _fileno(stderr);
+    while (length > 0) {
+        const unsigned int piece = length < INT_MAX ? static_cast<unsigned int>(length) : INT_MAX;
+        const int count = _write(descriptor, bytes, piece);
+        if (count <= 0) {
+            return;
+        }
+        bytes += count;
+        length -= static_cast<std::size_t>(count);
+    }
+}

@@ -6,10 +6,14 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
+#include "platform/crash_report.h"
 #include "platform/os_run_state.h"
 #include "platform/run_state.h"
 #include "platform/windows/console_code_page.h"
@@ -30,6 +34,43 @@ void MarkRunEnded() {
 bool IsStopEvent(DWORD event) {
     return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT ||
            event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
+
+DWORD program_thread_id = 0;
+LONG crash_served = 0;
+
+bool OnProgramThread() {
+    return GetCurrentThreadId() == program_thread_id;
+}
+
+// The first crash only: one that comes while it is served ends as it would.
+bool FirstCrash() {
+    return InterlockedExchange(&crash_served, 1) == 0;
+}
+
+LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
+    if (FirstCrash()) {
+        constexpr std::string_view kDigits = "0123456789ABCDEF";
+        const DWORD code = exception->ExceptionRecord->ExceptionCode;
+        std::array<char, 22> cause{};
+        std::string_view("exception 0x").copy(cause.data(), cause.size());
+        for (int digit = 0; digit < 8; ++digit) {
+            cause[12 + static_cast<std::size_t>(digit)] = kDigits[(code >> (28 - 4 * digit)) & 0xF];
+        }
+        ReportCrash(std::string_view(cause.data(), 20), OnProgramThread());
+        RestoreConsoleCodePages();
+    }
+    // Ends the process as the exception would have: the system's report,
+    // or a debugger, and the exception's code as the exit status.
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// The C runtime's abort ends the process with status 3 once this returns.
+void OnAbortSignal(int) {
+    if (FirstCrash()) {
+        ReportCrash("signal SIGABRT", OnProgramThread());
+        RestoreConsoleCodePages();
+    }
 }
 
 }  // namespace
@@ -108,6 +149,10 @@ void OsWatchStopRequests() {
     ResetEvent(run_ended);
     ResetEvent(input_wake);
     SetConsoleCtrlHandler(OsOnConsoleControl, TRUE);
+    program_thread_id = GetCurrentThreadId();
+    crash_served = 0;
+    SetUnhandledExceptionFilter(OnUnhandledException);
+    std::signal(SIGABRT, OnAbortSignal);
 }
 
 void OsWakeInputWait() {
