@@ -1,5 +1,6 @@
 #include "commands/handlers.h"
 
+#include "commands/decimal.h"
 #include "commands/record_print.h"
 #include "platform/console.h"
 
@@ -19,12 +20,18 @@ struct ConnectFields {
     int32_t encrypt = 0;
 };
 
+// The connection's fields, the client address included or not; type and
+// encrypt converted once all are read.
 bool PromptConnectFields(ConnectFields& fields, bool with_client_addr) {
-    return PromptText("peer id: ", fields.peer_id) &&
-           PromptInteger("type: ", fields.type_text, &fields.type) &&
-           PromptInteger("encrypt: ", fields.encrypt_text, &fields.encrypt) &&
-           PromptText("listen addr: ", fields.listen_addr) &&
-           (!with_client_addr || PromptText("client addr: ", fields.client_addr));
+    const bool complete =
+        with_client_addr
+            ? PromptFields(kConnectPrompts, {fields.peer_id, fields.type_text, fields.encrypt_text,
+                                             fields.listen_addr, fields.client_addr})
+            : PromptFields(kConnectQueryPrompts, {fields.peer_id, fields.type_text,
+                                                  fields.encrypt_text, fields.listen_addr});
+    fields.type = ParseDecimal(FieldText(fields.type_text));
+    fields.encrypt = ParseDecimal(FieldText(fields.encrypt_text));
+    return complete;
 }
 
 DataRecord EmptyDataRecord() {
@@ -37,7 +44,7 @@ DataRecord EmptyDataRecord() {
 
 CommandOutcome DomainSet() {
     TextField<kDomainCapacity> domain{};
-    if (!PromptText("passcode: ", domain)) {
+    if (!PromptFields(kDomainSetPrompts, {domain})) {
         return kEnded;
     }
     if (Succeeded(TunnelDomainSet(domain.data()), "Set domain failed")) {
@@ -56,7 +63,7 @@ CommandOutcome DomainGet() {
 
 CommandOutcome CommentSet() {
     TextField<kCommentInCapacity> comment{};
-    if (!PromptText("comment: ", comment)) {
+    if (!PromptFields(kCommentSetPrompts, {comment})) {
         return kEnded;
     }
     if (Succeeded(TunnelCommentSet(comment.data()), "Set comment failed")) {
@@ -76,7 +83,7 @@ CommandOutcome CommentGet() {
 CommandOutcome TunnelPasscodeSet() {
     TextField<kPasscodeCapacity> passcode{};
     TextField<kCommentInCapacity> comment{};
-    if (!PromptText("passcode: ", passcode) || !PromptText("comment: ", comment)) {
+    if (!PromptFields(kTunnelSetPrompts, {passcode, comment})) {
         return kEnded;
     }
     if (Succeeded(TunnelSet(passcode.data(), comment.data()), "Set tunnel failed")) {
@@ -88,7 +95,7 @@ CommandOutcome TunnelPasscodeSet() {
 CommandOutcome PeerInfoGet() {
     TextField<kPeerIdCapacity> peer_id{};
     PeerInfoRecord record{};
-    if (!PromptText("peer id: ", peer_id)) {
+    if (!PromptFields(kPeerInfoGetPrompts, {peer_id})) {
         return kEnded;
     }
     if (Succeeded(TunnelPeerInfoGet(peer_id.data(), &record), "Get peer info failed")) {
@@ -141,7 +148,7 @@ CommandOutcome ConnectQuery() {
 
 CommandOutcome ConnectLocalDelete() {
     TextField<kAddressCapacity> client_addr{};
-    if (!PromptText("client addr: ", client_addr)) {
+    if (!PromptFields(kClientAddrPrompts, {client_addr})) {
         return kEnded;
     }
     if (Succeeded(TunnelConnectLocalDelete("", client_addr.data()),
@@ -154,7 +161,7 @@ CommandOutcome ConnectLocalDelete() {
 CommandOutcome ConnectLocalQuery() {
     TextField<kAddressCapacity> client_addr{};
     ConnectRecord record{};
-    if (!PromptText("client addr: ", client_addr)) {
+    if (!PromptFields(kClientAddrPrompts, {client_addr})) {
         return kEnded;
     }
     if (Succeeded(TunnelConnectLocalQuery(client_addr.data(), &record),
@@ -168,7 +175,7 @@ CommandOutcome ConnectLocalQuery() {
 CommandOutcome UserExtend() {
     TextField<kRequestCapacity> request{};
     DataRecord reply = EmptyDataRecord();
-    if (!PromptText("request data: ", request)) {
+    if (!PromptFields(kUserExtendPrompts, {request})) {
         return kEnded;
     }
     if (Succeeded(TunnelUserExtend(request.data(), &reply, 0), "User extend request failed")) {
@@ -198,11 +205,11 @@ CommandOutcome SelfGet() {
 
 CommandOutcome ConnectEnum() {
     TextField<kIndexFieldCapacity> index_text{};
-    int32_t index = 0;
     ConnectRecord record{};
-    if (!PromptInteger("index: ", index_text, &index)) {
+    if (!PromptFields(kConnectEnumPrompts, {index_text})) {
         return kEnded;
     }
+    const int32_t index = ParseDecimal(FieldText(index_text));
     if (Succeeded(TunnelConnectEnum(index, &record), "Connect enum failed")) {
         ConsoleWrite("Connect enum success\n");
         PrintConnectRecord(record);
