@@ -29,7 +29,7 @@ constexpr std::string_view kUsageHead =
     "\n"
     "Options:\n"
     "  -e, --exit-on-error  end the run at the first failure, with status 1\n"
-    "  -q, --quiet          print no prompts: neither \"> \" nor a field's\n"
+    "  -q, --quiet          print no prompts, neither \"> \" nor the fields'\n"
     "  -h, --help           print this help and exit (on Windows also /?)\n"
     "  -V, --version        print the version and exit\n"
     "\n"
