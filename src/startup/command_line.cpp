@@ -60,7 +60,6 @@ constexpr std::string_view kVersionLine = "tunnelconsole " TUNNEL_VERSION "\n";
 // Writes `text` to standard output with every LF as CR LF, as all output
 // goes, without setting up the console for a session.
 void WriteOut(std::string_view text) {
-    OsConsoleInit();
     std::array<char, 512> staged;
     while (!text.empty()) {
         const StagedText step = StageText(text, staged);
@@ -90,6 +89,8 @@ constexpr std::array<option, 5> kLongOptions = {{
 }  // namespace
 
 int RunFromCommandLine(int argc, char** argv) {
+    // Untranslated bytes before anything is written, a usage error included.
+    OsConsoleInit();
     SessionOptions options;
     bool help = false;
     bool version = false;
