@@ -14,10 +14,10 @@ inline constexpr std::array<Prompt, 1> kCommentSetPrompts = {"comment: "};
 inline constexpr std::array<Prompt, 2> kTunnelSetPrompts = {"passcode: ", "comment: "};
 inline constexpr std::array<Prompt, 1> kPeerInfoGetPrompts = {"peer id: "};
 // "connectadd" and "connectdelete".
-inline constexpr std::array<Prompt, 5> kConnectPrompts = {"peer id: ", "type: ", "encrypt: ",
-                                                          "listen addr: ", "client addr: "};
-inline constexpr std::array<Prompt, 4> kConnectQueryPrompts = {"peer id: ", "type: ", "encrypt: ",
-                                                               "listen addr: "};
+inline constexpr std::array<Prompt, 5> kConnectPrompts = {
+    "peer id: ", "type: ", "encrypt: ", "listen addr: ", "client addr: "};
+inline constexpr std::array<Prompt, 4> kConnectQueryPrompts = {
+    "peer id: ", "type: ", "encrypt: ", "listen addr: "};
 // "connectlocaldelete" and "connectlocalquery".
 inline constexpr std::array<Prompt, 1> kClientAddrPrompts = {"client addr: "};
 inline constexpr std::array<Prompt, 1> kUserExtendPrompts = {"request data: "};

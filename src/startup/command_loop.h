@@ -1,9 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string_view>
-
-#include <cstddef>
 
 // Why the command loop ended.
 enum class LoopEnd {

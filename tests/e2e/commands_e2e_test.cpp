@@ -174,11 +174,13 @@ std::vector<Case> InputCases() {
     const std::string long_peer(200, 'q');
     const std::string peer_127(127, 'q');
     std::vector<Case> cases = {
-        WithErrors(CutLine("peer id", 127), Session("OverlongFieldKeepsItsStartAndDropsTheRest",
-                "peerinfoget\n" + long_peer + "\nversionget\n",
-                "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
-                    "Version: 1.0.0-sim\r\n" + kPrompt,
-                "TunnelPeerInfoGet(\"" + peer_127 + "\", out) = -3\nTunnelVersionGet(out) = 0\n")),
+        WithErrors(CutLine("peer id", 127),
+                   Session("OverlongFieldKeepsItsStartAndDropsTheRest",
+                           "peerinfoget\n" + long_peer + "\nversionget\n",
+                           "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
+                               "Version: 1.0.0-sim\r\n" + kPrompt,
+                           "TunnelPeerInfoGet(\"" + peer_127 +
+                               "\", out) = -3\nTunnelVersionGet(out) = 0\n")),
         Session("FieldExactlyFilled", "peerinfoget\n" + peer_127 + "\nversionget\n",
                 "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
                     "Version: 1.0.0-sim\r\n" + kPrompt,
@@ -501,9 +503,8 @@ std::vector<Case> CapacityCases() {
         for (const std::size_t length : {row.capacity - 1, row.capacity, row.beyond}) {
             Case c = row.make(length, row.capacity);
             c.name = std::string(row.name) + "_" + std::to_string(length);
-            for (int i = 0; row.typed_field != nullptr && length >= row.capacity &&
-                            i < row.times_typed;
-                 ++i) {
+            for (int i = 0;
+                 row.typed_field != nullptr && length >= row.capacity && i < row.times_typed; ++i) {
                 c.expected_errors += CutLine(row.typed_field, row.capacity - 1);
             }
             cases.push_back(c);
@@ -587,9 +588,8 @@ std::vector<Case> OptionCases() {
     const std::string fields = "commentset\nhello\ncommentget\n" + kAddInput + "help\n";
     const std::string field_calls =
         "TunnelCommentSet(\"hello\") = 0\nTunnelCommentGet(out) = 0\n" + kAddCall;
-    Case quiet = WithArguments(
-        {"-q"}, Session("QuietLeavesOutEveryPrompt", "versionget\n" + fields, "",
-                        "TunnelVersionGet(out) = 0\n" + field_calls));
+    Case quiet = WithArguments({"-q"}, Session("QuietLeavesOutEveryPrompt", "versionget\n" + fields,
+                                               "", "TunnelVersionGet(out) = 0\n" + field_calls));
     quiet.expected_output = banner +
                             "Version: 1.0.0-sim\r\nSet comment success\r\nComment: hello\r\n"
                             "The connect's local client addr: 127.0.0.1:18000\r\n" +
@@ -607,15 +607,13 @@ std::vector<Case> OptionCases() {
                         field_calls)));
 
     const std::string failing = "versionget\ncommentset\nc\nversionget\n";
-    const std::string failing_calls =
-        "TunnelVersionGet(out) = 0\nTunnelCommentSet(\"c\") = -3\n";
+    const std::string failing_calls = "TunnelVersionGet(out) = 0\nTunnelCommentSet(\"c\") = -3\n";
     for (const auto& arguments :
          {std::vector<std::string>{"-e"}, std::vector<std::string>{"--exit-on-error"}}) {
-        Case c = WithArguments(
-            arguments, Session("ExitOnErrorEndsAtTheFirstFailureLine", failing,
-                               "Version: 1.0.0-sim\r\n" + kPrompt +
-                                   "comment: Set comment failed, Error: -3\r\n",
-                               failing_calls, "TunnelCommentSet=-3"));
+        Case c = WithArguments(arguments, Session("ExitOnErrorEndsAtTheFirstFailureLine", failing,
+                                                  "Version: 1.0.0-sim\r\n" + kPrompt +
+                                                      "comment: Set comment failed, Error: -3\r\n",
+                                                  failing_calls, "TunnelCommentSet=-3"));
         c.name += arguments[0] == "-e" ? "" : "SpelledLong";
         c.expected_status = 1;
         cases.push_back(c);
@@ -624,9 +622,9 @@ std::vector<Case> OptionCases() {
          {std::pair{"Combined", std::vector<std::string>{"-eq"}},
           std::pair{"Apart", std::vector<std::string>{"-e", "-q"}},
           std::pair{"Reversed", std::vector<std::string>{"--quiet", "-e"}}}) {
-        Case c = WithArguments(arguments,
-                               Session(std::string("QuietAndExitOnError") + name, failing, "",
-                                       failing_calls, "TunnelCommentSet=-3"));
+        Case c =
+            WithArguments(arguments, Session(std::string("QuietAndExitOnError") + name, failing, "",
+                                             failing_calls, "TunnelCommentSet=-3"));
         c.expected_output = banner + "Version: 1.0.0-sim\r\nSet comment failed, Error: -3\r\n";
         c.expected_status = 1;
         cases.push_back(c);

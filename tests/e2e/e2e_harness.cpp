@@ -317,9 +317,8 @@ Result Run(const Case& c) {
                                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     Result result;
     const auto start = std::chrono::steady_clock::now();
-    result.exit_status =
-        WaitForExit(StartProgram(folder, input, output, environment, errors, c.windows_handles,
-                                 c.arguments));
+    result.exit_status = WaitForExit(
+        StartProgram(folder, input, output, environment, errors, c.windows_handles, c.arguments));
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     for (const int stream : {input, output, errors}) {

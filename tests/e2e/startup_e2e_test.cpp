@@ -494,7 +494,8 @@ const std::string kFileMayNotBeWritten =
     "tunnelconsole into a folder you may write, such as ~/tunnelconsole\r\n";
 const std::string kWindowsFileMayNotBeWritten =
     "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or unpack "
-    "tunnelconsole into a folder you may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
+    "tunnelconsole into a folder you may write, such as "
+    "%LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
 
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
