@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Linux and the Windows program and packs each into dist/:
-# tunnelconsole-<version>-linux-<cpu>.tar.gz and tunnelconsole-<version>-win32.zip.
+# tunnelconsole-<version>-linux-<cpu>.tar.gz (with README.md) and
+# tunnelconsole-<version>-win32.zip (with README.txt, the short guide for
+# Windows users from packaging/windows-guide.txt, in CR LF).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test

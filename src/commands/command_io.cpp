@@ -3,10 +3,22 @@
 #include <charconv>
 #include <cstring>
 
-#include "commands/decimal.h"
+#include <algorithm>
+
 #include "platform/console.h"
+#include "platform/diagnostics.h"
 
 namespace {
+
+// Set from the command line before the first command; read on the main
+// thread only.
+SessionOptions session_options;
+bool session_failed = false;
+
+// The widest typed field, request data, and one byte more: room to tell a
+// line that fills its field from a longer one.
+constexpr std::size_t kWidestField = kRequestCapacity;
+using TypedLine = std::array<char, kWidestField + 1>;
 
 template <typename Integer>
 std::string_view DecimalOf(Integer value, DecimalText& text) {
@@ -24,23 +36,56 @@ std::string_view ToDecimal(uint32_t value, DecimalText& text) {
     return DecimalOf(value, text);
 }
 
-bool PromptText(Prompt prompt, std::span<char> field) {
-    ConsoleWriteStaged(prompt.text());
-    return ConsoleReadLine(field).has_value();
+void SetSessionOptions(SessionOptions options) {
+    session_options = options;
+    session_failed = false;
 }
 
-bool PromptInteger(Prompt prompt, std::span<char> field, int32_t* value) {
-    ConsoleWriteStaged(prompt.text());
-    const auto line = ConsoleReadLine(field);
+SessionOptions CurrentSessionOptions() {
+    return session_options;
+}
+
+void NoteFailure() {
+    session_failed = true;
+}
+
+bool EndForFailure() {
+    return session_failed && session_options.exit_on_error;
+}
+
+std::string_view FieldName(Prompt prompt) {
+    std::string_view name = prompt.text();
+    if (name.ends_with(": ")) {
+        name.remove_suffix(2);
+    }
+    return name;
+}
+
+bool PromptText(Prompt prompt, std::span<char> field) {
+    if (!session_options.quiet) {
+        ConsoleWriteStaged(prompt.text());
+    }
+    // Read one byte wider than the field, to see whether the line fitted.
+    TypedLine typed;
+    const std::size_t width = std::min(field.size() + 1, typed.size());
+    const auto line = ConsoleReadLine(std::span(typed).first(width));
     if (!line) {
         return false;
     }
-    *value = ParseDecimal(*line);
+    const std::size_t kept = std::min(line->size(), field.size() - 1);
+    line->copy(field.data(), kept);
+    field[kept] = '\0';
+    if (line->size() > kept) {
+        const std::string_view name = FieldName(prompt);
+        ReportProblem("the %.*s typed was cut to its first %u characters",
+                      static_cast<int>(name.size()), name.data(), static_cast<unsigned>(kept));
+    }
     return true;
 }
 
 bool Succeeded(ResultCode result, std::string_view failure) {
     if (result != kTunnelOk) {
+        NoteFailure();
         DecimalText code;
         ConsoleWrite({failure, ", Error: ", ToDecimal(result, code), "\n"});
         return false;

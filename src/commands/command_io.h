@@ -38,13 +38,44 @@ private:
     std::string_view text_;
 };
 
-// Prints `prompt` and reads one line into `field`. False at end of input.
+// How a session runs, as the command line asks.
+struct SessionOptions {
+    bool quiet = false;          // no prompts at all
+    bool exit_on_error = false;  // the first failure ends the run
+};
+
+// Set once, before the first command.
+void SetSessionOptions(SessionOptions options);
+SessionOptions CurrentSessionOptions();
+
+// Records a failure: a failed start-up step or a command's failure line.
+void NoteFailure();
+
+// True once the session should end for a failure it was asked to end at.
+bool EndForFailure();
+
+// The field's name as its prompt says it: the prompt without ": ".
+std::string_view FieldName(Prompt prompt);
+
+// Prints `prompt` (unless quiet) and reads one line into `field`. A longer
+// line keeps what fits, and standard error says so. False at end of input.
 bool PromptText(Prompt prompt, std::span<char> field);
 
-// Prints `prompt`, reads one line into `field` and converts it (ParseDecimal).
-bool PromptInteger(Prompt prompt, std::span<char> field, int32_t* value);
+// Prompts for each field in turn, in the order of `prompts`. False at end of
+// input, which abandons the rest.
+template <std::size_t Count>
+bool PromptFields(const std::array<Prompt, Count>& prompts,
+                  const std::array<std::span<char>, Count>& fields) {
+    for (std::size_t i = 0; i < Count; ++i) {
+        if (!PromptText(prompts[i], fields[i])) {
+            return false;
+        }
+    }
+    return true;
+}
 
-// On a non-zero result prints "<failure>, Error: <result>\n". True on success.
+// On a non-zero result prints "<failure>, Error: <result>\n" and notes the
+// failure. True on success.
 bool Succeeded(ResultCode result, std::string_view failure);
 
 // Prints `label`, the text of `field` up to its first NUL or its whole width,

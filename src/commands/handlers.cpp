@@ -1,5 +1,6 @@
 #include "commands/handlers.h"
 
+#include "commands/decimal.h"
 #include "commands/record_print.h"
 #include "platform/console.h"
 #include "platform/crash_report.h"
@@ -20,12 +21,18 @@ struct ConnectFields {
     int32_t encrypt = 0;
 };
 
+// The connection's fields, the client address included or not; type and
+// encrypt converted once all are read.
 bool PromptConnectFields(ConnectFields& fields, bool with_client_addr) {
-    return PromptText("peer id: ", fields.peer_id) &&
-           PromptInteger("type: ", fields.type_text, &fields.type) &&
-           PromptInteger("encrypt: ", fields.encrypt_text, &fields.encrypt) &&
-           PromptText("listen addr: ", fields.listen_addr) &&
-           (!with_client_addr || PromptText("client addr: ", fields.client_addr));
+    const bool complete =
+        with_client_addr
+            ? PromptFields(kConnectPrompts, {fields.peer_id, fields.type_text, fields.encrypt_text,
+                                             fields.listen_addr, fields.client_addr})
+            : PromptFields(kConnectQueryPrompts, {fields.peer_id, fields.type_text,
+                                                  fields.encrypt_text, fields.listen_addr});
+    fields.type = ParseDecimal(FieldText(fields.type_text));
+    fields.encrypt = ParseDecimal(FieldText(fields.encrypt_text));
+    return complete;
 }
 
 DataRecord EmptyDataRecord() {
@@ -38,7 +45,7 @@ DataRecord EmptyDataRecord() {
 
 CommandOutcome DomainSet() {
     TextField<kDomainCapacity> domain{};
-    if (!PromptText("passcode: ", domain)) {
+    if (!PromptFields(kDomainSetPrompts, {domain})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelDomainSet", TunnelDomainSet, domain.data()),
@@ -59,7 +66,7 @@ CommandOutcome DomainGet() {
 
 CommandOutcome CommentSet() {
     TextField<kCommentInCapacity> comment{};
-    if (!PromptText("comment: ", comment)) {
+    if (!PromptFields(kCommentSetPrompts, {comment})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelCommentSet", TunnelCommentSet, comment.data()),
@@ -81,7 +88,7 @@ CommandOutcome CommentGet() {
 CommandOutcome TunnelPasscodeSet() {
     TextField<kPasscodeCapacity> passcode{};
     TextField<kCommentInCapacity> comment{};
-    if (!PromptText("passcode: ", passcode) || !PromptText("comment: ", comment)) {
+    if (!PromptFields(kTunnelSetPrompts, {passcode, comment})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelSet", TunnelSet, passcode.data(), comment.data()),
@@ -94,7 +101,7 @@ CommandOutcome TunnelPasscodeSet() {
 CommandOutcome PeerInfoGet() {
     TextField<kPeerIdCapacity> peer_id{};
     PeerInfoRecord record{};
-    if (!PromptText("peer id: ", peer_id)) {
+    if (!PromptFields(kPeerInfoGetPrompts, {peer_id})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelPeerInfoGet", TunnelPeerInfoGet, peer_id.data(), &record),
@@ -150,7 +157,7 @@ CommandOutcome ConnectQuery() {
 
 CommandOutcome ConnectLocalDelete() {
     TextField<kAddressCapacity> client_addr{};
-    if (!PromptText("client addr: ", client_addr)) {
+    if (!PromptFields(kClientAddrPrompts, {client_addr})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelConnectLocalDelete", TunnelConnectLocalDelete, "",
@@ -164,7 +171,7 @@ CommandOutcome ConnectLocalDelete() {
 CommandOutcome ConnectLocalQuery() {
     TextField<kAddressCapacity> client_addr{};
     ConnectRecord record{};
-    if (!PromptText("client addr: ", client_addr)) {
+    if (!PromptFields(kClientAddrPrompts, {client_addr})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelConnectLocalQuery", TunnelConnectLocalQuery,
@@ -179,7 +186,7 @@ CommandOutcome ConnectLocalQuery() {
 CommandOutcome UserExtend() {
     TextField<kRequestCapacity> request{};
     DataRecord reply = EmptyDataRecord();
-    if (!PromptText("request data: ", request)) {
+    if (!PromptFields(kUserExtendPrompts, {request})) {
         return kEnded;
     }
     if (Succeeded(CallLibrary("TunnelUserExtend", TunnelUserExtend, request.data(), &reply, 0),
@@ -210,11 +217,11 @@ CommandOutcome SelfGet() {
 
 CommandOutcome ConnectEnum() {
     TextField<kIndexFieldCapacity> index_text{};
-    int32_t index = 0;
     ConnectRecord record{};
-    if (!PromptInteger("index: ", index_text, &index)) {
+    if (!PromptFields(kConnectEnumPrompts, {index_text})) {
         return kEnded;
     }
+    const int32_t index = ParseDecimal(FieldText(index_text));
     if (Succeeded(CallLibrary("TunnelConnectEnum", TunnelConnectEnum, index, &record),
                   "Connect enum failed")) {
         ConsoleWrite("Connect enum success\n");

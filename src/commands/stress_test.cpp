@@ -1,5 +1,6 @@
 #include <cstdio>
 
+#include "commands/decimal.h"
 #include "commands/handlers.h"
 #include "commands/record_print.h"
 #include "platform/console.h"
@@ -73,13 +74,14 @@ void DeleteConnections(const char* peer_id) {
 CommandOutcome RunConnectStressTest() {
     TextField<kIndexFieldCapacity> count_text{};
     TextField<kPeerIdCapacity> peer_id{};
-    int32_t count = 0;
-    if (!PromptInteger("test times: ", count_text, &count) || !PromptText("peer id: ", peer_id)) {
+    if (!PromptFields(kStressTestPrompts, {count_text, peer_id})) {
         return CommandOutcome::InputEnded;
     }
+    const int32_t count = ParseDecimal(FieldText(count_text));
     // A negative count would read as billions of rounds: it runs none. A stop
-    // request ends the test after the round in progress.
-    for (int32_t round = 0; round < count && !RunShouldEnd(); ++round) {
+    // request, or a failure when the session ends at the first, ends the test
+    // after the round in progress.
+    for (int32_t round = 0; round < count && !RunShouldEnd() && !EndForFailure(); ++round) {
         AddConnections(peer_id.data());
         ListConnections();
         // A person watching sees each step before the pause, not at the end.

@@ -39,3 +39,12 @@ FolderChoice ChooseFolderSpelling(FolderName full, std::optional<FolderName> sho
 // '{' are kept. An empty folder when the program's path cannot be had or
 // does not fit.
 FolderSpelling GetProgramFolder(std::span<char> folder);
+
+// A folder of the user's own to unpack the program into, for the advice given
+// when the program's folder may not be written: on Windows one under
+// %LOCALAPPDATA%, on POSIX one under the home folder.
+extern const char kWritableFolderExample[];
+
+// Whether `argument` asks for help in the platform's own spelling, besides -h
+// and --help: "/?" on Windows.
+bool IsPlatformHelpSwitch(std::string_view argument);

@@ -12,7 +12,9 @@ namespace {
 // Read and written from signal handlers and the library's threads.
 std::atomic<bool> stop_requested{false};
 std::atomic<bool> output_lost{false};
+std::atomic<int> stop_status{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 }  // namespace
 
@@ -20,6 +22,7 @@ void RunStateInit() {
     OsOpenMissingStandardStreams();
     stop_requested.store(false);
     output_lost.store(false);
+    stop_status.store(0);
     OsWatchStopRequests();
 }
 
@@ -27,10 +30,18 @@ bool RunShouldEnd() {
     return stop_requested.load() || output_lost.load();
 }
 
-bool NoteStopRequest() {
+bool NoteStopRequest(int exit_status) {
+    // Before the request shows: whoever sees it sees its status. The first
+    // request's status stays.
+    int none = 0;
+    stop_status.compare_exchange_strong(none, exit_status);
     const bool first = !stop_requested.exchange(true);
     OsWakeInputWait();
     return first;
+}
+
+int StopRequestStatus() {
+    return stop_requested.load() ? stop_status.load() : 0;
 }
 
 void NoteOutputLost(int error) {

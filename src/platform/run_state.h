@@ -13,9 +13,14 @@ void RunStateInit();
 // of the stress test, and by every wait for input.
 bool RunShouldEnd();
 
-// Records a stop request. Safe in a signal handler. False when one was
-// already recorded: a second request ends the process at once.
-bool NoteStopRequest();
+// Records a stop request, and `exit_status`, the status a session that ends
+// at the first failure then ends with (POSIX: 128 plus the signal's number).
+// Safe in a signal handler. False when one was already recorded: a second
+// request ends the process at once.
+bool NoteStopRequest(int exit_status);
+
+// The status recorded with the stop request; 0 when there was none.
+int StopRequestStatus();
 
 // Records that writing standard output failed with `error` (an errno value).
 // Any thread may call it. A reader that went away (EPIPE) ends the run

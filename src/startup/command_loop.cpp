@@ -1,5 +1,6 @@
 #include "startup/command_loop.h"
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string_view>
@@ -38,30 +39,31 @@ struct Command {
     std::string_view name;
     CommandHandler handler;
     bool listed;
+    std::span<const Prompt> prompts;  // the fields it asks for, as its handler does
 };
 
 // Matched against the whole line, case-sensitive. The listed rows, in this
-// order, make the command list.
+// order, make the command list; the usage text shows every row.
 constexpr std::array kCommandTable = {
-    Command{"quit", Quit, true},
-    Command{"versionget", VersionGet, true},
-    Command{"statusget", StatusGet, true},
-    Command{"domainget", DomainGet, true},
-    Command{"domainset", DomainSet, true},
-    Command{"commentget", CommentGet, true},
-    Command{"commentset", CommentSet, true},
-    Command{"tunnelset", TunnelPasscodeSet, true},
-    Command{"peerinfoget", PeerInfoGet, true},
-    Command{"connectadd", ConnectAdd, true},
-    Command{"connectdelete", ConnectDelete, true},
-    Command{"connectquery", ConnectQuery, true},
-    Command{"connectlocaldelete", ConnectLocalDelete, true},
-    Command{"connectlocalquery", ConnectLocalQuery, true},
-    Command{"userextend", UserExtend, true},
-    Command{"pushget", PushGet, true},
-    Command{"selfget", SelfGet, true},
-    Command{"connectenum", ConnectEnum, true},
-    Command{"testconnect", RunConnectStressTest, false},
+    Command{"quit", Quit, true, {}},
+    Command{"versionget", VersionGet, true, {}},
+    Command{"statusget", StatusGet, true, {}},
+    Command{"domainget", DomainGet, true, {}},
+    Command{"domainset", DomainSet, true, kDomainSetPrompts},
+    Command{"commentget", CommentGet, true, {}},
+    Command{"commentset", CommentSet, true, kCommentSetPrompts},
+    Command{"tunnelset", TunnelPasscodeSet, true, kTunnelSetPrompts},
+    Command{"peerinfoget", PeerInfoGet, true, kPeerInfoGetPrompts},
+    Command{"connectadd", ConnectAdd, true, kConnectPrompts},
+    Command{"connectdelete", ConnectDelete, true, kConnectPrompts},
+    Command{"connectquery", ConnectQuery, true, kConnectQueryPrompts},
+    Command{"connectlocaldelete", ConnectLocalDelete, true, kClientAddrPrompts},
+    Command{"connectlocalquery", ConnectLocalQuery, true, kClientAddrPrompts},
+    Command{"userextend", UserExtend, true, kUserExtendPrompts},
+    Command{"pushget", PushGet, true, {}},
+    Command{"selfget", SelfGet, true, {}},
+    Command{"connectenum", ConnectEnum, true, kConnectEnumPrompts},
+    Command{"testconnect", RunConnectStressTest, false, kStressTestPrompts},
 };
 
 // With every name different, the order of the rows cannot change which runs.
@@ -141,14 +143,48 @@ void PrintHelp() {
     ConsoleWriteStaged(std::string_view(kStagedCommandList.data(), kStagedCommandList.size()));
 }
 
-void RunCommandLoop() {
+std::size_t WriteCommandUsage(std::span<char> text) {
+    std::size_t name_width = 0;
+    for (const Command& command : kCommandTable) {
+        name_width = std::max(name_width, command.name.size());
+    }
+    std::size_t length = 0;
+    const auto add = [&](std::string_view piece) {
+        length += piece.copy(text.data() + length, text.size() - length);
+    };
+    for (const Command& command : kCommandTable) {
+        add(kListIndent);
+        add(command.name);
+        for (std::size_t i = 0; i < command.prompts.size(); ++i) {
+            if (i == 0) {
+                for (std::size_t pad = command.name.size(); pad < name_width + 2; ++pad) {
+                    add(" ");
+                }
+            } else {
+                add(", ");
+            }
+            add(FieldName(command.prompts[i]));
+        }
+        add("\n");
+    }
+    return length;
+}
+
+LoopEnd RunCommandLoop() {
     TextField<256> command_line{};
     const std::span<const std::string_view> names = CommandNames();
+    const bool quiet = CurrentSessionOptions().quiet;
     while (!RunShouldEnd()) {
-        ConsoleWriteStaged(std::string_view(kStagedPrompt.data(), kStagedPrompt.size()));
+        if (!quiet) {
+            ConsoleWriteStaged(std::string_view(kStagedPrompt.data(), kStagedPrompt.size()));
+        }
         const auto line = ConsoleReadCommandLine(command_line, names);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {
-            return;
+            return LoopEnd::kInputOrQuit;
+        }
+        if (EndForFailure()) {
+            return LoopEnd::kFailure;
         }
     }
+    return LoopEnd::kInputOrQuit;
 }

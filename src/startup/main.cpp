@@ -1,7 +1,7 @@
-#include "startup/startup.h"
+#include "startup/command_line.h"
 
-// Arguments and environment are not used: the program is configured by the
-// files beside it.
-int main() {
-    return RunTunnelConsole();
+// The program is configured by the files beside it; the command line only
+// asks for help, the version, or how the session runs.
+int main(int argc, char** argv) {
+    return RunFromCommandLine(argc, argv);
 }

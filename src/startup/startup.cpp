@@ -45,11 +45,26 @@ void ReportFolderSpelling(FolderSpelling spelling, const char* program_dir) {
     }
 }
 
+constexpr int kFailureStatus = 1;
+
+// The exit status: 0 unless the session ends at the first failure, then 1 for
+// a failure and the platform's status for a stop request.
+int EndStatus(bool failed) {
+    if (!CurrentSessionOptions().exit_on_error) {
+        return 0;
+    }
+    if (failed) {
+        return kFailureStatus;
+    }
+    return StopRequestStatus();
+}
+
 }  // namespace
 
-int RunTunnelConsole() {
+int RunTunnelConsole(SessionOptions options) {
     RunStateInit();
     ConsoleInit();
+    SetSessionOptions(options);
 
     std::array<char, kPathCapacity> program_dir{};
     std::array<char, kPathCapacity> config_path{};
@@ -62,8 +77,13 @@ int RunTunnelConsole() {
                              kDeviceIdCapacity, config_path.data());
 
     // Such a Home item would name some other folder; tunnel.cfg keeps its own.
-    if (spelling != FolderSpelling::kEndsItem) {
-        PrepareTunnelConfig(program_dir.data());
+    const bool prepared =
+        spelling != FolderSpelling::kEndsItem && PrepareTunnelConfig(program_dir.data());
+    if (!prepared) {
+        NoteFailure();
+        if (EndForFailure()) {
+            return kFailureStatus;
+        }
     }
 
     std::array<char, kConfigTextCapacity> config_text{};
@@ -71,7 +91,7 @@ int RunTunnelConsole() {
                                                  config_text.data(), kConfigTextCapacity);
     if (config_result != kTunnelOk) {
         ReportProblem("TunnelConfigGet failed, Error: %d", config_result);
-        return 0;
+        return EndStatus(true);
     }
     config_text.back() = '\0';
     ReportSubstitution(SubstituteDeviceId(config_text, device_id_text.data()),
@@ -83,11 +103,11 @@ int RunTunnelConsole() {
     if (start_result != kTunnelOk) {
         ConsoleFlush();
         ReportProblem("TunnelStart failed, Error: %d", start_result);
-        return 0;
+        return EndStatus(true);
     }
-    RunCommandLoop();
+    const LoopEnd loop_end = RunCommandLoop();
     // What the last command printed goes out before the library's last words.
     ConsoleFlush();
     CallLibrary("TunnelStop", TunnelStop);
-    return 0;
+    return EndStatus(loop_end == LoopEnd::kFailure);
 }

@@ -8,6 +8,7 @@
 
 #include "platform/diagnostics.h"
 #include "platform/durable_file.h"
+#include "platform/program_folder.h"
 #include "platform/win32_calls.h"
 
 namespace {
@@ -173,7 +174,21 @@ struct ConfigPaths {
     Path tunnel;
     Path temp;
     Path home;
+    Path folder;  // the one tunnel.cfg and temp.cfg are in
 };
+
+// A refusal the user can mend by installing elsewhere: a folder of their own.
+bool RefusedForPermission(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+void AdviseWritableFolder(const ConfigPaths& paths, bool file_refused) {
+    ReportProblem(
+        "%s%s may not be written: %sunpack tunnelconsole into a folder you may write, such as "
+        "%s",
+        file_refused ? "tunnel.cfg in " : "the folder ", paths.folder.data(),
+        file_refused ? "make it writable, or " : "", kWritableFolderExample);
+}
 
 // What the tries of one start share.
 struct Progress {
@@ -182,7 +197,8 @@ struct Progress {
 };
 
 enum class Attempt {
-    kDone,       // rewritten, already so, or failed and reported
+    kDone,       // rewritten, or already so
+    kFailed,     // failed and reported
     kChanged,    // tunnel.cfg changed while it was being rewritten
     kTempInUse,  // another start is writing temp.cfg
 };
@@ -205,7 +221,7 @@ Attempt ReportFailedReplace(const ConfigPaths& paths, ScratchFile& temp,
         return Attempt::kChanged;
     }
     ReportNotRewritten("replace", paths.tunnel.data(), error);
-    return Attempt::kDone;
+    return Attempt::kFailed;
 }
 
 // Renames the complete temp.cfg over tunnel.cfg, provided tunnel.cfg is
@@ -238,7 +254,7 @@ Attempt RewriteOnce(const ConfigPaths& paths, Progress& progress) {
     std::FILE* source = std::fopen(paths.tunnel.data(), "rb");
     if (source == nullptr) {
         ReportNotRewritten("open", paths.tunnel.data(), errno);
-        return Attempt::kDone;
+        return Attempt::kFailed;
     }
     const bool same = AlreadyRewritten(source, paths.tunnel.data(), paths.home.data());
     std::fclose(source);
@@ -248,24 +264,32 @@ Attempt RewriteOnce(const ConfigPaths& paths, Progress& progress) {
     // Opened for update too: a file the user may not write is not replaced.
     std::FILE* tunnel = std::fopen(paths.tunnel.data(), "rb+");
     if (tunnel == nullptr) {
-        ReportNotRewritten("open", paths.tunnel.data(), errno);
-        return Attempt::kDone;
+        const int error = errno;
+        ReportNotRewritten("open", paths.tunnel.data(), error);
+        if (RefusedForPermission(error)) {
+            AdviseWritableFolder(paths, true);
+        }
+        return Attempt::kFailed;
     }
     FileIdentity read{};
     if (!OsIdentifyFile(tunnel, read)) {
         ReportNotRewritten("read", paths.tunnel.data(), errno);
         std::fclose(tunnel);
-        return Attempt::kDone;
+        return Attempt::kFailed;
     }
     ScratchFile temp;
     const ScratchCreation creation = OsCreateScratchFile(paths.temp.data(), temp);
     if (creation != ScratchCreation::kCreated) {
+        const int error = errno;
         if (creation != ScratchCreation::kInUse) {
             ReportNotRewritten(creation == ScratchCreation::kRemoveFailed ? "remove" : "create",
-                               paths.temp.data(), errno);
+                               paths.temp.data(), error);
+            if (RefusedForPermission(error)) {
+                AdviseWritableFolder(paths, false);
+            }
         }
         std::fclose(tunnel);
-        return creation == ScratchCreation::kInUse ? Attempt::kTempInUse : Attempt::kDone;
+        return creation == ScratchCreation::kInUse ? Attempt::kTempInUse : Attempt::kFailed;
     }
     bool complete = WriteTempFile(tunnel, temp.stream, paths.tunnel, paths.temp, paths.home.data(),
                                   progress.nul_reported);
@@ -280,7 +304,7 @@ Attempt RewriteOnce(const ConfigPaths& paths, Progress& progress) {
     std::fclose(tunnel);
     if (!complete) {
         OsDiscardScratchFile(paths.temp.data(), temp);
-        return Attempt::kDone;
+        return Attempt::kFailed;
     }
     return Replace(paths, temp, read, written, progress);
 }
@@ -292,26 +316,26 @@ HomeRewrite RewriteHomeItems(TextReader& config, std::FILE* temp, const char* ho
     return RewriteInto(config, target, home_path);
 }
 
-void PrepareTunnelConfig(const char* program_dir) {
+bool PrepareTunnelConfig(const char* program_dir) {
     Path link_path{};
     ConfigPaths paths{};
     if (PathCombineA(link_path.data(), program_dir, "tunnel.cfg") == nullptr ||
         PathCombineA(paths.home.data(), program_dir, "Home") == nullptr) {
         ReportFolderTooLong(program_dir);
-        return;
+        return false;
     }
     switch (OsResolveLink(link_path.data(), paths.tunnel)) {
         case LinkResolution::kResolved:
             break;
         case LinkResolution::kTooLong:
             ReportNotRewritten("follow the link", link_path.data(), ENAMETOOLONG);
-            return;
+            return false;
         case LinkResolution::kTooManyLinks:
             ReportProblem(
                 "tunnel.cfg was not rewritten: more than %d symbolic links lead on "
                 "from %s",
                 kMaxLinksFollowed, link_path.data());
-            return;
+            return false;
     }
     // Read, it would wait for a writer or never end.
     if (OsIsSpecialFile(paths.tunnel.data())) {
@@ -319,25 +343,25 @@ void PrepareTunnelConfig(const char* program_dir) {
         return;
     }
     // Beside the file it replaces, so the rename stays within one file system.
-    Path temp_folder = paths.tunnel;
-    PathRemoveFileSpecA(temp_folder.data());
-    if (PathCombineA(paths.temp.data(), temp_folder.data(), "temp.cfg") == nullptr) {
-        ReportFolderTooLong(temp_folder.data());
-        return;
+    paths.folder = paths.tunnel;
+    PathRemoveFileSpecA(paths.folder.data());
+    if (PathCombineA(paths.temp.data(), paths.folder.data(), "temp.cfg") == nullptr) {
+        ReportFolderTooLong(paths.folder.data());
+        return false;
     }
     int rewrites = 0;
     Progress progress;
     for (;;) {
         const Attempt attempt = RewriteOnce(paths, progress);
-        if (attempt == Attempt::kDone) {
-            return;
+        if (attempt == Attempt::kDone || attempt == Attempt::kFailed) {
+            return attempt == Attempt::kDone;
         }
         if (attempt == Attempt::kChanged && ++rewrites == kMaxRewrites) {
             ReportProblem(
                 "tunnel.cfg was not rewritten: %s changed while it was rewritten, %d "
                 "times",
                 paths.tunnel.data(), kMaxRewrites);
-            return;
+            return false;
         }
         if (attempt == Attempt::kTempInUse) {
             if (++progress.waits >= kInUseWaits) {
@@ -345,7 +369,7 @@ void PrepareTunnelConfig(const char* program_dir) {
                     "tunnel.cfg was not rewritten: another start is rewriting it (%s "
                     "stayed in use)",
                     paths.temp.data());
-                return;
+                return false;
             }
             Sleep(kInUseWaitMilliseconds);
         }

@@ -12,8 +12,9 @@
 // one a symbolic link tunnel.cfg points to), gets its permissions, reaches
 // stable storage and only then takes its place. When the bytes would not
 // change, or anything fails, tunnel.cfg keeps its bytes and no temp.cfg
-// remains; a failure is reported on standard error.
-void PrepareTunnelConfig(const char* program_dir);
+// remains; a failure is reported on standard error, with advice when the
+// folder or the file may not be written. False after a failure.
+bool PrepareTunnelConfig(const char* program_dir);
 
 struct HomeRewrite {
     enum Status { kComplete, kReadFailed, kWriteFailed } status = kComplete;

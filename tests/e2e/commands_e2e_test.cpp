@@ -23,6 +23,12 @@ Case Session(std::string name, std::string input, std::string output, std::strin
     return c;
 }
 
+// What standard error says of a field typed longer than it holds.
+std::string CutLine(const std::string& field, std::size_t kept) {
+    return "tunnelconsole: the " + field + " typed was cut to its first " + std::to_string(kept) +
+           " characters\r\n";
+}
+
 const std::string kAddInput = "connectadd\npeer1\n0\n7\n127.0.0.1:8000\n127.0.0.1:18000\n";
 const std::string kAddOutput =
     kConnectPrompts + "The connect's local client addr: 127.0.0.1:18000\r\n" + kPrompt;
@@ -158,24 +164,33 @@ std::vector<Case> FailureCases() {
 
 INSTANTIATE_TEST_SUITE_P(Failure, CommandsE2e, testing::ValuesIn(FailureCases()), Name);
 
+Case WithErrors(const std::string& errors, Case c) {
+    c.expected_errors = errors;
+    return c;
+}
+
 // Lines longer than their fields, and input that ends inside a command.
 std::vector<Case> InputCases() {
     const std::string long_peer(200, 'q');
     const std::string peer_127(127, 'q');
     std::vector<Case> cases = {
-        Session("OverlongFieldKeepsItsStartAndDropsTheRest",
-                "peerinfoget\n" + long_peer + "\nversionget\n",
-                "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
-                    "Version: 1.0.0-sim\r\n" + kPrompt,
-                "TunnelPeerInfoGet(\"" + peer_127 + "\", out) = -3\nTunnelVersionGet(out) = 0\n"),
+        WithErrors(CutLine("peer id", 127),
+                   Session("OverlongFieldKeepsItsStartAndDropsTheRest",
+                           "peerinfoget\n" + long_peer + "\nversionget\n",
+                           "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
+                               "Version: 1.0.0-sim\r\n" + kPrompt,
+                           "TunnelPeerInfoGet(\"" + peer_127 +
+                               "\", out) = -3\nTunnelVersionGet(out) = 0\n")),
         Session("FieldExactlyFilled", "peerinfoget\n" + peer_127 + "\nversionget\n",
                 "peer id: Get peer info failed, Error: -3\r\n" + kPrompt +
                     "Version: 1.0.0-sim\r\n" + kPrompt,
                 "TunnelPeerInfoGet(\"" + peer_127 + "\", out) = -3\nTunnelVersionGet(out) = 0\n"),
-        Session("OverlongNumberField", "connectenum\n" + std::string(100, '0') + "1\nversionget\n",
-                "index: Connect enum failed, Error: -3\r\n" + kPrompt + "Version: 1.0.0-sim\r\n" +
-                    kPrompt,
-                "TunnelConnectEnum(0, out) = -3\nTunnelVersionGet(out) = 0\n"),
+        WithErrors(CutLine("index", 63),
+                   Session("OverlongNumberField",
+                           "connectenum\n" + std::string(100, '0') + "1\nversionget\n",
+                           "index: Connect enum failed, Error: -3\r\n" + kPrompt +
+                               "Version: 1.0.0-sim\r\n" + kPrompt,
+                           "TunnelConnectEnum(0, out) = -3\nTunnelVersionGet(out) = 0\n")),
         // Past 64 bits the numbers clamp as any other: they do not wrap.
         Session("NumbersPast64BitsClamp",
                 "connectenum\n18446744073709551617\nconnectenum\n-18446744073709551615\n",
@@ -454,36 +469,44 @@ Case SelfIdFilled(std::size_t length, std::size_t capacity) {
 }
 
 std::vector<Case> CapacityCases() {
+    // A typed field that is cut says so on standard error, once for each
+    // time the case types it.
     const struct {
         const char* name;
         std::size_t capacity;
         std::size_t beyond;
         Case (*make)(std::size_t length, std::size_t capacity);
+        const char* typed_field = nullptr;
+        int times_typed = 0;
     } rows[] = {
-        {"Domain", 128, 200, DomainFilled},
-        {"Comment", 128, 300, CommentFilled},
-        {"TunnelSetPasscode", 128, 200, TunnelSetPasscodeFilled},
-        {"TunnelSetComment", 128, 300, TunnelSetCommentFilled},
-        {"PeerId", 128, 200, PeerIdFilled},
-        {"Type", 32, 60, TypeFilled},
-        {"Encrypt", 32, 60, EncryptFilled},
-        {"Index", 64, 100, IndexFilled},
-        {"ListenAddr", 64, 100, ListenAddrFilled},
-        {"ClientAddr", 64, 100, ClientAddrFilled},
-        {"RequestData", 256, 400, RequestFilled},
+        {"Domain", 128, 200, DomainFilled, "passcode", 1},
+        {"Comment", 128, 300, CommentFilled, "comment", 1},
+        {"TunnelSetPasscode", 128, 200, TunnelSetPasscodeFilled, "passcode", 1},
+        {"TunnelSetComment", 128, 300, TunnelSetCommentFilled, "comment", 1},
+        {"PeerId", 128, 200, PeerIdFilled, "peer id", 4},
+        {"Type", 32, 60, TypeFilled, "type", 2},
+        {"Encrypt", 32, 60, EncryptFilled, "encrypt", 2},
+        {"Index", 64, 100, IndexFilled, "index", 1},
+        {"ListenAddr", 64, 100, ListenAddrFilled, "listen addr", 3},
+        {"ClientAddr", 64, 100, ClientAddrFilled, "client addr", 5},
+        {"RequestData", 256, 400, RequestFilled, "request data", 1},
         // The longest request makes a reply of 261 characters.
         {"ReplyData", 252, 255 + 6, ReplyFilled},
         // The longest peer id and addresses make a message of 270 characters.
         {"PushData", 252, 270, PushFilled},
         {"SelfId", 128, 200, SelfIdFilled},
-        {"StressCount", 64, 100, StressCountFilled},
-        {"StressPeerId", 128, 200, StressPeerIdFilled},
+        {"StressCount", 64, 100, StressCountFilled, "test times", 1},
+        {"StressPeerId", 128, 200, StressPeerIdFilled, "peer id", 1},
     };
     std::vector<Case> cases;
     for (const auto& row : rows) {
         for (const std::size_t length : {row.capacity - 1, row.capacity, row.beyond}) {
             Case c = row.make(length, row.capacity);
             c.name = std::string(row.name) + "_" + std::to_string(length);
+            for (int i = 0;
+                 row.typed_field != nullptr && length >= row.capacity && i < row.times_typed; ++i) {
+                c.expected_errors += CutLine(row.typed_field, row.capacity - 1);
+            }
             cases.push_back(c);
         }
     }
@@ -552,6 +575,80 @@ std::vector<Case> StressCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stress, CommandsE2e, testing::ValuesIn(StressCases()), Name);
+
+// -q leaves out every prompt; -e ends the run at the first failure line, with
+// status 1. Until then the output is the same as without -e.
+Case WithArguments(std::vector<std::string> arguments, Case c) {
+    c.arguments = std::move(arguments);
+    return c;
+}
+
+std::vector<Case> OptionCases() {
+    const std::string banner = ConfigText(kDeviceId) + "\r\ntunnel started: " + kDeviceId + "\r\n";
+    const std::string fields = "commentset\nhello\ncommentget\n" + kAddInput + "help\n";
+    const std::string field_calls =
+        "TunnelCommentSet(\"hello\") = 0\nTunnelCommentGet(out) = 0\n" + kAddCall;
+    Case quiet = WithArguments({"-q"}, Session("QuietLeavesOutEveryPrompt", "versionget\n" + fields,
+                                               "", "TunnelVersionGet(out) = 0\n" + field_calls));
+    quiet.expected_output = banner +
+                            "Version: 1.0.0-sim\r\nSet comment success\r\nComment: hello\r\n"
+                            "The connect's local client addr: 127.0.0.1:18000\r\n" +
+                            kCommandList;
+    std::vector<Case> cases = {quiet};
+    Case long_quiet = quiet;
+    long_quiet.name = "QuietSpelledLong";
+    long_quiet.arguments = {"--quiet"};
+    cases.push_back(long_quiet);
+
+    cases.push_back(WithArguments(
+        {"-e"}, Session("ExitOnErrorWithoutAFailureChangesNothing", fields,
+                        "comment: Set comment success\r\n" + kPrompt + "Comment: hello\r\n" +
+                            kPrompt + kAddOutput + kCommandList + kPrompt,
+                        field_calls)));
+
+    const std::string failing = "versionget\ncommentset\nc\nversionget\n";
+    const std::string failing_calls = "TunnelVersionGet(out) = 0\nTunnelCommentSet(\"c\") = -3\n";
+    for (const auto& arguments :
+         {std::vector<std::string>{"-e"}, std::vector<std::string>{"--exit-on-error"}}) {
+        Case c = WithArguments(arguments, Session("ExitOnErrorEndsAtTheFirstFailureLine", failing,
+                                                  "Version: 1.0.0-sim\r\n" + kPrompt +
+                                                      "comment: Set comment failed, Error: -3\r\n",
+                                                  failing_calls, "TunnelCommentSet=-3"));
+        c.name += arguments[0] == "-e" ? "" : "SpelledLong";
+        c.expected_status = 1;
+        cases.push_back(c);
+    }
+    for (const auto& [name, arguments] :
+         {std::pair{"Combined", std::vector<std::string>{"-eq"}},
+          std::pair{"Apart", std::vector<std::string>{"-e", "-q"}},
+          std::pair{"Reversed", std::vector<std::string>{"--quiet", "-e"}}}) {
+        Case c =
+            WithArguments(arguments, Session(std::string("QuietAndExitOnError") + name, failing, "",
+                                             failing_calls, "TunnelCommentSet=-3"));
+        c.expected_output = banner + "Version: 1.0.0-sim\r\nSet comment failed, Error: -3\r\n";
+        c.expected_status = 1;
+        cases.push_back(c);
+    }
+
+    // A failure inside the stress test ends it after the round in progress.
+    std::string both_fail_output = StressRound("p");
+    const std::size_t list = both_fail_output.find("Connect enum");
+    std::string failed_list;
+    for (int i = 0; i < 10; ++i) {
+        failed_list += "Connect enum failed, Error: -3\r\n";
+    }
+    both_fail_output.replace(list, both_fail_output.find("Delete connect success") - list,
+                             failed_list);
+    Case stress = WithArguments(
+        {"-e"}, Session("ExitOnErrorEndsTheStressTestAfterTheRound", "testconnect\n3\np\nselfget\n",
+                        "test times: peer id: " + both_fail_output, StressCalls("p", -3, true),
+                        "TunnelConnectEnum=-3,TunnelConnectLocalQuery=-3"));
+    stress.expected_status = 1;
+    cases.push_back(stress);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Options, CommandsE2e, testing::ValuesIn(OptionCases()), Name);
 
 }  // namespace
 }  // namespace e2e

@@ -149,7 +149,7 @@ ProgramFolder::~ProgramFolder() {
 
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    const std::vector<std::pair<std::string, std::string>>& environment, int errors,
-                   const char* windows_handles) {
+                   const char* windows_handles, const std::vector<std::string>& program_arguments) {
     std::vector<std::string> arguments = Words(Setting("E2E_LAUNCHER", ""));
     if (windows_handles != nullptr) {
         arguments.push_back(Setting("E2E_WIN32_LAUNCHER", "std_handles_launcher.exe"));
@@ -158,6 +158,7 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
         }
     }
     arguments.push_back(folder.program.string());
+    arguments.insert(arguments.end(), program_arguments.begin(), program_arguments.end());
     std::vector<char*> argv;
     for (std::string& argument : arguments) {
         argv.push_back(argument.data());
@@ -315,8 +316,8 @@ Result Run(const Case& c) {
                                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     Result result;
     const auto start = std::chrono::steady_clock::now();
-    result.exit_status =
-        WaitForExit(StartProgram(folder, input, output, environment, errors, c.windows_handles));
+    result.exit_status = WaitForExit(
+        StartProgram(folder, input, output, environment, errors, c.windows_handles, c.arguments));
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     for (const int stream : {input, output, errors}) {
@@ -353,7 +354,7 @@ void RunAndCheck(const Case& c) {
         GTEST_SKIP() << c.windows_only;
     }
     const Result result = Run(c);
-    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.exit_status, c.expected_status) << c.name;
     EXPECT_EQ(result.output, c.expected_output) << c.name;
     const bool windows_words = c.windows_expected_errors && TestingWindowsProgram();
     EXPECT_EQ(result.errors, windows_words ? *c.windows_expected_errors : c.expected_errors)

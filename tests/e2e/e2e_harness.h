@@ -44,6 +44,7 @@ enum class Output {
 // and the program's folder "{DIR}", whatever their spelling on the platform.
 struct Case {
     std::string name;
+    std::vector<std::string> arguments;     // the program's command line after its name
     std::optional<std::string> config_ini;  // nullopt: no file
     std::optional<std::string> tunnel_cfg;  // nullopt: no file
     std::string input;                      // bytes on standard input
@@ -53,6 +54,7 @@ struct Case {
     std::vector<std::pair<std::string, std::string>> environment;  // the library's switches
     std::string expected_output;
     std::string expected_errors;  // standard error, byte for byte
+    int expected_status = 0;
     // Where the Windows program legitimately differs: the system's own words
     // for a failure on standard error, and cases that have no Windows meaning
     // (POSIX permissions, symbolic links, a descriptor closed under the
@@ -115,11 +117,13 @@ struct ProgramFolder {
 
 // Starts the program with `input`, `output` and `errors` as its standard
 // streams (each closed when < 0), with the library switches given, and any
-// other variable given in place of the test's own; through the Win32
-// launcher (E2E_WIN32_LAUNCHER) when `windows_handles` are given.
+// other variable given in place of the test's own, and `arguments` after
+// its name; through the Win32 launcher (E2E_WIN32_LAUNCHER) when
+// `windows_handles` are given.
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    const std::vector<std::pair<std::string, std::string>>& environment,
-                   int errors = STDERR_FILENO, const char* windows_handles = nullptr);
+                   int errors = STDERR_FILENO, const char* windows_handles = nullptr,
+                   const std::vector<std::string>& arguments = {});
 
 // The program's wait status: it ended by exit or by a signal. Gives up,
 // killing the program, when it is still running after kGiveUpMilliseconds.
@@ -146,8 +150,8 @@ bool TestingWindowsProgram();
 // Runs `c` in a fresh folder, removed afterwards.
 Result Run(const Case& c);
 
-// Runs `c` and checks everything it expects, plus exit status 0 and no
-// temp.cfg left behind.
+// Runs `c` and checks everything it expects, its exit status included, and
+// that no temp.cfg is left behind.
 void RunAndCheck(const Case& c);
 
 }  // namespace e2e

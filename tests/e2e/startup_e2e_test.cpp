@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "e2e_harness.h"
 #include "transcript.h"
@@ -494,6 +495,16 @@ void LetGo() {
     WaitForEnd(file_holder.pid);
 }
 
+// What a start says, besides the failure, when tunnel.cfg or its folder may
+// not be written.
+const std::string kFileMayNotBeWritten =
+    "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or unpack "
+    "tunnelconsole into a folder you may write, such as ~/tunnelconsole\r\n";
+const std::string kWindowsFileMayNotBeWritten =
+    "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or unpack "
+    "tunnelconsole into a folder you may write, such as "
+    "%LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
+
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
     "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
@@ -637,10 +648,32 @@ std::vector<Case> TunnelCfgCases() {
     c.expected_errors = std::string(
                             "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
                             "{DIR}/tunnel.cfg: ") +
-                        NotWritableError() + "\r\n";
+                        NotWritableError() + "\r\n" + kFileMayNotBeWritten;
     c.windows_expected_errors =
         "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
-        "denied\r\n";
+        "denied\r\n" +
+        kWindowsFileMayNotBeWritten;
+    cases.push_back(c);
+
+    // Installed where the user may not write: temp.cfg cannot be made, and
+    // the library cannot make Home either.
+    c = Session("FolderMayNotBeWritten", "versionget\n", "");
+    c.lay = [](const ProgramFolder& f) { SetWritable(f.app, false); };
+    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app, true); };
+    c.expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n";
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_errors = std::string(
+                            "tunnelconsole: tunnel.cfg was not rewritten: cannot create "
+                            "{DIR}/temp.cfg: ") +
+                        NotWritableError() +
+                        "\r\ntunnelconsole: the folder {DIR} may not be written: unpack "
+                        "tunnelconsole into a folder you may write, such as "
+                        "~/tunnelconsole\r\ntunnelconsole: TunnelStart failed, Error: -9\r\n";
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot create {DIR}/temp.cfg: Permission "
+        "denied\r\ntunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into "
+        "a folder you may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n"
+        "tunnelconsole: TunnelStart failed, Error: -9\r\n";
     cases.push_back(c);
 
     // The emulator shows a file without write permission as read-only.
@@ -857,6 +890,194 @@ std::vector<Case> FolderCases() {
 
 INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()),
                          [](const auto& info) { return info.param.name; });
+
+// A text file of the source tree, beside this test's own folder.
+std::string SourceText(const std::string& name) {
+    return FileText(fs::path(__FILE__).parent_path().parent_path().parent_path() / name,
+                    ProgramFolder());
+}
+
+// The usage text as README shows it (indented by four), with CR LF: the
+// program and README must agree.
+std::string ReadmeUsage() {
+    std::istringstream readme(SourceText("README.md"));
+    std::string usage;
+    std::string line;
+    bool inside = false;
+    while (std::getline(readme, line)) {
+        inside = inside || line == "    Usage: tunnelconsole [-e] [-q]";
+        if (inside && !line.empty() && !line.starts_with("    ")) {
+            break;
+        }
+        if (inside) {
+            usage += (line.empty() ? line : line.substr(4)) + "\r\n";
+        }
+    }
+    while (usage.ends_with("\r\n\r\n")) {
+        usage.resize(usage.size() - 2);
+    }
+    return usage;
+}
+
+// The one version, as the project's CMakeLists.txt declares it.
+std::string ProjectVersion() {
+    const std::string text = SourceText("CMakeLists.txt");
+    const std::string declaration = "project(tunnelconsole VERSION ";
+    const std::size_t start = text.find(declaration) + declaration.size();
+    return text.substr(start, text.find(' ', start) - start);
+}
+
+void NoHomeMade(const ProgramFolder& f) {
+    EXPECT_FALSE(fs::exists(f.app / "Home"));
+}
+
+// A run that touches nothing: tunnel.cfg keeps its bytes, no Home is made
+// and the library is never called.
+Case TouchingNothing(std::string name, std::vector<std::string> arguments, std::string output,
+                     std::string errors = "", int status = 0) {
+    Case c = Session(std::move(name), "versionget\n", "");
+    c.arguments = std::move(arguments);
+    c.expected_output = std::move(output);
+    c.expected_errors = std::move(errors);
+    c.expected_status = status;
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_trace = "";
+    c.inspect = NoHomeMade;
+    return c;
+}
+
+std::string NotUnderstood(const std::string& what) {
+    return "tunnelconsole: " + what + " not understood: see tunnelconsole --help\r\n";
+}
+
+std::vector<Case> CommandLineCases() {
+    const std::string usage = ReadmeUsage();
+    const std::string version = "tunnelconsole " + ProjectVersion() + "\r\n";
+    std::vector<Case> cases = {
+        TouchingNothing("HelpLong", {"--help"}, usage),
+        TouchingNothing("HelpShort", {"-h"}, usage),
+        TouchingNothing("HelpAmongOptions", {"-e", "--help", "-q"}, usage),
+        TouchingNothing("VersionLong", {"--version"}, version),
+        TouchingNothing("VersionShort", {"-V"}, version),
+        TouchingNothing("UnknownShortOption", {"-x"}, "", NotUnderstood("option -x"), 2),
+        TouchingNothing("UnknownOptionAmongKnownOnes", {"-qx"}, "", NotUnderstood("option -x"), 2),
+        TouchingNothing("UnknownLongOption", {"--verbose"}, "", NotUnderstood("option --verbose"),
+                        2),
+        TouchingNothing("OptionGivenAValue", {"--quiet=yes"}, "",
+                        NotUnderstood("option --quiet=yes"), 2),
+        TouchingNothing("StrayArgument", {"tunnel.cfg"}, "",
+                        "tunnelconsole: argument \"tunnel.cfg\" not expected: see tunnelconsole "
+                        "--help\r\n",
+                        2),
+        TouchingNothing("StrayArgumentAfterHelp", {"--help", "now"}, "",
+                        "tunnelconsole: argument \"now\" not expected: see tunnelconsole "
+                        "--help\r\n",
+                        2),
+    };
+    Case slash = TouchingNothing("SlashQuestionMarkIsHelpOnWindows", {"/?"}, usage);
+    slash.windows_only = "/? is the Windows spelling of --help";
+    cases.push_back(slash);
+    slash = TouchingNothing("SlashQuestionMarkIsAStrayArgument", {"/?"}, "",
+                            "tunnelconsole: argument \"/?\" not expected: see tunnelconsole "
+                            "--help\r\n",
+                            2);
+    slash.posix_only = "/? is the Windows spelling of --help";
+    cases.push_back(slash);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(CommandLine, StartupE2e, testing::ValuesIn(CommandLineCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// With -e a failed start-up step ends the run at once, with status 1.
+std::vector<Case> ExitOnErrorCases() {
+    std::vector<Case> cases;
+    Case c = Session("ExitOnErrorAtAFailedStart", "versionget\n", "");
+    c.arguments = {"-e"};
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
+    c.expected_output = ConfigText(kDev) + "\r\n";
+    c.expected_trace =
+        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
+        ConfigText(kDev) + "\", 0, callback) = -9\n";
+    c.expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n";
+    c.expected_status = 1;
+    cases.push_back(c);
+
+    c = Session("ExitOnErrorWithoutTheConfigurationText", "versionget\n", "");
+    c.arguments = {"-e"};
+    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
+    c.expected_output = "";
+    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n";
+    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n";
+    c.expected_status = 1;
+    cases.push_back(c);
+
+    // The library is never called when tunnel.cfg could not be rewritten.
+    c = Session("ExitOnErrorWhenTunnelCfgIsNotRewritten", "versionget\n", "");
+    c.arguments = {"--exit-on-error"};
+    c.lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); };
+    c.inspect = [](const ProgramFolder& f) {
+        SetWritable(f.app / "tunnel.cfg", true);
+        NoHomeMade(f);
+    };
+    c.expected_output = "";
+    c.expected_tunnel_cfg = kTunnelCfg;
+    c.expected_trace = "";
+    c.expected_errors = std::string(
+                            "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
+                            "{DIR}/tunnel.cfg: ") +
+                        NotWritableError() + "\r\n" + kFileMayNotBeWritten;
+    c.windows_expected_errors =
+        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
+        "denied\r\n" +
+        kWindowsFileMayNotBeWritten;
+    c.expected_status = 1;
+    cases.push_back(c);
+
+    c = Session("ExitOnErrorWithoutAFailure", "versionget\n", "Version: 1.0.0-sim\r\n" + kPrompt);
+    c.arguments = {"-e"};
+    c.expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace;
+    cases.push_back(c);
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(ExitOnError, StartupE2e, testing::ValuesIn(ExitOnErrorCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// With -e a stop request ends the run with 128 plus the signal's number.
+TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
+    if (TestingWindowsProgram()) {
+        GTEST_SKIP() << "stop signals are POSIX (tests/win32/console_control_test.cpp has "
+                        "Windows' status)";
+    }
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        const ProgramFolder folder;
+        Lay(folder.app / "config.ini", ConfigIni(kDev));
+        Lay(folder.app / "tunnel.cfg", kTunnelCfg);
+        int input[2];
+        int output[2];
+        ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+        ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
+        const pid_t pid =
+            StartProgram(folder, input[0], output[1], {}, STDERR_FILENO, nullptr, {"-e"});
+        close(input[0]);
+        close(output[1]);
+        // Waiting at the prompt: the stop request is the only way out.
+        std::string seen;
+        char chunk[512];
+        ssize_t count = 0;
+        while (WithPlaceholders(seen, folder) != Banner(kDev) &&
+               (count = read(output[0], chunk, sizeof chunk)) > 0) {
+            seen.append(chunk, static_cast<std::size_t>(count));
+        }
+        EXPECT_EQ(WithPlaceholders(seen, folder), Banner(kDev));
+        kill(pid, signal_number);
+        EXPECT_EQ(WaitForExit(pid), 128 + signal_number);
+        close(input[1]);
+        close(output[0]);
+    }
+}
 
 // temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
 // rename does before the run goes on, as the system calls show.

@@ -77,6 +77,9 @@ int main(int argc, char** argv) {
             GetExitCodeThread(handler, &handled);
             Check(handled == TRUE, row.name, "not handled");
             Check(RunShouldEnd(), row.name, "no stop requested");
+            // The status of a session that ends at the first failure (-e).
+            Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
+                  "not the status Ctrl-C gives");
         } else {
             // Held until the run ends (at exit here), so the library is
             // stopped before the system ends the process.
@@ -84,6 +87,8 @@ int main(int argc, char** argv) {
                 SwitchToThread();
             }
             Check(RunShouldEnd(), row.name, "no stop requested");
+            Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
+                  "not the status Ctrl-C gives");
             Check(WaitForSingleObject(handler, 0) == WAIT_TIMEOUT, row.name,
                   "the handler returned before the run ended");
         }

@@ -23,7 +23,8 @@ int wake_pipe[2] = {-1, -1};
 
 void OnStopSignal(int signal_number) {
     const int saved_errno = errno;
-    if (!NoteStopRequest()) {
+    // 128 plus the signal's number: what a shell shows for a process it ended.
+    if (!NoteStopRequest(128 + signal_number)) {
         // A second request while the first is being served: end now, as the
         // signal would have without a handler, on a terminal as it was found.
         RestoreTerminalModes();

@@ -16,3 +16,9 @@ FolderSpelling GetProgramFolder(std::span<char> folder) {
     const FolderSpelling spelling = CheckFolderSpelling(folder.data(), true);
     return spelling == FolderSpelling::kHoldsItemMarks ? FolderSpelling::kSafe : spelling;
 }
+
+const char kWritableFolderExample[] = "~/tunnelconsole";
+
+bool IsPlatformHelpSwitch(std::string_view) {
+    return false;
+}

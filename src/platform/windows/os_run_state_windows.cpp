@@ -80,7 +80,8 @@ BOOL WINAPI OsOnConsoleControl(DWORD event) {
     if (!IsStopEvent(event)) {
         return FALSE;
     }
-    if (!NoteStopRequest()) {
+    // The status Windows gives a console program that Ctrl-C ends.
+    if (!NoteStopRequest(static_cast<int>(STATUS_CONTROL_C_EXIT))) {
         // A second request while the first is being served: end now, as the
         // event would have without a handler, leaving the console as it was.
         RestoreConsoleCodePages();

@@ -62,3 +62,9 @@ FolderSpelling GetProgramFolder(std::span<char> folder) {
     folder[choice.path.size()] = '\0';
     return choice.spelling;
 }
+
+const char kWritableFolderExample[] = "%LOCALAPPDATA%\\Programs\\tunnelconsole";
+
+bool IsPlatformHelpSwitch(std::string_view argument) {
+    return argument == "/?";
+}
