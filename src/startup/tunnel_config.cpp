@@ -340,7 +340,7 @@ bool PrepareTunnelConfig(const char* program_dir) {
     // Read, it would wait for a writer or never end.
     if (OsIsSpecialFile(paths.tunnel.data())) {
         ReportProblem("tunnel.cfg was not rewritten: %s is not a regular file", link_path.data());
-        return;
+        return false;
     }
     // Beside the file it replaces, so the rename stays within one file system.
     paths.folder = paths.tunnel;
