@@ -284,7 +284,10 @@ Attempt RewriteOnce(const ConfigPaths& paths, Progress& progress) {
         if (creation != ScratchCreation::kInUse) {
             ReportNotRewritten(creation == ScratchCreation::kRemoveFailed ? "remove" : "create",
                                paths.temp.data(), error);
-            if (RefusedForPermission(error)) {
+            // Only a refused creation says so of the folder: a temp.cfg that
+            // is a folder of its own cannot be removed either (on Windows
+            // with the same error), and moving the program would not help.
+            if (creation == ScratchCreation::kCreateFailed && RefusedForPermission(error)) {
                 AdviseWritableFolder(paths, false);
             }
         }
