@@ -63,7 +63,7 @@ public:
         std::ofstream(folder_.app / "config.ini", std::ios::binary) << ConfigIni("dev-1");
         std::ofstream(folder_.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
         environment.emplace_back("HOME", home.string());
-        environment.emplace_back("TERM", "xterm");
+        environment.insert(environment.begin(), {"TERM", "xterm"});
         environment.emplace_back("TUNNEL_SIM_TRACE", (folder_.root / "trace").string());
         winsize size{};
         size.ws_row = 24;
@@ -98,8 +98,13 @@ public:
             setrlimit(RLIMIT_CORE, &no_core);
             unsetenv("TUNNEL_SIM_LOG_THREAD");
             unsetenv("TUNNEL_SIM_FAULTS");
+            // An empty value unsets the variable.
             for (const auto& [name, value] : environment) {
-                setenv(name.c_str(), value.c_str(), 1);
+                if (value.empty()) {
+                    unsetenv(name.c_str());
+                } else {
+                    setenv(name.c_str(), value.c_str(), 1);
+                }
             }
             execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
             _exit(127);
@@ -269,6 +274,26 @@ TEST(TerminalE2e, KeysTypedWhileACommandRunsActAtTheNextPrompt) {
     ExpectEndsWell(run);
     EXPECT_TRUE(run.Trace().ends_with(") = -6\nTunnelStatusGet(0, out) = 0\nTunnelStop() = 0\n"))
         << run.Trace();
+}
+
+// A terminal the editor cannot redraw on is read as a pipe is: its own line
+// editing keeps the typed line, and a message never returns the cursor over
+// it, which would leave the line's tail on the screen.
+TEST(TerminalE2e, ATerminalWithoutRedrawIsReadAsAPipe) {
+    for (const char* term : {"dumb", "", "no-such-terminal"}) {
+        SCOPED_TRACE(term);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"TERM", term}, {"TUNNEL_SIM_LOG_THREAD", "20000"}});
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type("versi");
+        ASSERT_TRUE(run.Shows("versi")) << run.Seen();
+        ASSERT_TRUE(run.Shows("tunnel heartbeat")) << run.Seen();
+        run.Type("onget\r");
+        EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+        run.Type(kCtrlD);
+        ExpectEndsWell(run);
+        EXPECT_EQ(run.Seen().find("\rtunnel heartbeat"), std::string::npos) << run.Seen();
+    }
 }
 
 // Command lines only: never what was typed at a field.
