@@ -63,7 +63,7 @@ public:
         std::ofstream(folder_.app / "config.ini", std::ios::binary) << ConfigIni("dev-1");
         std::ofstream(folder_.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
         environment.emplace_back("HOME", home.string());
-        environment.emplace_back("TERM", "xterm");
+        environment.insert(environment.begin(), {"TERM", "xterm"});
         environment.emplace_back("TUNNEL_SIM_TRACE", (folder_.root / "trace").string());
         winsize size{};
         size.ws_row = 24;
@@ -98,8 +98,13 @@ public:
             setrlimit(RLIMIT_CORE, &no_core);
             unsetenv("TUNNEL_SIM_LOG_THREAD");
             unsetenv("TUNNEL_SIM_FAULTS");
+            // An empty value unsets the variable.
             for (const auto& [name, value] : environment) {
-                setenv(name.c_str(), value.c_str(), 1);
+                if (value.empty()) {
+                    unsetenv(name.c_str());
+                } else {
+                    setenv(name.c_str(), value.c_str(), 1);
+                }
             }
             execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
             _exit(127);
@@ -230,8 +235,20 @@ TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
     run.Type("statusgt" + std::string(kLeft) + "e\r");
     EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    // Ctrl-D with a line typed ends nothing; at its end it deletes nothing.
+    run.Type(std::string("status") + kCtrlD + "get\r");
+    EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    // A line longer than its field is cut to it (the sanitizers' build
+    // watches the copy).
+    run.Type("commentset\r" + std::string(300, 'c') + "\r");
+    EXPECT_TRUE(run.Shows("Set comment success\r\n")) << run.Seen();
     run.Type(kCtrlD);
     ExpectEndsWell(run);
+    // A first run, with no history file yet, has nothing to say about it.
+    EXPECT_EQ(run.Seen().find("history"), std::string::npos) << run.Seen();
+    EXPECT_NE(run.Trace().find("TunnelCommentSet(\"" + std::string(127, 'c') + "\") = 0\n"),
+              std::string::npos)
+        << run.Trace();
 }
 
 TEST(TerminalE2e, TabCompletesCommandNames) {
@@ -251,6 +268,9 @@ TEST(TerminalE2e, TabCompletesCommandNames) {
     EXPECT_TRUE(run.Shows("Query connect by local address failed, Error: -2\r\n")) << run.Seen();
     run.Type(kCtrlD);
     ExpectEndsWell(run);
+    EXPECT_NE(run.Trace().find("TunnelConnectLocalQuery(\"peer\\t\", out) = -2\n"),
+              std::string::npos)
+        << run.Trace();
 }
 
 // Keys typed while a command runs wait for the next prompt: drawn there once,
@@ -269,6 +289,26 @@ TEST(TerminalE2e, KeysTypedWhileACommandRunsActAtTheNextPrompt) {
     ExpectEndsWell(run);
     EXPECT_TRUE(run.Trace().ends_with(") = -6\nTunnelStatusGet(0, out) = 0\nTunnelStop() = 0\n"))
         << run.Trace();
+}
+
+// A terminal the editor cannot redraw on is read as a pipe is: its own line
+// editing keeps the typed line, and a message never returns the cursor over
+// it, which would leave the line's tail on the screen.
+TEST(TerminalE2e, ATerminalWithoutRedrawIsReadAsAPipe) {
+    for (const char* term : {"dumb", "", "no-such-terminal"}) {
+        SCOPED_TRACE(term);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"TERM", term}, {"TUNNEL_SIM_LOG_THREAD", "20000"}});
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type("versi");
+        ASSERT_TRUE(run.Shows("versi")) << run.Seen();
+        ASSERT_TRUE(run.Shows("tunnel heartbeat")) << run.Seen();
+        run.Type("onget\r");
+        EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+        run.Type(kCtrlD);
+        ExpectEndsWell(run);
+        EXPECT_EQ(run.Seen().find("\rtunnel heartbeat"), std::string::npos) << run.Seen();
+    }
 }
 
 // Command lines only: never what was typed at a field.
@@ -360,6 +400,10 @@ TEST_P(TerminalMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
     // comes back below.
     EXPECT_TRUE(run.Shows(std::string("\r") + kClearDown + "tunnel heartbeat ")) << run.Seen();
     EXPECT_TRUE(run.Shows("\r\n> versi")) << run.Seen();
+    // Right below the messages, no blank line between.
+    EXPECT_TRUE(std::regex_search(run.Seen(),
+                                  std::regex("\r\x1b\\[J(tunnel heartbeat [0-9]+\r\n)+> versi")))
+        << run.Seen();
     run.Type("onget\r");
     EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
     for (int i = 0; i < 20; ++i) {
@@ -368,6 +412,13 @@ TEST_P(TerminalMessagesE2e, ALogMessageLeavesTheTypedLineWhole) {
     }
     run.Type(kCtrlD);
     ExpectEndsWell(run);
+    // Each command as it runs follows its prompt on its line.
+    std::size_t commands = 0;
+    for (std::size_t at = 0; (at = run.Seen().find("> statusget\r\n", at)) != std::string::npos;
+         ++at) {
+        ++commands;
+    }
+    EXPECT_EQ(commands, 20u) << run.Seen();
     // Each message whole, each on a line that it starts: the prompt's line
     // was cleared for it, or a line break came before it.
     const std::regex message("tunnel heartbeat [0-9]+");
@@ -431,6 +482,9 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
             // Stopped once; the half-typed line never ran.
             EXPECT_TRUE(run.Trace().ends_with(") = 0\nTunnelStop() = 0\n")) << run.Trace();
             EXPECT_EQ(run.Trace().find("TunnelStatusGet"), std::string::npos) << run.Trace();
+            // The last line, the prompt's, is ended for the shell's prompt.
+            EXPECT_TRUE(std::regex_search(run.Seen(), std::regex("\r\n> [a-z]*\r\n$")))
+                << run.Seen();
         }
         ExpectSameModes(run.FoundModes(), run.Modes());
     }

@@ -559,6 +559,14 @@ bool LineEditorStart(OutputLock output_lock) {
     if (editor.line == nullptr || editor.command_lines == nullptr || editor.no_lines == nullptr) {
         return false;
     }
+    // A terminal that cannot move the cursor up and clear what lies below it
+    // (TERM dumb, unset or unknown) cannot have the typed line taken off for
+    // a message and drawn again: it is read as a pipe is, with the modes the
+    // editor's set-up changed put back.
+    if (*Capability("up") == '\0' || *Capability("cd") == '\0') {
+        RestoreTerminalModes();
+        return false;
+    }
     editor.output_lock = output_lock;
     el_set(editor.line, EL_EDITOR, "emacs");
     // Stop requests are the program's own (run_state.h).
@@ -579,6 +587,7 @@ bool LineEditorStart(OutputLock output_lock) {
     // once, before the first prompt is drawn.
     if (el_set(editor.line, EL_SETTY, "-x", "-icanon", "-echo", "-iexten", "min=^A",
                "time=", nullptr) != 0) {
+        RestoreTerminalModes();
         return false;
     }
     std::atexit(RestoreTerminalModes);
