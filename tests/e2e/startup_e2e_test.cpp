@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
+#include <optional>
 #include <sstream>
 
 #include "e2e_harness.h"
@@ -32,116 +34,196 @@ TEST_P(StartupE2e, Transcript) {
     RunAndCheck(GetParam());
 }
 
+// A start-up case as one row of data: a session with the usual files
+// (config.ini naming dev-1, kTunnelCfg) that types "quit" and sees the
+// banner, except where a field says otherwise. Fields give first what the
+// run is given, then what it must yield.
+struct Row {
+    const char* name = "";
+    std::vector<std::string> arguments = {};
+    std::optional<std::string> config_ini = ConfigIni(kDev);  // nullopt: no file
+    std::optional<std::string> tunnel_cfg = kTunnelCfg;       // nullopt: no file
+    std::string input = "quit\n";
+    bool no_input = false;
+    Output output = Output::kFile;
+    bool no_error_output = false;
+    std::vector<std::pair<std::string, std::string>> environment = {};
+    std::size_t program_folder_length = 0;
+    const char* program_folder_name = "";
+    bool short_name_on_windows = false;
+    const char* windows_handles = nullptr;
+    const char* posix_only = nullptr;
+    const char* windows_only = nullptr;
+    void (*lay)(const ProgramFolder&) = nullptr;
+
+    std::string expected_output = Banner(kDev);
+    std::string expected_errors = {};
+    std::optional<std::string> windows_expected_errors = {};
+    int expected_status = 0;
+    std::optional<std::string> expected_tunnel_cfg = kTunnelCfgRewritten;  // nullopt: no check
+    std::optional<std::string> expected_trace = {};                        // nullopt: not taken
+    void (*inspect)(const ProgramFolder&) = nullptr;
+};
+
+std::vector<Case> FromRows(std::initializer_list<Row> rows) {
+    std::vector<Case> cases;
+    for (const Row& row : rows) {
+        Case c;
+        c.name = row.name;
+        c.arguments = row.arguments;
+        c.config_ini = row.config_ini;
+        c.tunnel_cfg = row.tunnel_cfg;
+        c.input = row.input;
+        c.no_input = row.no_input;
+        c.output = row.output;
+        c.no_error_output = row.no_error_output;
+        c.environment = row.environment;
+        c.program_folder_length = row.program_folder_length;
+        c.program_folder_name = row.program_folder_name;
+        c.short_name_on_windows = row.short_name_on_windows;
+        c.windows_handles = row.windows_handles;
+        c.posix_only = row.posix_only;
+        c.windows_only = row.windows_only;
+        c.lay = row.lay;
+        c.expected_output = row.expected_output;
+        c.expected_errors = row.expected_errors;
+        c.windows_expected_errors = row.windows_expected_errors;
+        c.expected_status = row.expected_status;
+        c.expected_tunnel_cfg = row.expected_tunnel_cfg;
+        c.expected_trace = row.expected_trace;
+        c.inspect = row.inspect;
+        cases.push_back(c);
+    }
+    return cases;
+}
+
 std::vector<Case> LoopCases() {
     const std::string list = kCommandList + kPrompt;
     const std::string version = "Version: 1.0.0-sim\r\n" + kPrompt;
-    std::vector<Case> cases = {
-        Session("NewcomerSession", "versionget\nstatusget\nhelp\nquit\n",
-                version + "Status: 1\r\n" + kPrompt + list),
-        Session("QuitFirst", "quit\nversionget\n", ""),
-        Session("EndOfInputActsAsQuit", "versionget\n", version),
-        Session("EmptyInput", "", ""),
-        Session("CrLfLineBreaks", "versionget\r\nquit\r\n", version),
-        Session("LastLineWithoutBreak", "versionget", version),
-        Session("SubEndsInput", "versionget\n\x1aversionget\n", version),
-        Session("SubInsideLine", "versionget\x1a\n", version),
-        Session("LoneCrIsPartOfTheLine", "versionget\rquit\n", list),
-        Session("NearMissesPrintTheList", "QUIT\n quit\nquit \n\nVersionGet\n",
-                list + list + list + list + list),
-        Session("TestconnectIsNotListed", "help\n", list),
-        Session("OverlongCommandIsOneCommand", std::string(300, 'x') + "\nversionget\n",
-                list + version),
-        Session("OverlongCommandStartingWithAName", "versionget" + std::string(300, ' ') + "\n",
-                list),
-        Session("CommandFillingTheBuffer", std::string(255, 'y') + "\nversionget\n",
-                list + version),
-        Session("NulInsideCommand", std::string("quit\0x\nquit\n", 12), list),
-    };
-    Case no_input = Session("NoStandardInput", "", "");
-    no_input.no_input = true;
-    cases.push_back(no_input);
-    return cases;
+    return FromRows({
+        {.name = "NewcomerSession",
+         .input = "versionget\nstatusget\nhelp\nquit\n",
+         .expected_output = Banner(kDev) + version + "Status: 1\r\n" + kPrompt + list},
+        {.name = "QuitFirst", .input = "quit\nversionget\n"},
+        {.name = "EndOfInputActsAsQuit",
+         .input = "versionget\n",
+         .expected_output = Banner(kDev) + version},
+        {.name = "EmptyInput", .input = ""},
+        {.name = "CrLfLineBreaks",
+         .input = "versionget\r\nquit\r\n",
+         .expected_output = Banner(kDev) + version},
+        {.name = "LastLineWithoutBreak",
+         .input = "versionget",
+         .expected_output = Banner(kDev) + version},
+        {.name = "SubEndsInput",
+         .input = "versionget\n\x1aversionget\n",
+         .expected_output = Banner(kDev) + version},
+        {.name = "SubInsideLine",
+         .input = "versionget\x1a\n",
+         .expected_output = Banner(kDev) + version},
+        {.name = "LoneCrIsPartOfTheLine",
+         .input = "versionget\rquit\n",
+         .expected_output = Banner(kDev) + list},
+        {.name = "NearMissesPrintTheList",
+         .input = "QUIT\n quit\nquit \n\nVersionGet\n",
+         .expected_output = Banner(kDev) + list + list + list + list + list},
+        {.name = "TestconnectIsNotListed",
+         .input = "help\n",
+         .expected_output = Banner(kDev) + list},
+        {.name = "OverlongCommandIsOneCommand",
+         .input = std::string(300, 'x') + "\nversionget\n",
+         .expected_output = Banner(kDev) + list + version},
+        {.name = "OverlongCommandStartingWithAName",
+         .input = "versionget" + std::string(300, ' ') + "\n",
+         .expected_output = Banner(kDev) + list},
+        {.name = "CommandFillingTheBuffer",
+         .input = std::string(255, 'y') + "\nversionget\n",
+         .expected_output = Banner(kDev) + list + version},
+        {.name = "NulInsideCommand",
+         .input = std::string("quit\0x\nquit\n", 12),
+         .expected_output = Banner(kDev) + list},
+        {.name = "NoStandardInput", .input = "", .no_input = true},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Loop, StartupE2e, testing::ValuesIn(LoopCases()),
                          [](const auto& info) { return info.param.name; });
 
+// Message of a device id that holds a brace or a parenthesis.
+std::string HoldsABrace(const std::string& device_id) {
+    return "tunnelconsole: device id \"" + device_id + "\" left out: it holds one of ( ) { }\r\n";
+}
+
 std::vector<Case> ConfigurationCases() {
-    std::vector<Case> cases;
-    Case c = Session("ConfigIniMissing", "quit\n", "");
-    c.config_ini.reset();
-    c.expected_output = Banner("undefined");
-    cases.push_back(c);
-
-    c = Session("DeviceIdKeyMissing", "quit\n", "");
-    c.config_ini = "[config]\r\nname=x\r\n[other]\r\ndevice_id=wrong\r\n";
-    c.expected_output = Banner("undefined");
-    cases.push_back(c);
-
-    c = Session("EmptyDeviceIdKeepsTheLibrarysValue", "quit\n", "");
-    c.config_ini = ConfigIni("");
-    c.tunnel_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n";
-    c.expected_output = "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
-    c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n";
-    cases.push_back(c);
-
-    c = Session("IniSyntax", "quit\n", "");
-    c.config_ini = "\xEF\xBB\xBF; settings\n[ Config ]\n  DEVICE_ID =  \"my dev\"  \n";
-    c.expected_output = Banner("my dev");
-    cases.push_back(c);
-
-    c = Session("PercentSignsArePlainData", "quit\n", "");
-    c.config_ini = ConfigIni("50%s%d%n");
-    c.expected_output = Banner("50%s%d%n");
-    cases.push_back(c);
-
+    // A tunnel.cfg with a DevID of its own, which the library keeps when
+    // config.ini gives none it can take.
+    const std::string own_id_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n";
+    const std::string own_id_rewritten = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n";
+    const std::string own_id_banner =
+        "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
     const std::string padding(120, 'p');
-    c = Session("DeviceIdTooLongForTheText", "quit\n", "");
-    c.config_ini = ConfigIni(std::string(127, 'd'));
-    c.tunnel_cfg = "(DevID){file-dev}\n(Home){x}\n(Pad){" + padding + "}\n";
-    c.expected_output = "(DevID){file-dev}(Home){{HOME}}(Pad){" + padding +
-                        "}\r\ntunnel started: file-dev\r\n" + kPrompt;
-    c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(Pad){" + padding + "}\r\n";
-    c.expected_errors = "tunnelconsole: device id \"" + std::string(127, 'd') +
-                        "\" left out: the configuration text has no room for it\r\n";
-    cases.push_back(c);
-
-    c = Session("DeviceIdOf128CharactersKeepsItsFirst127", "quit\n", "");
-    c.config_ini = ConfigIni(std::string(128, 'd'));
-    c.expected_output = Banner(std::string(127, 'd'));
-    cases.push_back(c);
-
-    // Braces or parentheses in the identifier would move or add items.
-    for (const auto& [name, device_id] :
-         {std::pair{"DeviceIdThatWouldMoveHome", "x}(Home){/elsewhere"},
-          std::pair{"DeviceIdThatWouldCutItself", "ab}cd"},
-          std::pair{"DeviceIdWithParenthesis", "a(b"}}) {
-        c = Session(name, "quit\n", "");
-        c.config_ini = ConfigIni(device_id);
-        c.tunnel_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n";
-        c.expected_output =
-            "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
-        c.expected_tunnel_cfg = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n";
-        c.expected_errors = std::string("tunnelconsole: device id \"") + device_id +
-                            "\" left out: it holds one of ( ) { }\r\n";
-        cases.push_back(c);
-    }
-
-    c = Session("NulByteInTunnelCfg", "quit\n", "");
-    c.tunnel_cfg = std::string("(DevID){}\n(Home){x}\n(Log\0Level){2}\n", 30);
-    c.expected_output = "(DevID){dev-1}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt;
-    c.expected_tunnel_cfg = std::string("(DevID){}\r\n(Home){{HOME}}\r\n(Log\0Level){2}\r\n", 37);
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to it\r\n";
-    cases.push_back(c);
-
-    c = Session("TunnelCfgWithoutHomeGainsIt", "quit\n", "");
-    c.tunnel_cfg = "(DevID){}\n(LogLevel){2}";
-    c.expected_output =
-        "(DevID){dev-1}(LogLevel){2}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt;
-    c.expected_tunnel_cfg = "(DevID){}\r\n(LogLevel){2}\r\n(Home){{HOME}}";
-    cases.push_back(c);
-    return cases;
+    return FromRows({
+        {.name = "ConfigIniMissing",
+         .config_ini = std::nullopt,
+         .expected_output = Banner("undefined")},
+        {.name = "DeviceIdKeyMissing",
+         .config_ini = "[config]\r\nname=x\r\n[other]\r\ndevice_id=wrong\r\n",
+         .expected_output = Banner("undefined")},
+        {.name = "EmptyDeviceIdKeepsTheLibrarysValue",
+         .config_ini = ConfigIni(""),
+         .tunnel_cfg = own_id_cfg,
+         .expected_output = own_id_banner,
+         .expected_tunnel_cfg = own_id_rewritten},
+        {.name = "IniSyntax",
+         .config_ini = "\xEF\xBB\xBF; settings\n[ Config ]\n  DEVICE_ID =  \"my dev\"  \n",
+         .expected_output = Banner("my dev")},
+        {.name = "PercentSignsArePlainData",
+         .config_ini = ConfigIni("50%s%d%n"),
+         .expected_output = Banner("50%s%d%n")},
+        {.name = "DeviceIdTooLongForTheText",
+         .config_ini = ConfigIni(std::string(127, 'd')),
+         .tunnel_cfg = "(DevID){file-dev}\n(Home){x}\n(Pad){" + padding + "}\n",
+         .expected_output = "(DevID){file-dev}(Home){{HOME}}(Pad){" + padding +
+                            "}\r\ntunnel started: file-dev\r\n" + kPrompt,
+         .expected_errors = "tunnelconsole: device id \"" + std::string(127, 'd') +
+                            "\" left out: the configuration text has no room for it\r\n",
+         .expected_tunnel_cfg =
+             "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(Pad){" + padding + "}\r\n"},
+        {.name = "DeviceIdOf128CharactersKeepsItsFirst127",
+         .config_ini = ConfigIni(std::string(128, 'd')),
+         .expected_output = Banner(std::string(127, 'd'))},
+        // Braces or parentheses in the identifier would move or add items.
+        {.name = "DeviceIdThatWouldMoveHome",
+         .config_ini = ConfigIni("x}(Home){/elsewhere"),
+         .tunnel_cfg = own_id_cfg,
+         .expected_output = own_id_banner,
+         .expected_errors = HoldsABrace("x}(Home){/elsewhere"),
+         .expected_tunnel_cfg = own_id_rewritten},
+        {.name = "DeviceIdThatWouldCutItself",
+         .config_ini = ConfigIni("ab}cd"),
+         .tunnel_cfg = own_id_cfg,
+         .expected_output = own_id_banner,
+         .expected_errors = HoldsABrace("ab}cd"),
+         .expected_tunnel_cfg = own_id_rewritten},
+        {.name = "DeviceIdWithParenthesis",
+         .config_ini = ConfigIni("a(b"),
+         .tunnel_cfg = own_id_cfg,
+         .expected_output = own_id_banner,
+         .expected_errors = HoldsABrace("a(b"),
+         .expected_tunnel_cfg = own_id_rewritten},
+        {.name = "NulByteInTunnelCfg",
+         .tunnel_cfg = std::string("(DevID){}\n(Home){x}\n(Log\0Level){2}\n", 30),
+         .expected_output = "(DevID){dev-1}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt,
+         .expected_errors = "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its "
+                            "line only up to it\r\n",
+         .expected_tunnel_cfg =
+             std::string("(DevID){}\r\n(Home){{HOME}}\r\n(Log\0Level){2}\r\n", 37)},
+        {.name = "TunnelCfgWithoutHomeGainsIt",
+         .tunnel_cfg = "(DevID){}\n(LogLevel){2}",
+         .expected_output =
+             "(DevID){dev-1}(LogLevel){2}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt,
+         .expected_tunnel_cfg = "(DevID){}\r\n(LogLevel){2}\r\n(Home){{HOME}}"},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(ConfigurationCases()),
@@ -149,97 +231,90 @@ INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(Configurat
 
 // Start-up failures end the run at once; the trace shows the library was never stopped.
 std::vector<Case> FailureCases() {
-    std::vector<Case> cases;
-    Case c = Session("TunnelCfgMissing", "versionget\n", "");
-    c.tunnel_cfg.reset();
-    c.expected_output = "";
-    c.expected_tunnel_cfg.reset();
-    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -9\n";
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: No such file "
-        "or directory\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
-    cases.push_back(c);
-
-    // The Home item of a deep program folder, or long items, leave the text no room.
-    c = Session("ConfigTextTooLong", "versionget\n", "");
-    c.tunnel_cfg = "(DevID){}\n(Home){x}\n(Pad){" + std::string(250, 'p') + "}\n";
-    c.expected_output = "";
-    c.expected_tunnel_cfg.reset();
-    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
-    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
-    cases.push_back(c);
-
-    // A program folder of 218 characters leaves the 256-byte text room for
-    // the Home item but not for the device id, and the stand-in will not
-    // start without one; one of 230 leaves no room for the Home item.
-    c = Session("DeepFolderLeavesNoRoomForTheDeviceId", "versionget\n", "");
-    c.program_folder_length = 218;
-    c.expected_output = "(DevID){}(Home){{HOME}}(LogLevel){2}\r\n";
-    c.expected_errors =
-        "tunnelconsole: device id \"dev-1\" left out: the configuration text has no room for "
-        "it\r\ntunnelconsole: TunnelStart failed, Error: -2\r\n";
-    cases.push_back(c);
-
-    c = Session("DeeperFolderLeavesNoRoomForTheText", "versionget\n", "");
-    c.program_folder_length = 230;
-    c.expected_output = "";
-    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
-    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
-    cases.push_back(c);
-
-    // Windows paths end at 259 characters: a folder of 249 leaves no room for
-    // "\\tunnel.cfg", and the message names the folder.
-    c = Session("FolderTooLongForItsPaths", "versionget\n", "");
-    c.program_folder_length = 249;
-    c.expected_output = "";
-    c.expected_tunnel_cfg.reset();
-    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n";
-    c.windows_expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: the folder {DIR} is too long: a path in it "
-        "may have at most 259 characters\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
-    cases.push_back(c);
-
-    c = Session("ConfigGetFails", "versionget\n", "");
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
-    c.expected_output = "";
-    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n";
-    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n";
-    cases.push_back(c);
-
-    c = Session("StartFails", "versionget\n", "");
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
-    c.expected_output = ConfigText(kDev) + "\r\n";
-    c.expected_trace =
-        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
+    const std::string config_get_too_long = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
+    const std::string start_refused =
+        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
+        "TunnelStart(\"tunnel.cfg\", \"" +
         ConfigText(kDev) + "\", 0, callback) = -9\n";
-    c.expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n";
-    cases.push_back(c);
-
-    c = Session("VersionAndStatusFail", "versionget\nstatusget\n",
-                "Get version failed, Error: -5\r\n" + kPrompt +
-                    "Get status failed, Error: -2147483648\r\n" + kPrompt);
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=-5,TunnelStatusGet=-2147483648"}};
-    cases.push_back(c);
-
-    for (const char* input : {"quit\n", "", "versionget"}) {
-        c = Session("StopsOnceAtTheEnd", input, "");
-        c.expected_output.clear();
-        c.expected_trace =
-            StartTrace(kDev) + (input[0] == 'v' ? "TunnelVersionGet(out) = 0\n" : "") + kStopTrace;
-        c.name = input[0] == 'q'   ? "StopsOnceAtQuit"
-                 : input[0] == 'v' ? "StopsOnceAfterLastLine"
-                                   : "StopsOnceAtEndOfInput";
-        c.expected_output =
-            Banner(kDev) + (input[0] == 'v' ? "Version: 1.0.0-sim\r\n" + kPrompt : "");
-        cases.push_back(c);
-    }
-
-    // Only 0 is success: a positive code is a failure like any other.
-    c = Session("PositiveResultIsAFailure", "versionget\n",
-                "Get version failed, Error: 5\r\n" + kPrompt);
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=5"}};
-    cases.push_back(c);
-    return cases;
+    return FromRows({
+        {.name = "TunnelCfgMissing",
+         .tunnel_cfg = std::nullopt,
+         .input = "versionget\n",
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
+                            "{DIR}/tunnel.cfg: No such file or directory\r\n"
+                            "tunnelconsole: TunnelConfigGet failed, Error: -9\r\n",
+         .expected_tunnel_cfg = std::nullopt,
+         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -9\n"},
+        // The Home item of a deep program folder, or long items, leave the text no room.
+        {.name = "ConfigTextTooLong",
+         .tunnel_cfg = "(DevID){}\n(Home){x}\n(Pad){" + std::string(250, 'p') + "}\n",
+         .input = "versionget\n",
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n",
+         .expected_tunnel_cfg = std::nullopt,
+         .expected_trace = config_get_too_long},
+        // A program folder of 218 characters leaves the 256-byte text room for
+        // the Home item but not for the device id, and the stand-in will not
+        // start without one; one of 230 leaves no room for the Home item.
+        {.name = "DeepFolderLeavesNoRoomForTheDeviceId",
+         .input = "versionget\n",
+         .program_folder_length = 218,
+         .expected_output = "(DevID){}(Home){{HOME}}(LogLevel){2}\r\n",
+         .expected_errors =
+             "tunnelconsole: device id \"dev-1\" left out: the configuration text "
+             "has no room for it\r\ntunnelconsole: TunnelStart failed, Error: -2\r\n"},
+        {.name = "DeeperFolderLeavesNoRoomForTheText",
+         .input = "versionget\n",
+         .program_folder_length = 230,
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n",
+         .expected_trace = config_get_too_long},
+        // Windows paths end at 259 characters: a folder of 249 leaves no room for
+        // "\\tunnel.cfg", and the message names the folder.
+        {.name = "FolderTooLongForItsPaths",
+         .input = "versionget\n",
+         .program_folder_length = 249,
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -5\r\n",
+         .windows_expected_errors =
+             "tunnelconsole: tunnel.cfg was not rewritten: the folder {DIR} is too long: a path "
+             "in it may have at most 259 characters\r\n"
+             "tunnelconsole: TunnelConfigGet failed, Error: -9\r\n",
+         .expected_tunnel_cfg = std::nullopt},
+        {.name = "ConfigGetFails",
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}},
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n",
+         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n"},
+        {.name = "StartFails",
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}},
+         .expected_output = ConfigText(kDev) + "\r\n",
+         .expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_trace = start_refused},
+        {.name = "VersionAndStatusFail",
+         .input = "versionget\nstatusget\n",
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=-5,TunnelStatusGet=-2147483648"}},
+         .expected_output = Banner(kDev) + "Get version failed, Error: -5\r\n" + kPrompt +
+                            "Get status failed, Error: -2147483648\r\n" + kPrompt},
+        {.name = "StopsOnceAtQuit",
+         .input = "quit\n",
+         .expected_trace = StartTrace(kDev) + kStopTrace},
+        {.name = "StopsOnceAtEndOfInput",
+         .input = "",
+         .expected_trace = StartTrace(kDev) + kStopTrace},
+        {.name = "StopsOnceAfterLastLine",
+         .input = "versionget",
+         .expected_output = Banner(kDev) + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
+        // Only 0 is success: a positive code is a failure like any other.
+        {.name = "PositiveResultIsAFailure",
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=5"}},
+         .expected_output = Banner(kDev) + "Get version failed, Error: 5\r\n" + kPrompt},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
@@ -256,92 +331,91 @@ std::vector<Case> StreamCases() {
     const std::string commands = "versionget\nstatusget\n";
     const std::string all_calls =
         StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
-    std::vector<Case> cases;
-    Case c = Session("OutputClosed", commands, "");
-    c.posix_only = kClosedUnderTheEmulator;
-    c.output = Output::kClosed;
-    c.expected_output = "";
-    c.expected_trace = all_calls;
-    cases.push_back(c);
-
-    c = Session("AllStreamsClosed", commands, "");
-    c.posix_only = kClosedUnderTheEmulator;
-    c.no_input = true;
-    c.output = Output::kClosed;
-    c.no_error_output = true;
-    c.expected_output = "";
-    c.expected_trace = StartTrace(kDev) + kStopTrace;
-    cases.push_back(c);
-
-    c = Session("ErrorsClosedAtAFailedStart", commands, "");
-    c.no_error_output = true;
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
-    c.expected_output = ConfigText(kDev) + "\r\n";
-    c.expected_trace =
-        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
-        ConfigText(kDev) + "\", 0, callback) = -9\n";
-    cases.push_back(c);
-
-    // Nobody reads what follows: the run ends as at the end of input.
-    c = Session("OutputReaderGoneBeforeStart", commands, "");
-    c.output = Output::kPipeWithoutReader;
-    c.expected_output = "";
-    c.expected_trace = StartTrace(kDev) + kStopTrace;
-    cases.push_back(c);
-
-    c = Session("OutputDeviceFull", commands, "");
-    c.output = Output::kFullDevice;
-    c.expected_output = "";
-    c.expected_trace = StartTrace(kDev) + kStopTrace;
-    c.expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n";
-    cases.push_back(c);
-
-    // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
-    // each is opened on the null device, so the run goes on unseen.
-    for (const auto& [name, handles] : {std::pair{"InputHandleNull", "--stdin=null"},
-                                        std::pair{"InputHandleInvalid", "--stdin=invalid"}}) {
-        c = Session(name, commands, "");
-        c.windows_handles = handles;
-        c.expected_trace = StartTrace(kDev) + kStopTrace;
-        cases.push_back(c);
-    }
-    for (const auto& [name, handles] :
-         {std::pair{"OutputHandleNull", "--stdout=null"},
-          std::pair{"OutputHandleInvalid", "--stdout=invalid"},
-          std::pair{"AllHandlesMissing", "--stdout=null --stderr=invalid"}}) {
-        c = Session(name, commands, "");
-        c.windows_handles = handles;
-        c.expected_output = "";
-        c.expected_trace = all_calls;
-        cases.push_back(c);
-    }
-
-    // A Windows pipe whose reader is gone fails a write with ERROR_NO_DATA:
-    // nobody reads what follows, and that is no failure to report.
-    c = Session("OutputPipeReaderGoneBeforeStart", commands, "");
-    c.windows_handles = "--stdout=gone";
-    c.expected_output = "";
-    c.expected_trace = StartTrace(kDev) + kStopTrace;
-    cases.push_back(c);
-
-    // The reader leaves while the program waits at the prompt; the output
-    // of the next command, flushed before the next read, finds it gone, and
-    // that read does not wait.
-    c = Session("NoWaitForInputOnceAFlushFails", commands, "");
-    c.windows_handles = "--stdin=versionget --stdout=leaves";
-    c.expected_output = "";
-    c.expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace;
-    cases.push_back(c);
-
-    // The reader leaves while the program waits at the prompt, and the
-    // library's next message, from its own thread, is what finds it gone.
-    c = Session("ReaderLeavesWhileIdleAndTheLibraryLogs", commands, "");
-    c.windows_handles = "--stdin=endless --stdout=leaves";
-    c.environment = {{"TUNNEL_SIM_LOG_THREAD", "1000"}};
-    c.expected_output = "";
-    c.expected_trace = StartTrace(kDev) + kStopTrace;
-    cases.push_back(c);
-    return cases;
+    const std::string start_and_stop = StartTrace(kDev) + kStopTrace;
+    return FromRows({
+        {.name = "OutputClosed",
+         .input = commands,
+         .output = Output::kClosed,
+         .posix_only = kClosedUnderTheEmulator,
+         .expected_output = "",
+         .expected_trace = all_calls},
+        {.name = "AllStreamsClosed",
+         .input = commands,
+         .no_input = true,
+         .output = Output::kClosed,
+         .no_error_output = true,
+         .posix_only = kClosedUnderTheEmulator,
+         .expected_output = "",
+         .expected_trace = start_and_stop},
+        {.name = "ErrorsClosedAtAFailedStart",
+         .input = commands,
+         .no_error_output = true,
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}},
+         .expected_output = ConfigText(kDev) + "\r\n",
+         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
+                           "TunnelStart(\"tunnel.cfg\", \"" +
+                           ConfigText(kDev) + "\", 0, callback) = -9\n"},
+        // Nobody reads what follows: the run ends as at the end of input.
+        {.name = "OutputReaderGoneBeforeStart",
+         .input = commands,
+         .output = Output::kPipeWithoutReader,
+         .expected_output = "",
+         .expected_trace = start_and_stop},
+        {.name = "OutputDeviceFull",
+         .input = commands,
+         .output = Output::kFullDevice,
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n",
+         .expected_trace = start_and_stop},
+        // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
+        // each is opened on the null device, so the run goes on unseen.
+        {.name = "InputHandleNull",
+         .input = commands,
+         .windows_handles = "--stdin=null",
+         .expected_trace = start_and_stop},
+        {.name = "InputHandleInvalid",
+         .input = commands,
+         .windows_handles = "--stdin=invalid",
+         .expected_trace = start_and_stop},
+        {.name = "OutputHandleNull",
+         .input = commands,
+         .windows_handles = "--stdout=null",
+         .expected_output = "",
+         .expected_trace = all_calls},
+        {.name = "OutputHandleInvalid",
+         .input = commands,
+         .windows_handles = "--stdout=invalid",
+         .expected_output = "",
+         .expected_trace = all_calls},
+        {.name = "AllHandlesMissing",
+         .input = commands,
+         .windows_handles = "--stdout=null --stderr=invalid",
+         .expected_output = "",
+         .expected_trace = all_calls},
+        // A Windows pipe whose reader is gone fails a write with ERROR_NO_DATA:
+        // nobody reads what follows, and that is no failure to report.
+        {.name = "OutputPipeReaderGoneBeforeStart",
+         .input = commands,
+         .windows_handles = "--stdout=gone",
+         .expected_output = "",
+         .expected_trace = start_and_stop},
+        // The reader leaves while the program waits at the prompt; the output
+        // of the next command, flushed before the next read, finds it gone, and
+        // that read does not wait.
+        {.name = "NoWaitForInputOnceAFlushFails",
+         .input = commands,
+         .windows_handles = "--stdin=versionget --stdout=leaves",
+         .expected_output = "",
+         .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
+        // The reader leaves while the program waits at the prompt, and the
+        // library's next message, from its own thread, is what finds it gone.
+        {.name = "ReaderLeavesWhileIdleAndTheLibraryLogs",
+         .input = commands,
+         .environment = {{"TUNNEL_SIM_LOG_THREAD", "1000"}},
+         .windows_handles = "--stdin=endless --stdout=leaves",
+         .expected_output = "",
+         .expected_trace = start_and_stop},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
@@ -513,328 +587,302 @@ const std::string kBannerOfOldHome =
 // start holds it.
 int held_temp_cfg = -1;
 
+// The line of a start whose rewrite of tunnel.cfg stopped, and why.
+std::string NotRewritten(const std::string& reason) {
+    return "tunnelconsole: tunnel.cfg was not rewritten: " + reason + "\r\n";
+}
+
 std::vector<Case> TunnelCfgCases() {
-    std::vector<Case> cases;
-    Case c = Session("PermissionsKept", "quit\n", "");
-    c.posix_only = "Windows files have no POSIX permission bits";
-    c.lay = [](const ProgramFolder& f) {
-        fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read | fs::perms::owner_write);
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions(),
-                  fs::perms::owner_read | fs::perms::owner_write);
-    };
-    cases.push_back(c);
-
-    c = Session("LinkKeptAndItsFileRewritten", "quit\n", "");
-    c.posix_only = "the emulator does not show POSIX symbolic links as links";
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) {
-        Lay(f.app / "real.cfg", kTunnelCfg);
-        fs::create_symlink("real.cfg", f.app / "tunnel.cfg");
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), "real.cfg");
-        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
-    };
-    cases.push_back(c);
-
-    c = Session("ChainOfLinksToAnotherFolder", "quit\n", "");
-    c.posix_only = "the emulator does not show POSIX symbolic links as links";
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) {
-        fs::create_directory(f.root / "conf");
-        Lay(f.root / "conf" / "real.cfg", kTunnelCfg);
-        fs::create_symlink("real.cfg", f.root / "conf" / "link.cfg");
-        fs::create_symlink(f.root / "conf" / "link.cfg", f.app / "tunnel.cfg");
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), f.root / "conf" / "link.cfg");
-        EXPECT_EQ(fs::read_symlink(f.root / "conf" / "link.cfg"), "real.cfg");
-        EXPECT_EQ(FileText(f.root / "conf" / "real.cfg", f), kTunnelCfgRewritten);
-        EXPECT_FALSE(fs::exists(f.root / "conf" / "temp.cfg"));
-    };
-    cases.push_back(c);
-
-    c = Session("UnchangedFileLeftUntouched", "quit\n", "");
-    c.tunnel_cfg.reset();
-    c.lay = LayRewrittenTunnelCfg;
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
-    };
-    cases.push_back(c);
-
-    // Nothing is written, so a temp.cfg that cannot be made is no failure.
-    c = Session("UnchangedFileNeedsNoTempFile", "quit\n", "");
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) {
-        LayRewrittenTunnelCfg(f);
-        fs::create_directory(f.app / "temp.cfg");
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
-        fs::remove(f.app / "temp.cfg");
-    };
-    cases.push_back(c);
-
-    c = Session("StaleTempFileReplaced", "quit\n", "");
-    c.lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); };
-    cases.push_back(c);
-
-    // Whatever temp.cfg is, a new file is made in its place.
-    c = Session("TempCfgLinkNotWrittenThrough", "quit\n", "");
-    c.posix_only = "the emulator shows a POSIX symbolic link as the file it leads to";
-    c.lay = [](const ProgramFolder& f) {
-        Lay(f.root / "precious.txt", "precious\n");
-        fs::permissions(f.root / "precious.txt", fs::perms::owner_read | fs::perms::owner_write);
-        fs::create_symlink(f.root / "precious.txt", f.app / "temp.cfg");
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(FileText(f.root / "precious.txt", f), "precious\n");
-        EXPECT_EQ(fs::status(f.root / "precious.txt").permissions(),
-                  fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(f.app / "tunnel.cfg")));
-    };
-    cases.push_back(c);
-
-    c = Session("TempCfgFifoReplaced", "quit\n", "");
-    c.posix_only = "Windows has no FIFO in a folder";
-    c.lay = [](const ProgramFolder& f) { mkfifo((f.app / "temp.cfg").c_str(), 0600); };
-    cases.push_back(c);
-
-    c = Session("StaleHiddenReadOnlyTempCfgReplaced", "quit\n", "");
-    c.lay = [](const ProgramFolder& f) {
-        Lay(f.app / "temp.cfg", "left by a killed run\n");
-        SetHidden(f.app / "temp.cfg");
-        fs::permissions(f.app / "temp.cfg", fs::perms::owner_read);
-    };
-    cases.push_back(c);
-
-    c = Session("TempCfgHeldByAnotherStart", "quit\n", "");
-    c.posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules";
-    c.expected_output = kBannerOfOldHome;
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: another start is rewriting it "
-        "({DIR}/temp.cfg "
-        "stayed in use)\r\n";
-    c.lay = [](const ProgramFolder& f) {
-        Lay(f.app / "temp.cfg", "being written\n");
-        held_temp_cfg = open((f.app / "temp.cfg").c_str(), O_RDONLY | O_CLOEXEC);
-        EXPECT_EQ(flock(held_temp_cfg, LOCK_EX), 0);
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(FileText(f.app / "temp.cfg", f), "being written\n");
-        close(held_temp_cfg);
-        fs::remove(f.app / "temp.cfg");
-    };
-    cases.push_back(c);
-
-    // Compared without asking to write: no word when nothing is to be written.
-    c = Session("ReadableOnlyAndRewrittenAlready", "quit\n", "");
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) {
-        LayRewrittenTunnelCfg(f);
-        SetWritable(f.app / "tunnel.cfg", false);
-    };
-    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
-    cases.push_back(c);
-
-    c = Session("ReadableOnlyLeftAsItIs", "quit\n", "");
-    c.lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); };
-    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); };
-    c.expected_output = kBannerOfOldHome;
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors = std::string(
-                            "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
-                            "{DIR}/tunnel.cfg: ") +
-                        NotWritableError() + "\r\n" + kFileMayNotBeWritten;
-    c.windows_expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
-        "denied\r\n" +
-        kWindowsFileMayNotBeWritten;
-    cases.push_back(c);
-
-    // Installed where the user may not write: temp.cfg cannot be made, and
-    // the library cannot make Home either.
-    c = Session("FolderMayNotBeWritten", "versionget\n", "");
-    c.lay = [](const ProgramFolder& f) { SetWritable(f.app, false); };
-    c.inspect = [](const ProgramFolder& f) { SetWritable(f.app, true); };
-    c.expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n";
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors = std::string(
-                            "tunnelconsole: tunnel.cfg was not rewritten: cannot create "
-                            "{DIR}/temp.cfg: ") +
-                        NotWritableError() +
-                        "\r\ntunnelconsole: the folder {DIR} may not be written: unpack "
-                        "tunnelconsole into a folder you may write, such as "
-                        "~/tunnelconsole\r\ntunnelconsole: TunnelStart failed, Error: -9\r\n";
-    c.windows_expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot create {DIR}/temp.cfg: Permission "
-        "denied\r\ntunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into "
-        "a folder you may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n"
-        "tunnelconsole: TunnelStart failed, Error: -9\r\n";
-    cases.push_back(c);
-
-    // The emulator shows a file without write permission as read-only.
-    c = Session("HiddenAndReadOnlyAttributesKept", "quit\n", "");
-    c.windows_only = "POSIX files have no hidden attribute";
-    c.lay = [](const ProgramFolder& f) {
-        SetHidden(f.app / "tunnel.cfg");
-        fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read);
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(DosAttributes(f.app / "tunnel.cfg") & kHidden, kHidden);
-        EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions() & fs::perms::owner_write,
-                  fs::perms::none);
-    };
-    cases.push_back(c);
-
-    // Another process reads tunnel.cfg and lets nobody write it meanwhile.
-    c = Session("TunnelCfgHeldForReadingAlreadyRewritten", "quit\n", "");
-    c.windows_only = "a Windows process holding the file, through the emulator";
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) {
-        LayRewrittenTunnelCfg(f);
-        HoldOpen(f.app / "tunnel.cfg", kShareRead);
-    };
-    c.inspect = [](const ProgramFolder&) { LetGo(); };
-    cases.push_back(c);
-
-    // An open file cannot be replaced on Windows: after waiting for it, the
-    // run goes on with the file as it is.
-    c = Session("TunnelCfgHeldOpenCannotBeReplaced", "quit\n", "");
-    c.windows_only = "a Windows process holding the file, through the emulator";
-    c.lay = [](const ProgramFolder& f) {
-        HoldOpen(f.app / "tunnel.cfg", kShareRead | kShareWrite);
-    };
-    c.inspect = [](const ProgramFolder&) { LetGo(); };
-    c.expected_output = kBannerOfOldHome;
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot replace {DIR}/tunnel.cfg: Permission "
-        "denied\r\n";
-    cases.push_back(c);
-
-    c = Session("BytesAfterCtrlZDropped", "quit\n", "");
-    c.tunnel_cfg.reset();
-    c.lay = LayRewrittenTunnelCfgWithTail;
-    cases.push_back(c);
-
-    c = Session("ChainOfExactlyFiveLinks", "quit\n", "");
-    c.posix_only = "the emulator does not show POSIX symbolic links as links";
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 5); };
-    c.inspect = [](const ProgramFolder& f) {
-        ExpectChainOfLinks(f, 5);
-        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
-    };
-    cases.push_back(c);
-
-    c = Session("ChainOfSixLinksLeftAlone", "quit\n", "");
-    c.posix_only = "the emulator does not show POSIX symbolic links as links";
-    c.tunnel_cfg.reset();
-    c.expected_output = kBannerOfOldHome;
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: more than 5 symbolic links lead on from "
-        "{DIR}/tunnel.cfg\r\n";
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 6); };
-    c.inspect = [](const ProgramFolder& f) {
-        ExpectChainOfLinks(f, 6);
-        EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfg);
-    };
-    cases.push_back(c);
-
-    c = Session("LinkToAnotherFileSystem", "quit\n", "");
-    c.posix_only = "the emulator does not show POSIX symbolic links as links";
-    c.tunnel_cfg.reset();
-    c.expected_tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) {
-        const fs::path other = OtherFileSystemFolder(f);
-        fs::create_directory(other);
-        Lay(other / "real.cfg", kTunnelCfg);
-        fs::create_symlink(other / "real.cfg", f.app / "tunnel.cfg");
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        const fs::path other = OtherFileSystemFolder(f);
-        EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), other / "real.cfg");
-        EXPECT_EQ(FileText(other / "real.cfg", f), kTunnelCfgRewritten);
-        EXPECT_FALSE(fs::exists(other / "temp.cfg"));
-        fs::remove_all(other);
-    };
-    cases.push_back(c);
-
-    c = Session("TunnelCfgIsAFolder", "quit\n", "");
-    c.tunnel_cfg.reset();
-    c.lay = [](const ProgramFolder& f) { fs::create_directory(f.app / "tunnel.cfg"); };
-    c.inspect = [](const ProgramFolder& f) { EXPECT_TRUE(fs::is_directory(f.app / "tunnel.cfg")); };
-    c.expected_output = "";
-    c.expected_tunnel_cfg.reset();
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Is a "
-        "directory\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
-    // Windows refuses to open a folder as a file for lack of access.
-    c.windows_expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
-        "denied\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
-    cases.push_back(c);
-
-    // Read, these would wait for a writer or never end: the start goes on
-    // without them, and so does the library's own read.
-    for (const auto& [name, lay] :
-         {std::pair<const char*, void (*)(const ProgramFolder&)>{
-              "TunnelCfgIsAFifo",
-              [](const ProgramFolder& f) { mkfifo((f.app / "tunnel.cfg").c_str(), 0600); }},
-          std::pair<const char*, void (*)(const ProgramFolder&)>{
-              "TunnelCfgLinksToAnEndlessDevice", [](const ProgramFolder& f) {
-                  fs::create_symlink("/dev/zero", f.app / "tunnel.cfg");
-              }}}) {
-        c = Session(name, "quit\n", "");
-        c.posix_only = "Windows has no FIFO or device in a folder";
-        c.tunnel_cfg.reset();
-        c.lay = lay;
-        c.expected_output = "";
-        c.expected_tunnel_cfg.reset();
-        c.expected_errors =
-            "tunnelconsole: tunnel.cfg was not rewritten: {DIR}/tunnel.cfg is not a regular "
-            "file\r\ntunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
-        cases.push_back(c);
-    }
-
-    c = Session("SetgidAndStickyBitsKept", "quit\n", "");
-    c.posix_only = "Windows files have no POSIX permission bits";
-    c.lay = [](const ProgramFolder& f) {
-        chmod((f.app / "tunnel.cfg").c_str(), S_ISGID | S_ISVTX | 0640);
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        struct stat info {};
-        ASSERT_EQ(stat((f.app / "tunnel.cfg").c_str(), &info), 0);
-        EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(S_ISGID | S_ISVTX | 0640));
-    };
-    cases.push_back(c);
-
-    // What stands in temp.cfg's place and cannot be removed: tunnel.cfg is
-    // left as it is, and the folder too.
-    c = Session("TempCfgIsAFolderWithFilesInIt", "quit\n", "");
-    c.lay = [](const ProgramFolder& f) {
-        fs::create_directory(f.app / "temp.cfg");
-        Lay(f.app / "temp.cfg" / "keep.txt", "kept\n");
-    };
-    c.inspect = [](const ProgramFolder& f) {
-        EXPECT_EQ(FileText(f.app / "temp.cfg" / "keep.txt", f), "kept\n");
-        fs::remove_all(f.app / "temp.cfg");
-    };
-    c.expected_output = kBannerOfOldHome;
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Is a "
-        "directory\r\n";
-    c.windows_expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot remove {DIR}/temp.cfg: Permission "
-        "denied\r\n";
-    cases.push_back(c);
-    return cases;
+    const std::string not_a_regular_file = NotRewritten("{DIR}/tunnel.cfg is not a regular file") +
+                                           "tunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
+    return FromRows({
+        {.name = "PermissionsKept",
+         .posix_only = "Windows files have no POSIX permission bits",
+         .lay =
+             [](const ProgramFolder& f) {
+                 fs::permissions(f.app / "tunnel.cfg",
+                                 fs::perms::owner_read | fs::perms::owner_write);
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions(),
+                           fs::perms::owner_read | fs::perms::owner_write);
+             }},
+        {.name = "LinkKeptAndItsFileRewritten",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "the emulator does not show POSIX symbolic links as links",
+         .lay =
+             [](const ProgramFolder& f) {
+                 Lay(f.app / "real.cfg", kTunnelCfg);
+                 fs::create_symlink("real.cfg", f.app / "tunnel.cfg");
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), "real.cfg");
+                 EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
+             }},
+        {.name = "ChainOfLinksToAnotherFolder",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "the emulator does not show POSIX symbolic links as links",
+         .lay =
+             [](const ProgramFolder& f) {
+                 fs::create_directory(f.root / "conf");
+                 Lay(f.root / "conf" / "real.cfg", kTunnelCfg);
+                 fs::create_symlink("real.cfg", f.root / "conf" / "link.cfg");
+                 fs::create_symlink(f.root / "conf" / "link.cfg", f.app / "tunnel.cfg");
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), f.root / "conf" / "link.cfg");
+                 EXPECT_EQ(fs::read_symlink(f.root / "conf" / "link.cfg"), "real.cfg");
+                 EXPECT_EQ(FileText(f.root / "conf" / "real.cfg", f), kTunnelCfgRewritten);
+                 EXPECT_FALSE(fs::exists(f.root / "conf" / "temp.cfg"));
+             }},
+        {.name = "UnchangedFileLeftUntouched",
+         .tunnel_cfg = std::nullopt,
+         .lay = LayRewrittenTunnelCfg,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
+             }},
+        // Nothing is written, so a temp.cfg that cannot be made is no failure.
+        {.name = "UnchangedFileNeedsNoTempFile",
+         .tunnel_cfg = std::nullopt,
+         .lay =
+             [](const ProgramFolder& f) {
+                 LayRewrittenTunnelCfg(f);
+                 fs::create_directory(f.app / "temp.cfg");
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(fs::last_write_time(f.app / "tunnel.cfg"), fs::file_time_type());
+                 fs::remove(f.app / "temp.cfg");
+             }},
+        {.name = "StaleTempFileReplaced",
+         .lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); }},
+        // Whatever temp.cfg is, a new file is made in its place.
+        {.name = "TempCfgLinkNotWrittenThrough",
+         .posix_only = "the emulator shows a POSIX symbolic link as the file it leads to",
+         .lay =
+             [](const ProgramFolder& f) {
+                 Lay(f.root / "precious.txt", "precious\n");
+                 fs::permissions(f.root / "precious.txt",
+                                 fs::perms::owner_read | fs::perms::owner_write);
+                 fs::create_symlink(f.root / "precious.txt", f.app / "temp.cfg");
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(FileText(f.root / "precious.txt", f), "precious\n");
+                 EXPECT_EQ(fs::status(f.root / "precious.txt").permissions(),
+                           fs::perms::owner_read | fs::perms::owner_write);
+                 EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(f.app / "tunnel.cfg")));
+             }},
+        {.name = "TempCfgFifoReplaced",
+         .posix_only = "Windows has no FIFO in a folder",
+         .lay = [](const ProgramFolder& f) { mkfifo((f.app / "temp.cfg").c_str(), 0600); }},
+        {.name = "StaleHiddenReadOnlyTempCfgReplaced",
+         .lay =
+             [](const ProgramFolder& f) {
+                 Lay(f.app / "temp.cfg", "left by a killed run\n");
+                 SetHidden(f.app / "temp.cfg");
+                 fs::permissions(f.app / "temp.cfg", fs::perms::owner_read);
+             }},
+        {.name = "TempCfgHeldByAnotherStart",
+         .posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules",
+         .lay =
+             [](const ProgramFolder& f) {
+                 Lay(f.app / "temp.cfg", "being written\n");
+                 held_temp_cfg = open((f.app / "temp.cfg").c_str(), O_RDONLY | O_CLOEXEC);
+                 EXPECT_EQ(flock(held_temp_cfg, LOCK_EX), 0);
+             },
+         .expected_output = kBannerOfOldHome,
+         .expected_errors =
+             NotRewritten("another start is rewriting it ({DIR}/temp.cfg stayed in use)"),
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(FileText(f.app / "temp.cfg", f), "being written\n");
+                 close(held_temp_cfg);
+                 fs::remove(f.app / "temp.cfg");
+             }},
+        // Compared without asking to write: no word when nothing is to be written.
+        {.name = "ReadableOnlyAndRewrittenAlready",
+         .tunnel_cfg = std::nullopt,
+         .lay =
+             [](const ProgramFolder& f) {
+                 LayRewrittenTunnelCfg(f);
+                 SetWritable(f.app / "tunnel.cfg", false);
+             },
+         .inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); }},
+        {.name = "ReadableOnlyLeftAsItIs",
+         .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
+         .expected_output = kBannerOfOldHome,
+         .expected_errors =
+             NotRewritten(std::string("cannot open {DIR}/tunnel.cfg: ") + NotWritableError()) +
+             kFileMayNotBeWritten,
+         .windows_expected_errors =
+             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             kWindowsFileMayNotBeWritten,
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); }},
+        // Installed where the user may not write: temp.cfg cannot be made, and
+        // the library cannot make Home either.
+        {.name = "FolderMayNotBeWritten",
+         .input = "versionget\n",
+         .lay = [](const ProgramFolder& f) { SetWritable(f.app, false); },
+         .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
+         .expected_errors =
+             NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
+             "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a "
+             "folder you may write, such as ~/tunnelconsole\r\n"
+             "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .windows_expected_errors =
+             NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
+             "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a "
+             "folder you may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n"
+             "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect = [](const ProgramFolder& f) { SetWritable(f.app, true); }},
+        // The emulator shows a file without write permission as read-only.
+        {.name = "HiddenAndReadOnlyAttributesKept",
+         .windows_only = "POSIX files have no hidden attribute",
+         .lay =
+             [](const ProgramFolder& f) {
+                 SetHidden(f.app / "tunnel.cfg");
+                 fs::permissions(f.app / "tunnel.cfg", fs::perms::owner_read);
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(DosAttributes(f.app / "tunnel.cfg") & kHidden, kHidden);
+                 EXPECT_EQ(fs::status(f.app / "tunnel.cfg").permissions() & fs::perms::owner_write,
+                           fs::perms::none);
+             }},
+        // Another process reads tunnel.cfg and lets nobody write it meanwhile.
+        {.name = "TunnelCfgHeldForReadingAlreadyRewritten",
+         .tunnel_cfg = std::nullopt,
+         .windows_only = "a Windows process holding the file, through the emulator",
+         .lay =
+             [](const ProgramFolder& f) {
+                 LayRewrittenTunnelCfg(f);
+                 HoldOpen(f.app / "tunnel.cfg", kShareRead);
+             },
+         .inspect = [](const ProgramFolder&) { LetGo(); }},
+        // An open file cannot be replaced on Windows: after waiting for it, the
+        // run goes on with the file as it is.
+        {.name = "TunnelCfgHeldOpenCannotBeReplaced",
+         .windows_only = "a Windows process holding the file, through the emulator",
+         .lay =
+             [](const ProgramFolder& f) {
+                 HoldOpen(f.app / "tunnel.cfg", kShareRead | kShareWrite);
+             },
+         .expected_output = kBannerOfOldHome,
+         .expected_errors = NotRewritten("cannot replace {DIR}/tunnel.cfg: Permission denied"),
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect = [](const ProgramFolder&) { LetGo(); }},
+        {.name = "BytesAfterCtrlZDropped",
+         .tunnel_cfg = std::nullopt,
+         .lay = LayRewrittenTunnelCfgWithTail},
+        {.name = "ChainOfExactlyFiveLinks",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "the emulator does not show POSIX symbolic links as links",
+         .lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 5); },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 ExpectChainOfLinks(f, 5);
+                 EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfgRewritten);
+             }},
+        {.name = "ChainOfSixLinksLeftAlone",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "the emulator does not show POSIX symbolic links as links",
+         .lay = [](const ProgramFolder& f) { LayChainOfLinks(f, 6); },
+         .expected_output = kBannerOfOldHome,
+         .expected_errors =
+             NotRewritten("more than 5 symbolic links lead on from {DIR}/tunnel.cfg"),
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 ExpectChainOfLinks(f, 6);
+                 EXPECT_EQ(FileText(f.app / "real.cfg", f), kTunnelCfg);
+             }},
+        {.name = "LinkToAnotherFileSystem",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "the emulator does not show POSIX symbolic links as links",
+         .lay =
+             [](const ProgramFolder& f) {
+                 const fs::path other = OtherFileSystemFolder(f);
+                 fs::create_directory(other);
+                 Lay(other / "real.cfg", kTunnelCfg);
+                 fs::create_symlink(other / "real.cfg", f.app / "tunnel.cfg");
+             },
+         .expected_tunnel_cfg = std::nullopt,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 const fs::path other = OtherFileSystemFolder(f);
+                 EXPECT_EQ(fs::read_symlink(f.app / "tunnel.cfg"), other / "real.cfg");
+                 EXPECT_EQ(FileText(other / "real.cfg", f), kTunnelCfgRewritten);
+                 EXPECT_FALSE(fs::exists(other / "temp.cfg"));
+                 fs::remove_all(other);
+             }},
+        {.name = "TunnelCfgIsAFolder",
+         .tunnel_cfg = std::nullopt,
+         .lay = [](const ProgramFolder& f) { fs::create_directory(f.app / "tunnel.cfg"); },
+         .expected_output = "",
+         .expected_errors = NotRewritten("cannot open {DIR}/tunnel.cfg: Is a directory") +
+                            "tunnelconsole: TunnelConfigGet failed, Error: -9\r\n",
+         // Windows refuses to open a folder as a file for lack of access.
+         .windows_expected_errors =
+             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             "tunnelconsole: TunnelConfigGet failed, Error: -9\r\n",
+         .expected_tunnel_cfg = std::nullopt,
+         .inspect =
+             [](const ProgramFolder& f) { EXPECT_TRUE(fs::is_directory(f.app / "tunnel.cfg")); }},
+        // Read, these would wait for a writer or never end: the start goes on
+        // without them, and so does the library's own read.
+        {.name = "TunnelCfgIsAFifo",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "Windows has no FIFO or device in a folder",
+         .lay = [](const ProgramFolder& f) { mkfifo((f.app / "tunnel.cfg").c_str(), 0600); },
+         .expected_output = "",
+         .expected_errors = not_a_regular_file,
+         .expected_tunnel_cfg = std::nullopt},
+        {.name = "TunnelCfgLinksToAnEndlessDevice",
+         .tunnel_cfg = std::nullopt,
+         .posix_only = "Windows has no FIFO or device in a folder",
+         .lay =
+             [](const ProgramFolder& f) { fs::create_symlink("/dev/zero", f.app / "tunnel.cfg"); },
+         .expected_output = "",
+         .expected_errors = not_a_regular_file,
+         .expected_tunnel_cfg = std::nullopt},
+        {.name = "SetgidAndStickyBitsKept",
+         .posix_only = "Windows files have no POSIX permission bits",
+         .lay =
+             [](const ProgramFolder& f) {
+                 chmod((f.app / "tunnel.cfg").c_str(), S_ISGID | S_ISVTX | 0640);
+             },
+         .inspect =
+             [](const ProgramFolder& f) {
+                 struct stat info {};
+                 ASSERT_EQ(stat((f.app / "tunnel.cfg").c_str(), &info), 0);
+                 EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(S_ISGID | S_ISVTX | 0640));
+             }},
+        // What stands in temp.cfg's place and cannot be removed: tunnel.cfg is
+        // left as it is, and the folder too.
+        {.name = "TempCfgIsAFolderWithFilesInIt",
+         .lay =
+             [](const ProgramFolder& f) {
+                 fs::create_directory(f.app / "temp.cfg");
+                 Lay(f.app / "temp.cfg" / "keep.txt", "kept\n");
+             },
+         .expected_output = kBannerOfOldHome,
+         .expected_errors = NotRewritten("cannot remove {DIR}/temp.cfg: Is a directory"),
+         .windows_expected_errors = NotRewritten("cannot remove {DIR}/temp.cfg: Permission denied"),
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 EXPECT_EQ(FileText(f.app / "temp.cfg" / "keep.txt", f), "kept\n");
+                 fs::remove_all(f.app / "temp.cfg");
+             }},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
@@ -849,43 +897,47 @@ void HomeFolderMade(const ProgramFolder& f) {
 }
 
 std::vector<Case> FolderCases() {
-    std::vector<Case> cases;
-    for (const auto& [name, folder] :
-         {std::pair{"ProgramFilesX86", "Program Files (x86)/tunnelconsole"},
-          std::pair{"NumberedCopy", "tunnelconsole (1)"},
-          std::pair{"OutsideTheAnsiCodePage", "\xE8\xB7\xAF\xE5\xBE\x84"}}) {
-        Case c = Session(name, "quit\n", "");
-        c.program_folder_name = folder;
-        c.short_name_on_windows = true;
-        // The code page 1252 under the emulator.
-        c.environment = {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}};
-        c.expected_trace = StartTrace(kDev) + kStopTrace;
-        c.inspect = HomeFolderMade;
-        cases.push_back(c);
-    }
-
-    // A valid short name already: it has no other spelling.
-    Case c = Session("ParenthesesWithoutAShortName", "quit\n", "");
-    c.program_folder_name = "tc(1)";
-    c.expected_trace = StartTrace(kDev) + kStopTrace;
-    c.inspect = HomeFolderMade;
-    c.windows_expected_errors =
-        "tunnelconsole: the program folder \"{DIR}\" holds one of ( ) { and has no short name\r\n";
-    cases.push_back(c);
-
-    // No spelling of it fits an item: tunnel.cfg keeps its own Home, which
-    // the library takes from its folder.
-    c = Session("ClosingBraceInTheFolder", "quit\n", "");
-    c.program_folder_name = "tc}1";
-    c.expected_output =
-        "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_errors =
-        "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds } or a line "
-        "break, which would end it\r\n";
-    c.inspect = HomeFolderMade;
-    cases.push_back(c);
-    return cases;
+    // The code page 1252 under the emulator.
+    const std::vector<std::pair<std::string, std::string>> code_page_1252 = {{"LANG", "C.UTF-8"},
+                                                                             {"LC_ALL", "C.UTF-8"}};
+    return FromRows({
+        {.name = "ProgramFilesX86",
+         .environment = code_page_1252,
+         .program_folder_name = "Program Files (x86)/tunnelconsole",
+         .short_name_on_windows = true,
+         .expected_trace = StartTrace(kDev) + kStopTrace,
+         .inspect = HomeFolderMade},
+        {.name = "NumberedCopy",
+         .environment = code_page_1252,
+         .program_folder_name = "tunnelconsole (1)",
+         .short_name_on_windows = true,
+         .expected_trace = StartTrace(kDev) + kStopTrace,
+         .inspect = HomeFolderMade},
+        {.name = "OutsideTheAnsiCodePage",
+         .environment = code_page_1252,
+         .program_folder_name = "\xE8\xB7\xAF\xE5\xBE\x84",
+         .short_name_on_windows = true,
+         .expected_trace = StartTrace(kDev) + kStopTrace,
+         .inspect = HomeFolderMade},
+        // A valid short name already: it has no other spelling.
+        {.name = "ParenthesesWithoutAShortName",
+         .program_folder_name = "tc(1)",
+         .windows_expected_errors =
+             "tunnelconsole: the program folder \"{DIR}\" holds one of ( ) { "
+             "and has no short name\r\n",
+         .expected_trace = StartTrace(kDev) + kStopTrace,
+         .inspect = HomeFolderMade},
+        // No spelling of it fits an item: tunnel.cfg keeps its own Home, which
+        // the library takes from its folder.
+        {.name = "ClosingBraceInTheFolder",
+         .program_folder_name = "tc}1",
+         .expected_output =
+             "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt,
+         .expected_errors = "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds "
+                            "} or a line break, which would end it\r\n",
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect = HomeFolderMade},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()),
@@ -931,58 +983,87 @@ void NoHomeMade(const ProgramFolder& f) {
     EXPECT_FALSE(fs::exists(f.app / "Home"));
 }
 
-// A run that touches nothing: tunnel.cfg keeps its bytes, no Home is made
-// and the library is never called.
-Case TouchingNothing(std::string name, std::vector<std::string> arguments, std::string output,
-                     std::string errors = "", int status = 0) {
-    Case c = Session(std::move(name), "versionget\n", "");
-    c.arguments = std::move(arguments);
-    c.expected_output = std::move(output);
-    c.expected_errors = std::move(errors);
-    c.expected_status = status;
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_trace = "";
-    c.inspect = NoHomeMade;
-    return c;
-}
-
 std::string NotUnderstood(const std::string& what) {
     return "tunnelconsole: " + what + " not understood: see tunnelconsole --help\r\n";
 }
 
+std::string NotExpected(const std::string& argument) {
+    return "tunnelconsole: argument \"" + argument +
+           "\" not expected: see tunnelconsole --help\r\n";
+}
+
+// Runs that touch nothing: tunnel.cfg keeps its bytes, no Home is made and
+// the library is never called.
 std::vector<Case> CommandLineCases() {
     const std::string usage = ReadmeUsage();
     const std::string version = "tunnelconsole " + ProjectVersion() + "\r\n";
-    std::vector<Case> cases = {
-        TouchingNothing("HelpLong", {"--help"}, usage),
-        TouchingNothing("HelpShort", {"-h"}, usage),
-        TouchingNothing("HelpAmongOptions", {"-e", "--help", "-q"}, usage),
-        TouchingNothing("VersionLong", {"--version"}, version),
-        TouchingNothing("VersionShort", {"-V"}, version),
-        TouchingNothing("UnknownShortOption", {"-x"}, "", NotUnderstood("option -x"), 2),
-        TouchingNothing("UnknownOptionAmongKnownOnes", {"-qx"}, "", NotUnderstood("option -x"), 2),
-        TouchingNothing("UnknownLongOption", {"--verbose"}, "", NotUnderstood("option --verbose"),
-                        2),
-        TouchingNothing("OptionGivenAValue", {"--quiet=yes"}, "",
-                        NotUnderstood("option --quiet=yes"), 2),
-        TouchingNothing("StrayArgument", {"tunnel.cfg"}, "",
-                        "tunnelconsole: argument \"tunnel.cfg\" not expected: see tunnelconsole "
-                        "--help\r\n",
-                        2),
-        TouchingNothing("StrayArgumentAfterHelp", {"--help", "now"}, "",
-                        "tunnelconsole: argument \"now\" not expected: see tunnelconsole "
-                        "--help\r\n",
-                        2),
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string output;
+        std::string errors;
+        int status;
+        const char* posix_only;
+        const char* windows_only;
+    } rows[] = {
+        {"HelpLong", {"--help"}, usage, "", 0, nullptr, nullptr},
+        {"HelpShort", {"-h"}, usage, "", 0, nullptr, nullptr},
+        {"HelpAmongOptions", {"-e", "--help", "-q"}, usage, "", 0, nullptr, nullptr},
+        {"VersionLong", {"--version"}, version, "", 0, nullptr, nullptr},
+        {"VersionShort", {"-V"}, version, "", 0, nullptr, nullptr},
+        {"UnknownShortOption", {"-x"}, "", NotUnderstood("option -x"), 2, nullptr, nullptr},
+        {"UnknownOptionAmongKnownOnes",
+         {"-qx"},
+         "",
+         NotUnderstood("option -x"),
+         2,
+         nullptr,
+         nullptr},
+        {"UnknownLongOption",
+         {"--verbose"},
+         "",
+         NotUnderstood("option --verbose"),
+         2,
+         nullptr,
+         nullptr},
+        {"OptionGivenAValue",
+         {"--quiet=yes"},
+         "",
+         NotUnderstood("option --quiet=yes"),
+         2,
+         nullptr,
+         nullptr},
+        {"StrayArgument", {"tunnel.cfg"}, "", NotExpected("tunnel.cfg"), 2, nullptr, nullptr},
+        {"StrayArgumentAfterHelp", {"--help", "now"}, "", NotExpected("now"), 2, nullptr, nullptr},
+        {"SlashQuestionMarkIsHelpOnWindows",
+         {"/?"},
+         usage,
+         "",
+         0,
+         nullptr,
+         "/? is the Windows spelling of --help"},
+        {"SlashQuestionMarkIsAStrayArgument",
+         {"/?"},
+         "",
+         NotExpected("/?"),
+         2,
+         "/? is the Windows spelling of --help",
+         nullptr},
     };
-    Case slash = TouchingNothing("SlashQuestionMarkIsHelpOnWindows", {"/?"}, usage);
-    slash.windows_only = "/? is the Windows spelling of --help";
-    cases.push_back(slash);
-    slash = TouchingNothing("SlashQuestionMarkIsAStrayArgument", {"/?"}, "",
-                            "tunnelconsole: argument \"/?\" not expected: see tunnelconsole "
-                            "--help\r\n",
-                            2);
-    slash.posix_only = "/? is the Windows spelling of --help";
-    cases.push_back(slash);
+    std::vector<Case> cases;
+    for (const auto& row : rows) {
+        Case c = Session(row.name, "versionget\n", "");
+        c.arguments = row.arguments;
+        c.expected_output = row.output;
+        c.expected_errors = row.errors;
+        c.expected_status = row.status;
+        c.posix_only = row.posix_only;
+        c.windows_only = row.windows_only;
+        c.expected_tunnel_cfg = kTunnelCfg;
+        c.expected_trace = "";
+        c.inspect = NoHomeMade;
+        cases.push_back(c);
+    }
     return cases;
 }
 
@@ -991,54 +1072,51 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, StartupE2e, testing::ValuesIn(CommandLineC
 
 // With -e a failed start-up step ends the run at once, with status 1.
 std::vector<Case> ExitOnErrorCases() {
-    std::vector<Case> cases;
-    Case c = Session("ExitOnErrorAtAFailedStart", "versionget\n", "");
-    c.arguments = {"-e"};
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}};
-    c.expected_output = ConfigText(kDev) + "\r\n";
-    c.expected_trace =
-        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
-        ConfigText(kDev) + "\", 0, callback) = -9\n";
-    c.expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n";
-    c.expected_status = 1;
-    cases.push_back(c);
-
-    c = Session("ExitOnErrorWithoutTheConfigurationText", "versionget\n", "");
-    c.arguments = {"-e"};
-    c.environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}};
-    c.expected_output = "";
-    c.expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n";
-    c.expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n";
-    c.expected_status = 1;
-    cases.push_back(c);
-
-    // The library is never called when tunnel.cfg could not be rewritten.
-    c = Session("ExitOnErrorWhenTunnelCfgIsNotRewritten", "versionget\n", "");
-    c.arguments = {"--exit-on-error"};
-    c.lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); };
-    c.inspect = [](const ProgramFolder& f) {
-        SetWritable(f.app / "tunnel.cfg", true);
-        NoHomeMade(f);
-    };
-    c.expected_output = "";
-    c.expected_tunnel_cfg = kTunnelCfg;
-    c.expected_trace = "";
-    c.expected_errors = std::string(
-                            "tunnelconsole: tunnel.cfg was not rewritten: cannot open "
-                            "{DIR}/tunnel.cfg: ") +
-                        NotWritableError() + "\r\n" + kFileMayNotBeWritten;
-    c.windows_expected_errors =
-        "tunnelconsole: tunnel.cfg was not rewritten: cannot open {DIR}/tunnel.cfg: Permission "
-        "denied\r\n" +
-        kWindowsFileMayNotBeWritten;
-    c.expected_status = 1;
-    cases.push_back(c);
-
-    c = Session("ExitOnErrorWithoutAFailure", "versionget\n", "Version: 1.0.0-sim\r\n" + kPrompt);
-    c.arguments = {"-e"};
-    c.expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace;
-    cases.push_back(c);
-    return cases;
+    return FromRows({
+        {.name = "ExitOnErrorAtAFailedStart",
+         .arguments = {"-e"},
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}},
+         .expected_output = ConfigText(kDev) + "\r\n",
+         .expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_status = 1,
+         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
+                           "TunnelStart(\"tunnel.cfg\", \"" +
+                           ConfigText(kDev) + "\", 0, callback) = -9\n"},
+        {.name = "ExitOnErrorWithoutTheConfigurationText",
+         .arguments = {"-e"},
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}},
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n",
+         .expected_status = 1,
+         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n"},
+        // The library is never called when tunnel.cfg could not be rewritten.
+        {.name = "ExitOnErrorWhenTunnelCfgIsNotRewritten",
+         .arguments = {"--exit-on-error"},
+         .input = "versionget\n",
+         .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
+         .expected_output = "",
+         .expected_errors =
+             NotRewritten(std::string("cannot open {DIR}/tunnel.cfg: ") + NotWritableError()) +
+             kFileMayNotBeWritten,
+         .windows_expected_errors =
+             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             kWindowsFileMayNotBeWritten,
+         .expected_status = 1,
+         .expected_tunnel_cfg = kTunnelCfg,
+         .expected_trace = "",
+         .inspect =
+             [](const ProgramFolder& f) {
+                 SetWritable(f.app / "tunnel.cfg", true);
+                 NoHomeMade(f);
+             }},
+        {.name = "ExitOnErrorWithoutAFailure",
+         .arguments = {"-e"},
+         .input = "versionget\n",
+         .expected_output = Banner(kDev) + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitOnError, StartupE2e, testing::ValuesIn(ExitOnErrorCases()),
