@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Adversarial trials of a built program folder (default build/bin), as
-# recorded in README: kill -9 during the tunnel.cfg rewrite, a full disk at
+# recorded in docs/fuzzing.md: kill -9 during the tunnel.cfg rewrite, a full disk at
 # ten levels, stop signals at random points, a reader that goes away, closed
 # standard streams. Prints one line per kind of trial: tried, and what was
 # lost. Usage: bench/fault_trials.sh [program-folder] [rounds]
