@@ -45,13 +45,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::size_t written_size = 0;
     std::FILE* temp = open_memstream(&written, &written_size);
     TextReader reader = MakeTextReader(ReadMemory, &memory);
-    const HomeRewrite rewrite = RewriteHomeItems(reader, temp, home_path.c_str());
+    const Production rewrite = RewriteHomeItems(reader, temp, home_path.c_str());
     std::fclose(temp);
     if (ends_in_error) {
-        if (rewrite.status != HomeRewrite::kReadFailed) {
+        if (rewrite.status != Production::kReadFailed) {
             std::abort();
         }
-    } else if (rewrite.status != HomeRewrite::kComplete ||
+    } else if (rewrite.status != Production::kComplete ||
                std::string(written, written_size) != expected) {
         std::abort();
     }

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/win32_calls.h"
 #include "startup/startup.h"
 #include "tunnel/tunnel_api.h"
+#include "win32_standins/win32_calls.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/program_folder.h"
-#include "platform/win32_calls.h"
 #include "sim_internal.h"
+#include "win32_standins/executable_folder.h"
+#include "win32_standins/win32_calls.h"
 
 namespace tunnel_sim {
 namespace {

@@ -536,7 +536,8 @@ ResultCode StatusGet(const State& state, uint32_t* status) {
     return kSimOk;
 }
 
-// A crash, not a report of undefined behaviour, under the sanitizers too.
+// A crash, not a report of undefined behaviour, under the sanitizers too (the
+// spelling both GCC and clang take).
 __attribute__((no_sanitize("undefined"))) void WriteThroughNull() {
     // Read back, so the compiler cannot see it is null and trap instead.
     volatile int* volatile nowhere = nullptr;

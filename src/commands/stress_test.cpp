@@ -6,7 +6,7 @@
 #include "platform/console.h"
 #include "platform/crash_report.h"
 #include "platform/run_state.h"
-#include "platform/win32_calls.h"
+#include "win32_standins/win32_calls.h"
 
 namespace {
 

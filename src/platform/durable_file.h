@@ -1,91 +1,47 @@
-// What replacing a file safely needs of the operating system: the new bytes
-// on stable storage before the rename, the old file's permissions kept, a
-// symbolic link kept as a link, and a scratch file that is ours alone.
+// Replacing a file with new content, safely: only when the content differs,
+// and only while nobody changed the file meanwhile. The new content is built
+// in a scratch file beside the file it replaces (the one a symbolic link
+// points to), gets the old file's permissions, reaches stable storage and only
+// then takes its place by a rename. When anything fails, the file keeps its
+// bytes, no scratch file remains, and the reason is reported on standard
+// error.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
-#include <span>
+#include <string_view>
 
-// Writes out the stream's buffer and has the system put the file's bytes on
-// stable storage. False (errno set) if either fails.
-bool OsFlushToDisk(std::FILE* file);
-
-// Gives `replacement` the permissions (and, where allowed, the owner) of
-// `original`, before any bytes are written to it. False (errno set) on
-// failure, or when `replacement` is no regular file.
-bool OsKeepFileAttributes(std::FILE* original, std::FILE* replacement);
-
-enum class LinkResolution { kResolved, kTooLong, kTooManyLinks };
-
-// At most this many symbolic links are followed from a path.
-inline constexpr int kMaxLinksFollowed = 5;
-
-// The file that `path` names once symbolic links are followed, into `target`:
-// `path` itself when it is no link. A relative link is taken from the link's
-// folder. kTooManyLinks when the file reached after kMaxLinksFollowed links
-// is a link still; kTooLong when `target` is too small.
-LinkResolution OsResolveLink(const char* path, std::span<char> target);
-
-// Whether `path` names (through any links) something that is neither a
-// file nor a folder: a FIFO, a device, a socket, which a read may wait on
-// or never end.
-bool OsIsSpecialFile(const char* path);
-
-// Which file a path names, and what a write to it changes.
-struct FileIdentity {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    std::uint64_t size = 0;
-    std::uint64_t modified = 0;  // in the system's own units
+// Where a producer writes the new content, as text (every LF goes out as CR
+// LF): into the scratch file, or, while the replace checks whether the file
+// holds that content already, against the file's bytes.
+struct ReplacementOutput {
+    std::FILE* file = nullptr;
+    bool compare = false;
+    bool differs = false;  // compare: the file's bytes differ or ended first
 };
 
-// False (errno set) when the file cannot be asked.
-bool OsIdentifyFile(std::FILE* file, FileIdentity& identity);
-bool OsIdentifyPath(const char* path, FileIdentity& identity);
+// False (errno set) when the write, or the read it is compared with, failed.
+bool WriteReplacementText(ReplacementOutput& output, std::string_view text);
 
-inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
-    return a.volume == b.volume && a.index == b.index;
-}
-
-inline bool SameFileUnchanged(const FileIdentity& a, const FileIdentity& b) {
-    return SameFile(a, b) && a.size == b.size && a.modified == b.modified;
-}
-
-// A scratch file made afresh: `stream` is written and closed; `hold` keeps
-// the file marked as in use (a lock, an open handle) until released, after
-// the file has been renamed.
-struct ScratchFile {
-    std::FILE* stream = nullptr;
-    std::intptr_t hold = -1;
+// What a producer reports.
+struct Production {
+    enum Status { kComplete, kReadFailed, kWriteFailed } status = kComplete;
+    int error = 0;                 // errno of the failed read or write
+    const char* remark = nullptr;  // said once the new content stands complete
 };
 
-enum class ScratchCreation {
-    kCreated,
-    kInUse,         // another process is writing a scratch file by that name
-    kRemoveFailed,  // what stood there could not be removed (errno set)
-    kCreateFailed,  // errno set
+// Writes the new content to `output`, given the file's present content to
+// read from `current` (a binary stream at its start). Called once to compare,
+// and again for each try that writes.
+struct ContentProducer {
+    Production (*produce)(const void* context, std::FILE* current, ReplacementOutput& output);
+    const void* context = nullptr;
 };
 
-// Removes whatever stands at `path` (a file left by a killed run, whatever
-// its attributes, a link, a FIFO, a device node) unless another process holds
-// it as its scratch file, then creates a new, empty file there exclusively,
-// without following links.
-ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch);
-
-// Closes the stream if still open and lets the file go.
-void OsReleaseScratchFile(ScratchFile& scratch);
-
-// Removes the scratch file at `path`, whatever attributes it was given, and
-// lets it go.
-void OsDiscardScratchFile(const char* path, ScratchFile& scratch);
-
-// Whether a rename that failed with `error` may have been kept from
-// replacing its target only while another process has that file open (on
-// Windows an open file cannot be replaced; the system says so as a denied
-// access or a sharing violation).
-bool OsReplaceBlockedByAnOpenFile(int error);
-
-// The errno value for the failure that the last file operation of the
-// platform (MoveFileExA included) reported.
-int OsLastFileError();
+// Replaces the file `name` in `folder` with what `producer` makes of it,
+// built in the scratch file `scratch_name` beside it. A save made meanwhile
+// is kept and the content is made again from it, up to three times; another
+// start writing the same scratch file is waited for. True when the file holds
+// the new content (or held it already); false after a failure, which is
+// reported with the file's name ("tunnel.cfg was not rewritten: ...").
+bool ReplaceFileIfUnchanged(const char* folder, const char* name, const char* scratch_name,
+                            ContentProducer producer);

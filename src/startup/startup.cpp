@@ -5,12 +5,12 @@
 #include "platform/console.h"
 #include "platform/crash_report.h"
 #include "platform/diagnostics.h"
-#include "platform/program_folder.h"
 #include "platform/run_state.h"
-#include "platform/win32_calls.h"
 #include "startup/command_loop.h"
 #include "startup/log_callback.h"
 #include "startup/tunnel_config.h"
+#include "win32_standins/executable_folder.h"
+#include "win32_standins/win32_calls.h"
 
 namespace {
 

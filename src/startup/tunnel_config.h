@@ -4,29 +4,22 @@
 #include <cstdio>
 #include <span>
 
+#include "platform/durable_file.h"
 #include "platform/text_stream.h"
 
 // Rewrites tunnel.cfg in `program_dir` so that every line holding "(Home)"
 // becomes the item "(Home){<program_dir>/Home}", adding the item when no line
-// has it. The new file is built in temp.cfg beside the file it replaces (the
-// one a symbolic link tunnel.cfg points to), gets its permissions, reaches
-// stable storage and only then takes its place. When the bytes would not
-// change, or anything fails, tunnel.cfg keeps its bytes and no temp.cfg
-// remains; a failure is reported on standard error, with advice when the
-// folder or the file may not be written. False after a failure.
+// has it, through temp.cfg (see ReplaceFileIfUnchanged). When the bytes would
+// not change, or anything fails, tunnel.cfg keeps its bytes; a failure is
+// reported on standard error. False after a failure.
 bool PrepareTunnelConfig(const char* program_dir);
-
-struct HomeRewrite {
-    enum Status { kComplete, kReadFailed, kWriteFailed } status = kComplete;
-    int error = 0;           // errno of the failed read or write
-    bool holds_nul = false;  // the library reads a line only up to a NUL byte
-};
 
 // The rewrite itself: copies the text of `config` to `temp` with every line
 // holding "(Home)" replaced by the Home item for `home_path`, and the item
 // added at the end when no line had it. Lines are read in pieces of at most
-// 1023 characters, each piece a line of its own.
-HomeRewrite RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path);
+// 1023 characters, each piece a line of its own. Its remark: the text holds a
+// NUL byte, up to which the library reads a line.
+Production RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path);
 
 enum class DeviceIdSubstitution {
     kDone,

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/win32_calls.h"
+#include "win32_standins/win32_calls.h"
 
 namespace differential {
 namespace {

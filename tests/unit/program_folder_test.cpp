@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "platform/program_folder.h"
+#include "win32_standins/executable_folder.h"
 
 namespace {
 

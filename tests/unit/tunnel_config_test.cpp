@@ -276,16 +276,16 @@ TEST(RewriteHomeItemsTest, ReportsEveryFault) {
         const char* name;
         std::string bytes_before_error;
         const char* temp_path;
-        HomeRewrite::Status status;
+        Production::Status status;
         int error;
     } cases[] = {
-        {"read error at the start", "", nullptr, HomeRewrite::kReadFailed, EIO},
-        {"read error after a whole line", "(DevID){}\n", nullptr, HomeRewrite::kReadFailed, EIO},
-        {"read error inside a Home line", "(DevID){}\n(Home){x", nullptr, HomeRewrite::kReadFailed,
+        {"read error at the start", "", nullptr, Production::kReadFailed, EIO},
+        {"read error after a whole line", "(DevID){}\n", nullptr, Production::kReadFailed, EIO},
+        {"read error inside a Home line", "(DevID){}\n(Home){x", nullptr, Production::kReadFailed,
          EIO},
-        {"read error inside a long line", std::string(3000, 'a'), nullptr, HomeRewrite::kReadFailed,
+        {"read error inside a long line", std::string(3000, 'a'), nullptr, Production::kReadFailed,
          EIO},
-        {"write error", "(DevID){}\n", "/dev/full", HomeRewrite::kWriteFailed, ENOSPC},
+        {"write error", "(DevID){}\n", "/dev/full", Production::kWriteFailed, ENOSPC},
     };
     for (const auto& c : cases) {
         FailingSource source{c.bytes_before_error};
@@ -293,7 +293,7 @@ TEST(RewriteHomeItemsTest, ReportsEveryFault) {
         std::FILE* temp = c.temp_path != nullptr ? std::fopen(c.temp_path, "wb") : std::tmpfile();
         ASSERT_NE(temp, nullptr);
         std::setvbuf(temp, nullptr, _IONBF, 0);
-        const HomeRewrite rewrite = RewriteHomeItems(reader, temp, "/h");
+        const Production rewrite = RewriteHomeItems(reader, temp, "/h");
         std::fclose(temp);
         EXPECT_EQ(rewrite.status, c.status) << c.name;
         EXPECT_EQ(rewrite.error, c.error) << c.name;

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/durable_file.h"
+#include "platform/os_durable_file.h"
 
 namespace {
 
@@ -154,7 +154,7 @@ bool OsIdentifyPath(const char* path, FileIdentity& identity) {
 
 // The lock lives on a descriptor of its own, so that closing the stream
 // (which reports a late write error) keeps it until the rename is done.
-ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch) {
+ScratchCreation OsCreateScratchFile(const char* path, OsScratchFile& scratch) {
     struct stat entry;
     if (lstat(path, &entry) == 0) {
         if (S_ISREG(entry.st_mode)) {
@@ -194,7 +194,7 @@ ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch) {
     return ScratchCreation::kCreated;
 }
 
-void OsReleaseScratchFile(ScratchFile& scratch) {
+void OsReleaseScratchFile(OsScratchFile& scratch) {
     if (scratch.stream != nullptr) {
         std::fclose(scratch.stream);
         scratch.stream = nullptr;
@@ -205,7 +205,7 @@ void OsReleaseScratchFile(ScratchFile& scratch) {
     }
 }
 
-void OsDiscardScratchFile(const char* path, ScratchFile& scratch) {
+void OsDiscardScratchFile(const char* path, OsScratchFile& scratch) {
     unlink(path);
     OsReleaseScratchFile(scratch);
 }

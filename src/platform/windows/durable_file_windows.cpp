@@ -1,4 +1,4 @@
-// Windows side of durable_file.h. MoveFileExA with MOVEFILE_WRITE_THROUGH is
+// Windows side of os_durable_file.h. MoveFileExA with MOVEFILE_WRITE_THROUGH is
 // the system's own.
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/durable_file.h"
+#include "platform/os_durable_file.h"
 
 namespace {
 
@@ -200,7 +200,7 @@ bool OsIdentifyPath(const char* path, FileIdentity& identity) {
 // deletion only, so that the rename (which opens the file for deletion)
 // succeeds while another start's check for a free file fails. The stream
 // writes through a duplicate of it.
-ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch) {
+ScratchCreation OsCreateScratchFile(const char* path, OsScratchFile& scratch) {
     const ScratchCreation removal = RemoveUnlessHeld(path);
     if (removal != ScratchCreation::kCreated) {
         return removal;
@@ -240,7 +240,7 @@ ScratchCreation OsCreateScratchFile(const char* path, ScratchFile& scratch) {
     return ScratchCreation::kCreated;
 }
 
-void OsReleaseScratchFile(ScratchFile& scratch) {
+void OsReleaseScratchFile(OsScratchFile& scratch) {
     if (scratch.stream != nullptr) {
         std::fclose(scratch.stream);
         scratch.stream = nullptr;
@@ -252,7 +252,7 @@ void OsReleaseScratchFile(ScratchFile& scratch) {
 }
 
 // A read-only file cannot be deleted: the attributes go first.
-void OsDiscardScratchFile(const char* path, ScratchFile& scratch) {
+void OsDiscardScratchFile(const char* path, OsScratchFile& scratch) {
     if (scratch.stream != nullptr) {
         std::fclose(scratch.stream);
         scratch.stream = nullptr;

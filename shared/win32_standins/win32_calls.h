@@ -1,5 +1,6 @@
-// The Win32 calls the program makes. On Windows they are the system's own;
-// elsewhere the program brings stand-ins that behave the same for its uses.
+// The Win32 calls the program and the stand-in tunnel library make. On
+// Windows they are the system's own; elsewhere this library brings stand-ins
+// that behave the same for their uses.
 #pragma once
 
 #if defined(_WIN32)
@@ -55,10 +56,11 @@ LPSTR PathCombineA(LPSTR destination, LPCSTR directory, LPCSTR name);
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR returned,
                                DWORD size, LPCSTR file_name);
 
-// Renames `existing` to `target`; with MOVEFILE_REPLACE_EXISTING an existing
-// target is replaced; with MOVEFILE_WRITE_THROUGH it returns only once the
-// rename is on stable storage (the target's folder flushed). Returns nonzero
-// on success, else 0 with errno set.
+// Renames `existing` to `target`, replacing an existing target; with
+// MOVEFILE_WRITE_THROUGH it returns only once the rename is on stable storage
+// (the target's folder flushed). Without MOVEFILE_REPLACE_EXISTING it fails
+// with EINVAL: the stand-in makes no other move. Returns nonzero on success,
+// else 0 with errno set.
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 
 void Sleep(DWORD milliseconds);

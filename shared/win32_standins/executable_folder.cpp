@@ -1,4 +1,4 @@
-#include "platform/program_folder.h"
+#include "win32_standins/executable_folder.h"
 
 FolderSpelling CheckFolderSpelling(std::string_view path, bool exact) {
     if (path.find_first_of("}\r\n") != std::string_view::npos) {

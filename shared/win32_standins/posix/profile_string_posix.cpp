@@ -1,7 +1,29 @@
-// POSIX stand-ins for the Win32 calls in win32_calls.h. Nothing here touches
-// the heap: the INI reader streams the file through fixed buffers.
-#include "platform/win32_calls.h"
-
+// POSIX stand-in for GetPrivateProfileStringA, the INI lookup of config.ini.
+// It follows these rules, as Windows does for the lookups the program makes:
+// - CR, LF and any run of them end a line; a line's leading blanks (space,
+//   tab, VT, FF, CR, LF, Ctrl-Z) are skipped.
+// - A line starting with '[' that has a ']' further on is a section header,
+//   named by what lies between the '[' and the last ']'. Lines before the
+//   first header form a section with the empty name.
+// - Any other line that is not blank names a key: up to its first '=', or the
+//   whole line when it has none.
+// - Section and key names match ignoring ASCII case, once blanks are trimmed
+//   from both ends of both; a NUL ends a name, whatever follows it.
+// - Only the first section of the wanted name is searched, and in it only the
+//   first line naming the key counts: without an '=' it has no value.
+// - The value loses its blanks at both ends (trailing ones stay when a NUL,
+//   which ends the value, follows them) and one pair of like quotes, " or ',
+//   around it; it is cut to size-1 bytes.
+// - The default, returned when the file, the section, the key or its value is
+//   missing, loses trailing spaces (never its first character) and one pair
+//   of quotes.
+// - A file starting with a UTF-16 byte order mark comes back as UTF-8 (half a
+//   surrogate pair as U+FFFD, an odd last byte dropped); a UTF-8 mark is
+//   skipped; any other file's bytes are returned as they are.
+// - Anything but a regular file counts as missing; a read error ends the file.
+// - A null section or key gives the empty string.
+// Nothing here touches the heap: the file streams through fixed buffers, and
+// the matching line is read a second time to copy its value.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,15 +32,12 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string_view>
 
-namespace {
+#include "win32_standins/win32_calls.h"
 
-// PathCombineA's destination size, as the header promises its callers.
-constexpr std::size_t kPathCapacity = MAX_PATH;
+namespace {
 
 constexpr std::size_t kChunkCapacity = 4096;
 
@@ -499,83 +518,7 @@ DWORD CopyDefault(std::string_view text, LPSTR out, DWORD size) {
     return static_cast<DWORD>(count);
 }
 
-bool PathExists(const char* path) {
-    struct stat info;
-    return lstat(path, &info) == 0;
-}
-
 }  // namespace
-
-DWORD GetModuleFileNameA(HMODULE module, LPSTR file_name, DWORD size) {
-    if (module != nullptr || file_name == nullptr || size == 0) {
-        return 0;
-    }
-    // One spare byte tells a path that filled the buffer from one that was cut.
-    std::array<char, kPathCapacity + 1> path;
-    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || static_cast<std::size_t>(length) == path.size()) {
-        return 0;
-    }
-    const auto full = static_cast<DWORD>(length);
-    if (full < size) {
-        std::memcpy(file_name, path.data(), full);
-        file_name[full] = '\0';
-        return full;
-    }
-    std::memcpy(file_name, path.data(), size - 1);
-    file_name[size - 1] = '\0';
-    return size;
-}
-
-// Cuts at the last '/', keeping a leading '/' as the root. A trailing '/' is
-// itself the last separator, so "/a/b/" only loses it, as on Windows; "a//b"
-// becomes "a/", which still names "a".
-BOOL PathRemoveFileSpecA(LPSTR path) {
-    if (path == nullptr || path[0] == '\0') {
-        return 0;
-    }
-    char* const slash = std::strrchr(path, '/');
-    if (slash == nullptr) {
-        path[0] = '\0';
-        return 1;
-    }
-    if (slash == path) {
-        if (path[1] == '\0') {
-            return 0;
-        }
-        path[1] = '\0';
-        return 1;
-    }
-    *slash = '\0';
-    return 1;
-}
-
-// No "." or ".." folding: the program only joins a folder with a file name.
-LPSTR PathCombineA(LPSTR destination, LPCSTR directory, LPCSTR name) {
-    if (destination == nullptr || (directory == nullptr && name == nullptr)) {
-        return nullptr;
-    }
-    std::string_view dir = directory != nullptr ? directory : "";
-    const std::string_view file = name != nullptr ? name : "";
-    if (file.starts_with('/')) {
-        dir = "";
-    }
-    const bool separator = !dir.empty() && !file.empty() && !dir.ends_with('/');
-    const std::size_t total = dir.size() + (separator ? 1 : 0) + file.size();
-    if (total >= kPathCapacity) {
-        destination[0] = '\0';
-        return nullptr;
-    }
-    // The name goes first and the folder stays at the front, so `destination`
-    // may be `directory` or `name` itself.
-    std::memmove(destination + dir.size() + (separator ? 1 : 0), file.data(), file.size());
-    std::memmove(destination, dir.data(), dir.size());
-    if (separator) {
-        destination[dir.size()] = '/';
-    }
-    destination[total] = '\0';
-    return destination;
-}
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR returned,
                                DWORD size, LPCSTR file_name) {
@@ -604,81 +547,4 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
         }
     }
     return CopyDefault(default_value != nullptr ? default_value : "", returned, size);
-}
-
-namespace {
-
-// The rename is an entry of the target's folder: flushing the folder makes it
-// last.
-bool FlushFolderOf(const char* path) {
-    std::array<char, kPathCapacity> folder{};
-    const std::size_t length = std::strlen(path);
-    if (length >= folder.size()) {
-        errno = ENAMETOOLONG;
-        return false;
-    }
-    std::memcpy(folder.data(), path, length + 1);
-    if (std::strchr(folder.data(), '/') == nullptr) {
-        folder[0] = '.';
-        folder[1] = '\0';
-    } else {
-        PathRemoveFileSpecA(folder.data());
-    }
-    int fd;
-    do {
-        fd = open(folder.data(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return false;
-    }
-    int flushed;
-    do {
-        flushed = fsync(fd);
-    } while (flushed != 0 && errno == EINTR);
-    const int saved_errno = errno;
-    close(fd);
-    errno = saved_errno;
-    return flushed == 0;
-}
-
-BOOL RenameReplacing(LPCSTR existing, LPCSTR target, DWORD flags) {
-    if (std::rename(existing, target) != 0) {
-        return 0;
-    }
-    return (flags & MOVEFILE_WRITE_THROUGH) == 0 || FlushFolderOf(target) ? 1 : 0;
-}
-
-}  // namespace
-
-BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-    if (existing == nullptr || target == nullptr) {
-        errno = EINVAL;
-        return 0;
-    }
-    if ((flags & MOVEFILE_REPLACE_EXISTING) != 0) {
-        return RenameReplacing(existing, target, flags);
-    }
-#if defined(RENAME_NOREPLACE)
-    // Atomic where the file system allows it, so a target made meanwhile is
-    // not lost.
-    if (renameat2(AT_FDCWD, existing, AT_FDCWD, target, RENAME_NOREPLACE) == 0) {
-        return (flags & MOVEFILE_WRITE_THROUGH) == 0 || FlushFolderOf(target) ? 1 : 0;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return 0;
-    }
-#endif
-    if (PathExists(target)) {
-        errno = EEXIST;
-        return 0;
-    }
-    return RenameReplacing(existing, target, flags);
-}
-
-void Sleep(DWORD milliseconds) {
-    timespec remaining{};
-    remaining.tv_sec = static_cast<time_t>(milliseconds / 1000);
-    remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
 }
