@@ -1,8 +1,11 @@
 // Configuration items, endpoints and the paths the stand-in reads and creates.
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "sim_internal.h"
 #include "win32_standins/executable_folder.h"
@@ -181,7 +184,13 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
+    // On Windows a file that another process is replacing refuses to open
+    // for a moment, as a denied access.
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    for (int tries = 1; !file && errno == EACCES && tries < 100; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        file.reset(std::fopen(path.c_str(), "rb"));
+    }
     if (!file) {
         return false;
     }

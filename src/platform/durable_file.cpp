@@ -319,8 +319,20 @@ Attempt Rename(Replacement& file, ScratchFile& scratch, const FileIdentity& read
     }
 }
 
+// Opens the file to be replaced, waiting while another start replaces it.
+std::FILE* OpenTarget(Replacement& file, const char* mode) {
+    for (;;) {
+        std::FILE* opened = std::fopen(file.target.data(), mode);
+        if (opened != nullptr || !OsOpenBlockedForAMoment(file.target.data(), errno) ||
+            ++file.waits >= kInUseWaits) {
+            return opened;
+        }
+        Sleep(kInUseWaitMilliseconds);
+    }
+}
+
 Attempt ReplaceOnce(Replacement& file, Notice& notice) {
-    std::FILE* source = std::fopen(file.target.data(), "rb");
+    std::FILE* source = OpenTarget(file, "rb");
     if (source == nullptr) {
         notice = Cannot("open", file.target.data(), errno);
         return Attempt::kFailed;
@@ -331,7 +343,7 @@ Attempt ReplaceOnce(Replacement& file, Notice& notice) {
         return Attempt::kDone;
     }
     // Opened for update too: a file the user may not write is not replaced.
-    std::FILE* current = std::fopen(file.target.data(), "rb+");
+    std::FILE* current = OpenTarget(file, "rb+");
     if (current == nullptr) {
         notice = Cannot("open", file.target.data(), errno, Notice::kFileMayNotBeWritten);
         return Attempt::kFailed;

@@ -87,6 +87,12 @@ void OsDiscardScratchFile(const char* path, OsScratchFile& scratch);
 // access or a sharing violation).
 bool OsReplaceBlockedByAnOpenFile(int error);
 
+// Whether opening the file at `path`, refused with `error`, may succeed a
+// moment later: on Windows a file that another process is replacing or has
+// open for writing is refused as a denied access, as a read-only file or a
+// folder is for good.
+bool OsOpenBlockedForAMoment(const char* path, int error);
+
 // The errno value for the failure that the last file operation of the
 // platform (MoveFileExA included) reported.
 int OsLastFileError();

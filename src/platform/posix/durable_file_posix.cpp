@@ -215,6 +215,10 @@ bool OsReplaceBlockedByAnOpenFile(int) {
     return false;
 }
 
+bool OsOpenBlockedForAMoment(const char*, int) {
+    return false;
+}
+
 int OsLastFileError() {
     return errno;
 }

@@ -271,6 +271,15 @@ bool OsReplaceBlockedByAnOpenFile(int error) {
     return error == EBUSY || error == EACCES;
 }
 
+bool OsOpenBlockedForAMoment(const char* path, int error) {
+    if (error != EACCES && error != EBUSY) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
 int OsLastFileError() {
     return ErrnoFor(GetLastError());
 }
