@@ -60,9 +60,16 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
         ReportCrash(std::string_view(cause.data(), 20), OnProgramThread());
         RestoreConsoleCodePages();
     }
-    // Ends the process as the exception would have: the system's report,
-    // or a debugger, and the exception's code as the exit status.
-    return EXCEPTION_CONTINUE_SEARCH;
+    // A debugger sees the exception as it came. Otherwise the process ends at
+    // once with the exception's code as its exit status, as the system ends
+    // it: the system's own way runs its report first, and on Wine (starting
+    // its debugger) may end the process with status 0, which would tell a
+    // script that all went well.
+    if (IsDebuggerPresent()) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 // The C runtime's abort ends the process with status 3 once this returns.
