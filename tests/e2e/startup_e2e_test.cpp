@@ -885,6 +885,11 @@ std::vector<Case> FolderCases() {
         "break, which would end it\r\n";
     c.inspect = HomeFolderMade;
     cases.push_back(c);
+
+    c.name = "CarriageReturnInTheFolder";
+    c.program_folder_name = "tc\r1";
+    c.posix_only = "a Windows folder name holds no CR";
+    cases.push_back(c);
     return cases;
 }
 
@@ -973,6 +978,9 @@ std::vector<Case> CommandLineCases() {
                         "tunnelconsole: argument \"now\" not expected: see tunnelconsole "
                         "--help\r\n",
                         2),
+        // A line longer than standard error's line is cut, its line break kept.
+        TouchingNothing("StrayArgumentCutToTheLine", {std::string(2000, 'a')}, "",
+                        "tunnelconsole: argument \"" + std::string(996, 'a') + "\r\n", 2),
     };
     Case slash = TouchingNothing("SlashQuestionMarkIsHelpOnWindows", {"/?"}, usage);
     slash.windows_only = "/? is the Windows spelling of --help";
