@@ -937,6 +937,15 @@ std::vector<Case> FolderCases() {
                             "} or a line break, which would end it\r\n",
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = HomeFolderMade},
+        {.name = "CarriageReturnInTheFolder",
+         .program_folder_name = "tc\r1",
+         .posix_only = "a Windows folder name holds no CR",
+         .expected_output =
+             "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt,
+         .expected_errors = "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds "
+                            "} or a line break, which would end it\r\n",
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect = HomeFolderMade},
     });
 }
 
@@ -1035,6 +1044,14 @@ std::vector<Case> CommandLineCases() {
          nullptr},
         {"StrayArgument", {"tunnel.cfg"}, "", NotExpected("tunnel.cfg"), 2, nullptr, nullptr},
         {"StrayArgumentAfterHelp", {"--help", "now"}, "", NotExpected("now"), 2, nullptr, nullptr},
+        // A line longer than standard error's line is cut, its line break kept.
+        {"StrayArgumentCutToTheLine",
+         {std::string(2000, 'a')},
+         "",
+         "tunnelconsole: argument \"" + std::string(996, 'a') + "\r\n",
+         2,
+         nullptr,
+         nullptr},
         {"SlashQuestionMarkIsHelpOnWindows",
          {"/?"},
          usage,
