@@ -285,6 +285,10 @@ Wait WaitForInput() {
         const DWORD woken = WaitForMultipleObjects(stop != nullptr ? 3 : 2, waits, FALSE, INFINITE);
         editor.output_lock.lock();
         editor.waiting = false;
+        // A line taken off for a message is not drawn again after a stop.
+        if (RunShouldEnd()) {
+            return Wait::kStop;
+        }
         if (editor.cleared) {
             editor.cleared = false;
             Redraw();
