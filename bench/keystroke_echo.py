@@ -2,6 +2,7 @@
 """Time from a key pressed to its echo, on a pseudo-terminal.
 
     keystroke_echo.py PROGRAM HOME [KEYS]
+    keystroke_echo.py --wine PROGRAM [KEYS]
 
 Prints three medians in microseconds, one a line: the program's line editor
 drawing the key at its command prompt; cat with the terminal in raw mode,
@@ -9,6 +10,10 @@ the least any program that echoes keys itself does (a wake-up, a read, a
 write); and the terminal's own echo (cat in the usual modes, where the kernel
 echoes as the key arrives). Each key is sent once the previous one came back;
 every hundred keys the line is emptied.
+
+With --wine, the Windows console program under Wine's console instead, and
+two medians: its own line editor, and the console's own line input echoing
+(cmd's prompt).
 """
 import os
 import pty
@@ -18,7 +23,7 @@ import sys
 import time
 
 
-def echo_times(argv, environment, keys, ready_text):
+def echo_times(argv, environment, keys, ready_text, key_set=b"abcdefghij", empty=b"\x15"):
     pid, terminal = pty.fork()
     if pid == 0:
         os.environ.update(environment)
@@ -28,7 +33,7 @@ def echo_times(argv, environment, keys, ready_text):
         seen += os.read(terminal, 4096)
     times = []
     for i in range(keys):
-        key = b"abcdefghij"[i % 10 : i % 10 + 1]
+        key = key_set[i % len(key_set) : i % len(key_set) + 1]
         start = time.perf_counter()
         os.write(terminal, key)
         echoed = b""
@@ -36,7 +41,7 @@ def echo_times(argv, environment, keys, ready_text):
             echoed += os.read(terminal, 4096)
         times.append(time.perf_counter() - start)
         if i % 100 == 99:
-            os.write(terminal, b"\x15")  # Ctrl-U empties the line
+            os.write(terminal, empty)  # Ctrl-U (Esc at a console) empties the line
             while select.select([terminal], [], [], 0.05)[0]:
                 os.read(terminal, 4096)
     os.kill(pid, 9)
@@ -45,7 +50,22 @@ def echo_times(argv, environment, keys, ready_text):
     return statistics.median(times) * 1e6
 
 
+def wine_main():
+    program = sys.argv[2]
+    keys = int(sys.argv[3]) if len(sys.argv) > 3 else 3000
+    # Wine's console draws each key between cursor-hiding sequences, which
+    # hold an h and an l: keys without those.
+    key_set, empty = b"abcdefgijk", b"\x1b"
+    os.chdir(os.path.dirname(program))
+    editor = echo_times(["/usr/bin/env", "wine", program], {}, keys, b">", key_set, empty)
+    console = echo_times(["/usr/bin/env", "wine", "cmd"], {}, keys, b">", key_set, empty)
+    print(f"{editor:.1f}\n{console:.1f}")
+
+
 def main():
+    if sys.argv[1] == "--wine":
+        wine_main()
+        return
     program, home = sys.argv[1], sys.argv[2]
     keys = int(sys.argv[3]) if len(sys.argv) > 3 else 3000
     editor = echo_times([program], {"HOME": home, "TERM": "xterm"}, keys, b"> ")

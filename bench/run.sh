@@ -6,7 +6,7 @@
 #   bench/run.sh                 every row
 #   bench/run.sh ROW...          only these: throughput growth startup memory
 #                                allocations instructions testconnect terminal
-#                                windows keystroke
+#                                windows keystroke consolekeystroke
 #
 # Builds the program with the default preset, installs the tools it needs if
 # missing (hyperfine, valgrind, GNU time) and works in a scratch folder. Not a
@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 all_rows=(throughput growth startup memory allocations instructions testconnect terminal windows
-  keystroke)
+  keystroke consolekeystroke)
 rows=("$@")
 [ ${#rows[@]} -gt 0 ] || rows=("${all_rows[@]}")
 for row in "${rows[@]}"; do
@@ -311,6 +311,20 @@ keystroke() {
   add_row "A key's echo at a terminal (pseudo-terminal), median of 3000 keys: the program's line editor; cat in raw mode, echoing each key itself; the terminal's own echo" \
     "$(calc "%.1f µs; %.1f µs; %.1f µs" "${medians[0]}" "${medians[1]}" "${medians[2]}")" \
     "not slower than the terminal's own" keystroke
+}
+
+# The Windows console program at Wine's console in a pseudo-terminal: its own
+# line editor, each key a round trip through the console, against the
+# console's own line input (cmd's prompt), which echoes inside the console.
+consolekeystroke() {
+  local -a medians
+  local win=build-win32/bin
+  cmake --preset win32 >/dev/null && cmake --build build-win32 -j2 >/dev/null
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  mapfile -t medians < <(python3 bench/keystroke_echo.py --wine "$PWD/$win/tunnelconsole.com" 1000)
+  add_row "A key's echo at Wine's console (pseudo-terminal), median of 1000 keys: the console program's line editor; the console's own line input" \
+    "$(calc "%.1f µs; %.1f µs" "${medians[0]}" "${medians[1]}")" \
+    "well under a frame (16 ms)" consolekeystroke
 }
 
 for row in "${rows[@]}"; do

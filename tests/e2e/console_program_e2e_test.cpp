@@ -43,15 +43,18 @@ std::vector<std::string> Words(const std::string& text) {
 // How the program is started on its terminal.
 enum class Start {
     kDirectly,
-    kFromAShell,     // that shows the console's code page before and after it
-    kWithKeysTyped,  // by the Win32 launcher, which types "versionget", Enter,
-                     // Ctrl-Z and Enter at the console they share
+    kFromAShell,      // that shows the console's code page before and after it
+    kWithKeysTyped,   // by the Win32 launcher, which types "versionget", Enter,
+                      // Ctrl-Z and Enter at the console they share
+    kWithOwnProfile,  // by a shell that points APPDATA at the run's own folder
+                      // (Wine sets it from its own profile otherwise)
 };
 
 // The program started on a new terminal of its own, with the usual files
 // and the library's trace taken.
 struct TerminalRun {
-    explicit TerminalRun(std::vector<std::string> settings = {}, Start start = Start::kDirectly) {
+    explicit TerminalRun(std::vector<std::string> settings = {}, Start start = Start::kDirectly,
+                         std::filesystem::path app_data = {}) {
         std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni(kDeviceId);
         std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
         // Everything the child needs is made before the fork.
@@ -59,6 +62,10 @@ struct TerminalRun {
         if (start == Start::kFromAShell) {
             arguments.insert(arguments.end(),
                              {"cmd", "/c", "chcp & " + ProgramView(folder.program) + " & chcp"});
+        } else if (start == Start::kWithOwnProfile) {
+            arguments.insert(arguments.end(), {"cmd", "/c",
+                                               "set APPDATA=" + ProgramView(app_data) + "& " +
+                                                   ProgramView(folder.program)});
         } else if (start == Start::kWithKeysTyped) {
             arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
                                                "--keys=versionget", folder.program.string()});
@@ -115,9 +122,17 @@ struct TerminalRun {
     // it; false when the terminal closed first. A program that never shows it
     // fails here, after the harness's give-up time, rather than hanging the
     // suite.
-    bool ReadUntilShown(const std::string& text) {
+    // With `unless`, also false when that shows first: a program that
+    // keeps printing otherwise never lets the give-up time pass.
+    bool ReadUntilShown(const std::string& text, const std::string& unless = {}) {
         for (;;) {
-            const std::size_t at = AsText(drawn).find(text, checked);
+            const std::string shown = AsText(drawn);
+            const std::size_t at = shown.find(text, checked);
+            const std::size_t other =
+                unless.empty() ? std::string::npos : shown.find(unless, checked);
+            if (other != std::string::npos && (at == std::string::npos || other < at)) {
+                return false;
+            }
             if (at != std::string::npos) {
                 checked = at + text.size();
                 return true;
@@ -234,6 +249,7 @@ TEST(ConsoleProgramE2e, CtrlCEndsTheRunAsTheEndOfInputDoes) {
         {"at the prompt", "", "", false},
         {"inside a command", "domainset\r", "passcode: ", false},
         {"while the library logs", "", "", true},
+        {"with a line half typed", "versio", "versio", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -243,11 +259,149 @@ TEST(ConsoleProgramE2e, CtrlCEndsTheRunAsTheEndOfInputDoes) {
         run.Type(row.typed);
         ASSERT_TRUE(run.ReadUntilShown(row.waiting_at)) << run.drawn;
         run.Type("\x03");
-        const std::string rest = run.RestOfScreen();
+        // The line drawn again under a message that came just before the
+        // stop is no further prompt.
+        const std::string rest = std::regex_replace(
+            run.RestOfScreen(), std::regex("(tunnel heartbeat [0-9]+\n)> "), "$1");
         EXPECT_EQ(rest.find('>'), std::string::npos) << rest;
         EXPECT_EQ(WaitForExit(run.pid), 0);
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + kStopTrace);
     }
+}
+
+// Keys as a terminal sends them, which Wine's console turns into key events.
+const std::string kLeft = "\x1b[D";
+const std::string kUp = "\x1b[A";
+const std::string kDown = "\x1b[B";
+const std::string kHome = "\x1b[H";
+const std::string kEnd = "\x1b[F";
+const std::string kDelete = "\x1b[3~";
+const std::string kBackspace = "\x7f";
+const std::string kEsc = "\x1b";
+
+// The console program's own line editor: what is typed, edited with the
+// keys, is the line that runs.
+TEST(ConsoleProgramE2e, EditedLinesRunAsEdited) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    struct Step {
+        std::string keys;
+        std::string shown;  // after what the step before showed
+    };
+    const std::string status = "TunnelStatusGet(0, out) = 0\n";
+    const std::string version = "TunnelVersionGet(out) = 0\n";
+    const std::string self = "TunnelSelfGet(out) = 0\n";
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string calls;
+    } rows[] = {
+        {"typed at the end", {{"statusget\r", "statusget\nStatus: 1\n"}}, status},
+        {"Left, then typed",
+         {{"statsget" + kLeft + kLeft + kLeft + kLeft + "u\r", "statusget\nStatus: 1\n"}},
+         status},
+        {"Backspace",
+         {{"versionxget" + kLeft + kLeft + kLeft + kBackspace + "\r",
+           "versionget\nVersion: 1.0.0-sim\n"}},
+         version},
+        {"Home, Delete, End",
+         {{"xselfge" + kHome + kDelete + kEnd + "t\r", "selfget\nSelf get success\n"}},
+         self},
+        // A lone Esc is told from the start of a key's sequence by what
+        // follows it, so it is typed on its own.
+        {"Esc",
+         {{"junk", "junk"}, {kEsc, "> "}, {"versionget\r", "versionget\nVersion: 1.0.0-sim\n"}},
+         version},
+        {"Tab, one name", {{"vers\t\r", "versionget\nVersion: 1.0.0-sim\n"}}, version},
+        {"Tab, names listed",
+         {{"conn\t",
+           "connect\nconnectadd  connectdelete  connectquery  connectlocaldelete  "
+           "connectlocalquery  connectenum\n> connect"},
+          {std::string(7, kBackspace[0]) + "selfget\r", "> selfget\nSelf get success\n"}},
+         self},
+        {"Tab, names listed, nothing shared",
+         {{"s\t", "s\nstatusget  selfget\n> s"}, {"elfget\r", "elfget\nSelf get success\n"}},
+         self},
+        {"Up and Down",
+         {{"versionget\r", "Version: 1.0.0-sim\n"},
+          {"statusget\r", "Status: 1\n"},
+          {kUp + kUp + kDown + "\r", "> statusget\nStatus: 1\n"}},
+         version + status + status},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TerminalRun run;
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+        for (const Step& step : row.steps) {
+            run.Type(step.keys);
+            ASSERT_TRUE(run.ReadUntilShown(step.shown)) << AsText(run.drawn);
+        }
+        run.Type("quit\r");
+        run.RestOfScreen();
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+        EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.calls + kStopTrace);
+    }
+}
+
+// Command lines are kept across runs in a file in the user's profile; what
+// is typed at a field prompt never is.
+TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    char made[] = "/tmp/tc-profile-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::filesystem::path profile = made;
+    const std::filesystem::path history = profile / "tunnelconsole" / "history";
+    {
+        TerminalRun run({}, Start::kWithOwnProfile, profile);
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+        run.Type("commentset\r");
+        ASSERT_TRUE(run.ReadUntilShown("comment: ")) << AsText(run.drawn);
+        run.Type("versionget\r");
+        ASSERT_TRUE(run.ReadUntilShown("Set comment success\n")) << AsText(run.drawn);
+        for (int repeat = 0; repeat < 2; ++repeat) {
+            run.Type("versionget\r");
+            ASSERT_TRUE(run.ReadUntilShown("Version: 1.0.0-sim\n")) << AsText(run.drawn);
+        }
+        run.Type("quit\r");
+        run.RestOfScreen();
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+    }
+    EXPECT_EQ(ReadFile(history), "commentset\r\nversionget\r\nquit\r\n");
+    {
+        TerminalRun run({}, Start::kWithOwnProfile, profile);
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+        // Up past the oldest stays there; Down comes back one.
+        run.Type(kUp + kUp + kUp + kUp + kDown + "\r");
+        ASSERT_TRUE(run.ReadUntilShown("> versionget\nVersion: 1.0.0-sim\n")) << AsText(run.drawn);
+        run.Type("quit\r");
+        run.RestOfScreen();
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+        EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
+    }
+    EXPECT_EQ(ReadFile(history), "commentset\r\nversionget\r\nquit\r\nversionget\r\nquit\r\n");
+    std::filesystem::remove_all(profile);
+}
+
+// A message from the library's thread goes above the line being typed,
+// which is drawn again below it and runs as typed.
+TEST(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    TerminalRun run({"TUNNEL_SIM_LOG_THREAD=20000"});
+    ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n")) << run.drawn;
+    run.Type("versio");
+    ASSERT_TRUE(run.ReadUntilShown("versio")) << AsText(run.drawn);
+    ASSERT_TRUE(run.ReadUntilShown("tunnel heartbeat")) << AsText(run.drawn);
+    ASSERT_TRUE(run.ReadUntilShown("\n> versio", "tunnel heartbeat 100\n")) << AsText(run.drawn);
+    // Quit typed ahead ends the run whatever the line did.
+    run.Type(kLeft + kLeft + "x" + kBackspace + kEnd + "nget\rquit\r");
+    EXPECT_NE(run.RestOfScreen().find("Version: 1.0.0-sim\n"), std::string::npos);
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
 }
 
 }  // namespace
