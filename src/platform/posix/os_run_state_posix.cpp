@@ -17,6 +17,16 @@
 
 namespace {
 
+// Raises `signal_number` again from its own handler, where it is blocked, so
+// that its action now in place takes effect at once.
+void RaiseUnblocked(int signal_number) {
+    sigset_t this_signal;
+    sigemptyset(&this_signal);
+    sigaddset(&this_signal, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
+    raise(signal_number);
+}
+
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int wake_pipe[2] = {-1, -1};
@@ -32,11 +42,7 @@ void OnStopSignal(int signal_number) {
         default_action.sa_handler = SIG_DFL;
         sigemptyset(&default_action.sa_mask);
         sigaction(signal_number, &default_action, nullptr);
-        sigset_t this_signal;
-        sigemptyset(&this_signal);
-        sigaddset(&this_signal, signal_number);
-        pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
-        raise(signal_number);
+        RaiseUnblocked(signal_number);
     }
     errno = saved_errno;
 }
@@ -97,11 +103,7 @@ void OnFatalSignal(int number, siginfo_t* info, void*) {
     }
     sigaction(number, &previous_actions[static_cast<std::size_t>(number)], nullptr);
     if (!FaultRecursOnReturn(number, info)) {
-        sigset_t this_signal;
-        sigemptyset(&this_signal);
-        sigaddset(&this_signal, number);
-        pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
-        raise(number);
+        RaiseUnblocked(number);
     }
     errno = saved_errno;
 }
