@@ -3,8 +3,6 @@
 #include <histedit.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,26 +15,25 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/diagnostics.h"
 #include "platform/line_editor.h"
+#include "platform/posix/history_file.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/terminal_modes.h"
 #include "platform/run_state.h"
 
 namespace {
 
-constexpr int kHistoryEntries = 1000;
-constexpr const char* kHistoryFileName = ".tunnelconsole_history";
-
 struct Editor {
     EditLine* line = nullptr;
     History* command_lines = nullptr;  // kept in the history file
     History* no_lines = nullptr;       // what a field prompt recalls: nothing
-    OutputLock output_lock{};
+    ConsoleOutput output{};
+    // Where the editor draws: a stream that writes through the console's
+    // writer, so that the terminal has one writer.
+    std::FILE* terminal = nullptr;
     // Written to when the line is to be drawn again: a message took it off
     // the screen, or the terminal came back or changed size.
     int redraw_pipe[2] = {-1, -1};
-    std::array<char, 4096> history_path{};  // empty: no history file
     std::array<char, 256> prompt{};
     std::span<const std::string_view> command_names;
     std::mbstate_t key_state{};
@@ -48,6 +45,27 @@ struct Editor {
 };
 
 Editor editor;
+
+// The stdio buffer of the editor's stream: it goes out at each flush.
+std::array<char, 4096> terminal_buffer;
+
+ssize_t WriteThroughConsole(void*, const char* bytes, std::size_t length) {
+    editor.output.write_locked(std::string_view(bytes, length));
+    return static_cast<ssize_t>(length);
+}
+
+// Standard output as a stream for the editor, written through the console.
+std::FILE* OpenTerminalStream() {
+    std::FILE* stream = fopencookie(
+        nullptr, "w",
+        {.read = nullptr, .write = WriteThroughConsole, .seek = nullptr, .close = nullptr});
+    if (stream != nullptr &&
+        std::setvbuf(stream, terminal_buffer.data(), _IOFBF, terminal_buffer.size()) != 0) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    return stream;
+}
 
 // Set by signal handlers, acted on by the thread that reads keys.
 std::atomic<bool> terminal_resized{false};
@@ -103,13 +121,13 @@ void EraseLine() {
     const LineInfoW* typed = el_wline(editor.line);
     const int prompt_width = static_cast<int>(std::strlen(editor.prompt.data()));
     const int rows_above = ColumnAfter(typed->buffer, typed->cursor, prompt_width) / columns;
-    std::fputs("\r", stdout);
+    std::fputs("\r", editor.terminal);
     const char* up = Capability("up");
     for (int row = 0; row < rows_above && *up != '\0'; ++row) {
-        std::fputs(up, stdout);
+        std::fputs(up, editor.terminal);
     }
-    std::fputs(Capability("cd"), stdout);
-    std::fflush(stdout);
+    std::fputs(Capability("cd"), editor.terminal);
+    std::fflush(editor.terminal);
 }
 
 // Draws the prompt and the line anew from the start of the cursor's row.
@@ -132,14 +150,14 @@ int ReadKey(EditLine* line, wchar_t* key) {
         if (RunShouldEnd()) {
             return 0;
         }
-        std::fflush(stdout);
+        std::fflush(editor.terminal);
         const int stop_wake = OsInputWakeDescriptor();
         pollfd waits[3] = {
             {STDIN_FILENO, POLLIN, 0}, {editor.redraw_pipe[0], POLLIN, 0}, {stop_wake, POLLIN, 0}};
         editor.waiting = true;
-        editor.output_lock.unlock();
+        editor.output.unlock();
         const int ready = poll(waits, stop_wake >= 0 ? 3 : 2, -1);
-        editor.output_lock.lock();
+        editor.output.lock();
         editor.waiting = false;
         if (waits[1].revents != 0) {
             DrainRedrawPipe();
@@ -214,7 +232,7 @@ unsigned char CompleteCommandName(EditLine* line, int) {
     if (el_get(line, EL_GETTC, "co", &columns) != 0 || columns <= 0) {
         columns = 80;
     }
-    std::fputs("\r\n", stdout);
+    std::fputs("\r\n", editor.terminal);
     int column = 0;
     for (const std::string_view name : editor.command_names) {
         if (!name.starts_with(start)) {
@@ -222,16 +240,16 @@ unsigned char CompleteCommandName(EditLine* line, int) {
         }
         const int width = static_cast<int>(name.size());
         if (column > 0 && column + 2 + width >= columns) {
-            std::fputs("\r\n", stdout);
+            std::fputs("\r\n", editor.terminal);
             column = 0;
         } else if (column > 0) {
-            std::fputs("  ", stdout);
+            std::fputs("  ", editor.terminal);
             column += 2;
         }
-        std::fwrite(name.data(), 1, name.size(), stdout);
+        std::fwrite(name.data(), 1, name.size(), editor.terminal);
         column += width;
     }
-    std::fputs("\r\n", stdout);
+    std::fputs("\r\n", editor.terminal);
     el_set(line, EL_REFRESH);
     return CC_NORM;
 }
@@ -249,237 +267,6 @@ unsigned char EndOrDelete(EditLine* line, int) {
     el_cursor(line, 1);
     el_deletestr(line, 1);
     return CC_REFRESH;
-}
-
-// The history file, shared by every session in one home: each adds its own
-// command lines at the end under a lock, and it is cut back to the last
-// kHistoryEntries now and then. A file that is not one is never written.
-constexpr std::string_view kHistoryHeader = "_HiStOrY_V2_\n";
-// A line longer than a command line is no command line: dropped on reading.
-constexpr std::size_t kHistoryLineCapacity = 256;
-// Cut back when a session has added this many more, so that a save rewrites
-// the file only now and then.
-constexpr int kHistorySlack = 100;
-constexpr off_t kHistoryMostBytes = static_cast<off_t>(
-    kHistoryHeader.size() + (kHistoryEntries + kHistorySlack) * kHistoryLineCapacity);
-
-using HistoryLine = std::array<char, kHistoryLineCapacity>;
-
-struct HistoryFileState {
-    bool exists = false;   // found, or made by this session
-    bool trimmed = false;  // cut back once by this session
-};
-HistoryFileState history_file;
-
-// What the file keeps when it is cut back: its last lines.
-std::array<char, kHistoryEntries * kHistoryLineCapacity> kept_history;
-
-void ReportHistoryProblem(const char* doing, const char* why) {
-    ReportProblem("history file %s was not %s: %s", editor.history_path.data(), doing, why);
-    // One line says so; the session goes on without the file.
-    editor.history_path[0] = '\0';
-}
-
-// Calls `take` with each line after the header that fits a command line
-// (its text, no line break). False when a read fails.
-template <typename Take>
-bool ForEachHistoryLine(int file, Take take) {
-    std::array<char, 4096> chunk;
-    HistoryLine line{};
-    std::size_t length = 0;
-    bool too_long = false;
-    off_t offset = static_cast<off_t>(kHistoryHeader.size());
-    for (;;) {
-        const ssize_t count = pread(file, chunk.data(), chunk.size(), offset);
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count < 0) {
-            return false;
-        }
-        if (count == 0) {
-            return true;  // a last line without a line break is not complete
-        }
-        offset += count;
-        for (const char byte : std::string_view(chunk.data(), static_cast<std::size_t>(count))) {
-            if (byte != '\n') {
-                too_long = too_long || length == line.size() - 1;
-                if (!too_long) {
-                    line[length++] = byte;
-                }
-                continue;
-            }
-            if (!too_long && length > 0) {
-                line[length] = '\0';
-                take(std::string_view(line.data(), length));
-            }
-            length = 0;
-            too_long = false;
-        }
-    }
-}
-
-bool HasHistoryHeader(int file) {
-    std::array<char, kHistoryHeader.size()> start{};
-    return pread(file, start.data(), start.size(), 0) == static_cast<ssize_t>(start.size()) &&
-           std::string_view(start.data(), start.size()) == kHistoryHeader;
-}
-
-bool WriteAll(int file, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = write(file, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) {
-            continue;
-        }
-        if (count <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
-// Cuts the file, held under its lock, back to its last kHistoryEntries
-// lines, in place: a link, the owner and the permissions stay as they are.
-bool TrimHistoryFile(int file) {
-    int lines = 0;
-    if (!ForEachHistoryLine(file, [&](std::string_view) { ++lines; })) {
-        return false;
-    }
-    int skipped = 0;
-    std::size_t kept = 0;
-    const bool read = ForEachHistoryLine(file, [&](std::string_view line) {
-        if (skipped < lines - kHistoryEntries) {
-            ++skipped;
-            return;
-        }
-        kept += line.copy(kept_history.data() + kept, kept_history.size() - kept - 1);
-        kept_history[kept++] = '\n';
-    });
-    return read && ftruncate(file, 0) == 0 && WriteAll(file, kHistoryHeader) &&
-           WriteAll(file, std::string_view(kept_history.data(), kept));
-}
-
-// Whether the file needs cutting back: it holds more lines than are kept
-// and this session has not cut it yet, or it has grown by the slack since.
-bool HistoryFileTooLong(int file, off_t size) {
-    if (size > kHistoryMostBytes) {
-        return true;
-    }
-    int lines = 0;
-    static_cast<void>(ForEachHistoryLine(file, [&](std::string_view) { ++lines; }));
-    return lines > kHistoryEntries + (history_file.trimmed ? kHistorySlack : 0);
-}
-
-void LoadHistory() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-        ReportProblem("command lines are not kept: HOME is not set");
-        return;
-    }
-    const int length = std::snprintf(editor.history_path.data(), editor.history_path.size(),
-                                     "%s/%s", home, kHistoryFileName);
-    if (length < 0 || static_cast<std::size_t>(length) >= editor.history_path.size()) {
-        ReportProblem("command lines are not kept: HOME is too long");
-        editor.history_path[0] = '\0';
-        return;
-    }
-    struct stat named {};
-    struct stat found {};
-    const bool is_link = lstat(editor.history_path.data(), &named) == 0 && S_ISLNK(named.st_mode);
-    if (stat(editor.history_path.data(), &found) != 0) {
-        if (errno != ENOENT) {
-            ReportHistoryProblem("read", std::strerror(errno));
-        } else if (is_link) {
-            editor.history_path[0] = '\0';  // a link to nothing: no history, quietly
-        }
-        return;
-    }
-    // A link to a device or to anything but a file turns the history off.
-    if (!S_ISREG(found.st_mode)) {
-        if (is_link) {
-            editor.history_path[0] = '\0';
-        } else {
-            ReportHistoryProblem("read", S_ISDIR(found.st_mode) ? std::strerror(EISDIR)
-                                                                : "it is not a regular file");
-        }
-        return;
-    }
-    const int file = open(editor.history_path.data(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat opened {};
-    if (file < 0 || fstat(file, &opened) != 0) {
-        ReportHistoryProblem("read", std::strerror(errno));
-    } else if (!S_ISREG(opened.st_mode)) {
-        editor.history_path[0] = '\0';
-    } else if (opened.st_size != 0 && !HasHistoryHeader(file)) {
-        ReportHistoryProblem("read", "it is not a history file");
-    } else {
-        HistEvent event;
-        if (!ForEachHistoryLine(file, [&](std::string_view line) {
-                history(editor.command_lines, &event, H_ENTER, line.data());
-            })) {
-            ReportHistoryProblem("read", std::strerror(errno));
-        }
-        history_file.exists = true;
-    }
-    if (file >= 0) {
-        close(file);
-    }
-}
-
-// Opens the history file for adding to it; made private from its first
-// byte when this session is the first to keep one.
-int OpenHistoryFile() {
-    if (!history_file.exists) {
-        const int made = open(editor.history_path.data(),
-                              O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (made >= 0 || errno != EEXIST) {
-            return made;
-        }
-        // Made meanwhile by another session, or a link laid meanwhile.
-    }
-    return open(editor.history_path.data(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC);
-}
-
-// Adds `line` at the end of the history file, under its lock.
-void SaveHistory(std::string_view line) {
-    if (editor.history_path[0] == '\0') {
-        return;
-    }
-    const int file = OpenHistoryFile();
-    struct stat info {};
-    if (file < 0 || fstat(file, &info) != 0) {
-        ReportHistoryProblem("written", std::strerror(errno));
-        if (file >= 0) {
-            close(file);
-        }
-        return;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        editor.history_path[0] = '\0';
-        close(file);
-        return;
-    }
-    while (flock(file, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    history_file.exists = true;
-    HistoryLine entry{};
-    const std::size_t length = line.copy(entry.data(), entry.size() - 1);
-    entry[length] = '\n';
-    if (fstat(file, &info) != 0) {
-        ReportHistoryProblem("written", std::strerror(errno));
-    } else if (info.st_size != 0 && !HasHistoryHeader(file)) {
-        ReportHistoryProblem("written", "it is not a history file");
-    } else if ((info.st_size == 0 && !WriteAll(file, kHistoryHeader)) ||
-               !WriteAll(file, std::string_view(entry.data(), length + 1))) {
-        ReportHistoryProblem("written", std::strerror(errno));
-    } else if (fstat(file, &info) == 0 && HistoryFileTooLong(file, info.st_size)) {
-        if (!TrimHistoryFile(file)) {
-            ReportHistoryProblem("written", std::strerror(errno));
-        }
-        history_file.trimmed = true;
-    }
-    close(file);  // lets go of the lock
 }
 
 bool NamesCommand(std::string_view text, std::span<const std::string_view> names) {
@@ -544,7 +331,7 @@ void WatchTerminalSignals() {
 
 }  // namespace
 
-bool LineEditorStart(OutputLock output_lock) {
+bool LineEditorStart(ConsoleOutput output) {
     if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1 || !SaveTerminalModes()) {
         return false;
     }
@@ -553,13 +340,18 @@ bool LineEditorStart(OutputLock output_lock) {
     }
     // Keys arrive in the terminal's encoding.
     std::setlocale(LC_CTYPE, "");
-    editor.line = el_init("tunnelconsole", stdin, stdout, stderr);
+    editor.output = output;
+    editor.terminal = OpenTerminalStream();
+    if (editor.terminal == nullptr) {
+        return false;
+    }
+    editor.line = el_init_fd("tunnelconsole", stdin, editor.terminal, stderr, STDIN_FILENO,
+                             STDOUT_FILENO, STDERR_FILENO);
     editor.command_lines = history_init();
     editor.no_lines = history_init();
     if (editor.line == nullptr || editor.command_lines == nullptr || editor.no_lines == nullptr) {
         return false;
     }
-    editor.output_lock = output_lock;
     el_set(editor.line, EL_EDITOR, "emacs");
     // Stop requests are the program's own (run_state.h).
     el_set(editor.line, EL_SIGNAL, 0);
@@ -585,7 +377,10 @@ bool LineEditorStart(OutputLock output_lock) {
     HistEvent event;
     history(editor.command_lines, &event, H_SETSIZE, kHistoryEntries);
     history(editor.command_lines, &event, H_SETUNIQUE, 1);
-    LoadHistory();
+    LoadHistoryFile([](const char* line) {
+        HistEvent entered;
+        history(editor.command_lines, &entered, H_ENTER, line);
+    });
     WatchTerminalSignals();
     return true;
 }
@@ -605,17 +400,17 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     // the prompt is drawn anew.
     terminal_resumed.store(false);
 
-    editor.output_lock.lock();
+    editor.output.lock();
     int count = 0;
     const char* typed = el_gets(editor.line, &count);
     // A line typed before a stop request or the end of input is not run.
     if (typed == nullptr || count <= 0 || RunShouldEnd()) {
         editor.ended = true;
         // The shell's prompt that follows starts a line of its own.
-        std::fputs("\r\n", stdout);
+        std::fputs("\r\n", editor.terminal);
     }
-    std::fflush(stdout);
-    editor.output_lock.unlock();
+    std::fflush(editor.terminal);
+    editor.output.unlock();
     if (editor.ended) {
         return std::nullopt;
     }
@@ -643,7 +438,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
                               event.str != nullptr && result == event.str;
         if (!repeated) {
             history(editor.command_lines, &event, H_ENTER, line.data());
-            SaveHistory(result);
+            SaveHistoryLine(result);
         }
     }
     return result;
