@@ -62,11 +62,12 @@ std::string_view FieldName(Prompt prompt) {
 }
 
 bool PromptField(Prompt prompt, std::span<char> field) {
-    const std::string_view shown = session_options.quiet ? std::string_view() : prompt.text();
     // Read one byte wider than the field, to see whether the line fitted.
     TypedLine typed;
     const std::size_t width = std::min(field.size() + 1, typed.size());
-    const auto line = ConsoleReadLine(shown, std::span(typed).first(width));
+    // Quiet, the prompt is not shown at all.
+    const auto line = ConsoleReadLine(session_options.quiet ? std::string_view() : prompt.text(),
+                                      std::span(typed).first(width));
     if (!line) {
         return false;
     }

@@ -127,7 +127,8 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
         WritePendingLocked();
         line_awaited = true;
     }
-    const auto read = LineEditorReadLine(prompt.substr(last_line), command_names, line);
+    prompt.remove_prefix(last_line);
+    const auto read = LineEditorReadLine(prompt, command_names, line);
     const std::lock_guard lock(output_lock);
     line_awaited = false;
     return read;
