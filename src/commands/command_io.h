@@ -24,7 +24,7 @@ inline constexpr std::size_t kNumberFieldCapacity = 32;
 inline constexpr std::size_t kIndexFieldCapacity = 64;
 
 // A prompt's text: constant, and checked when compiled to hold no line break,
-// so that it goes out as it stands.
+// so that it goes out as it stands (see ConsoleReadLine).
 class Prompt {
 public:
     consteval Prompt(const char* text) : text_(text) {

@@ -109,7 +109,8 @@ constinit TextReader standard_input = NewStandardInput();
 
 std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std::span<char> line) {
     if (!prompt.empty()) {
-        ConsoleWrite(prompt);
+        const std::lock_guard lock(output_lock);
+        AddRawLocked(prompt);
     }
     return ReadTextLine(standard_input, line);
 }
@@ -123,7 +124,7 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
     const std::size_t last_line = prompt.rfind('\n') + 1;
     {
         const std::lock_guard lock(output_lock);
-        AddTextLocked(prompt.substr(0, last_line));
+        AddRawLocked(prompt.substr(0, last_line));
         WritePendingLocked();
         line_awaited = true;
     }

@@ -34,7 +34,8 @@ void ConsoleWritePendingAfterCrash();
 
 // Shows `prompt` (nothing when empty) and reads one line of standard input
 // into `line` (see ReadTextLine), flushing standard output first whenever
-// the read may block. nullopt at end of input. At a terminal the line is
+// the read may block. nullopt at end of input. The prompt goes out as it
+// stands, so a line break in it is written CR LF. At a terminal the line is
 // edited (line_editor.h), and the editor draws the prompt's last line again
 // as needed.
 std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::span<char> line);

@@ -60,11 +60,12 @@ std::optional<char> ReadTextChar(TextReader& reader) {
     return byte;
 }
 
-// Output is staged a word at a time: memchr and memcpy, called for each of
-// the many short pieces a print is made of, made the scripted throughput
-// 40% slower (bench/run.sh throughput). The first marked byte is found from
-// the low end of a word: exact on a little-endian machine (x86 and i686, the
-// targets), where a borrow can only set false marks above it.
+// Lines are read and output staged a word at a time, not with memchr: lines
+// and the pieces of a print are short, and a call for each made the scripted
+// throughput slower by about a fifth, reading and staging alike
+// (bench/run.sh throughput). The first marked byte is found from the low end
+// of a word: exact on a little-endian machine (x86 and i686, the targets),
+// where a borrow can only set false marks above it.
 static_assert(std::endian::native == std::endian::little);
 
 // Sets the high bit of the first byte of `word` (in memory order) that is a
@@ -114,6 +115,42 @@ char* StageWithRoom(std::string_view text, char* to) {
     return to;
 }
 
+// Marks the bytes of `word` below 0x1B. On a little-endian machine the lowest
+// mark is exact; marks above it may be false.
+std::uint64_t ControlBits(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080;
+    return (word - kOnes * (kEndOfText + 1)) & ~word & kHighBits;
+}
+
+bool NeedsCare(char c) {
+    return c == '\n' || c == '\r' || c == kEndOfText;
+}
+
+// Position of the first line feed, CR or 0x1A in bytes[position, length), or
+// `length`. The three all lie below 0x1B, so a word without such bytes is
+// passed over whole.
+std::size_t FindLineByte(const char* bytes, std::size_t position, std::size_t length) {
+    while (length - position >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + position, 8);
+        const std::uint64_t marks = ControlBits(word);
+        if (marks == 0) {
+            position += 8;
+            continue;
+        }
+        position += static_cast<std::size_t>(FirstMarkedByte(marks));
+        if (NeedsCare(bytes[position])) {
+            return position;
+        }
+        ++position;
+    }
+    while (position < length && !NeedsCare(bytes[position])) {
+        ++position;
+    }
+    return position;
+}
+
 }  // namespace
 
 TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)()) {
@@ -136,48 +173,42 @@ std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity) {
 std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
     const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
     std::size_t stored = 0;
-    const auto keep = [&](std::string_view text) {
-        stored += text.copy(line.data() + stored, capacity - stored);
-    };
     bool any = false;
-    // A CR that ended the last buffer: a line break if a LF comes next.
-    bool carriage_return = false;
     for (;;) {
-        if (reader.position == reader.length && !FillBuffer(reader)) {
-            if (carriage_return) {
-                keep("\r");
-            }
+        // Ordinary bytes straight from the buffer; ReadTextChar takes the rest.
+        const char* const bytes = reader.buffer.data();
+        const std::size_t start = reader.position;
+        const std::size_t length = reader.length;
+        const std::size_t end = FindLineByte(bytes, start, length);
+        const std::size_t kept = std::min(end - start, capacity - stored);
+        if (kept > 0) {
+            std::memcpy(line.data() + stored, bytes + start, kept);
+            stored += kept;
+        }
+        any = any || end != start;
+        // A line break within the buffer, the usual end of a line.
+        if (end < length && bytes[end] == '\n') {
+            reader.position = end + 1;
+            any = true;
             break;
         }
-        std::string_view rest(reader.buffer.data() + reader.position,
-                              reader.length - reader.position);
-        if (carriage_return) {
-            carriage_return = false;
-            if (rest.starts_with('\n')) {
-                ++reader.position;
-                break;
-            }
-            keep("\r");
+        if (end + 1 < length && bytes[end] == '\r' && bytes[end + 1] == '\n') {
+            reader.position = end + 2;
+            any = true;
+            break;
         }
-        // Up to the line feed, or the whole buffer; a 0x1A before it ends the text.
-        const std::size_t line_feed = rest.find('\n');
-        const std::string_view text = rest.substr(0, line_feed);
-        if (const std::size_t end = text.find(kEndOfText); end != std::string_view::npos) {
-            keep(text.substr(0, end));
-            any = any || end > 0;
-            reader.ended = true;
-            reader.position = reader.length;
+        reader.position = end;
+        const std::optional<char> c = ReadTextChar(reader);
+        if (!c) {
             break;
         }
         any = true;
-        if (line_feed != std::string_view::npos) {
-            keep(text.ends_with('\r') ? text.substr(0, text.size() - 1) : text);
-            reader.position += line_feed + 1;
+        if (*c == '\n') {
             break;
         }
-        carriage_return = text.ends_with('\r');
-        keep(carriage_return ? text.substr(0, text.size() - 1) : text);
-        reader.position = reader.length;
+        if (stored < capacity) {
+            line[stored++] = *c;
+        }
     }
     if (!line.empty()) {
         line[stored] = '\0';
@@ -211,22 +242,26 @@ StagedText StageText(std::string_view text, std::span<char> out) {
         const char* const end = StageWithRoom(text, out.data());
         return {text.size(), static_cast<std::size_t>(end - out.data())};
     }
-    StagedText step;
-    while (step.taken < text.size()) {
-        const std::string_view rest = text.substr(step.taken);
-        const std::size_t line_feed = rest.find('\n');
-        const std::size_t run =
-            rest.copy(out.data() + step.stored, std::min(line_feed, out.size() - step.stored));
-        step.taken += run;
-        step.stored += run;
-        if (run != line_feed || out.size() - step.stored < 2) {
+    const char* from = text.data();
+    const char* const from_end = from + text.size();
+    char* to = out.data();
+    char* const to_end = to + out.size();
+    while (from != from_end) {
+        const auto* line_break = static_cast<const char*>(
+            std::memchr(from, '\n', static_cast<std::size_t>(from_end - from)));
+        const char* const run_end = line_break != nullptr ? line_break : from_end;
+        const auto run = std::min(run_end - from, to_end - to);
+        to = std::copy_n(from, run, to);
+        from += run;
+        if (from != line_break || to_end - to < 2) {
             break;
         }
-        out[step.stored++] = '\r';
-        out[step.stored++] = '\n';
-        ++step.taken;
+        *to++ = '\r';
+        *to++ = '\n';
+        ++from;
     }
-    return step;
+    return {static_cast<std::size_t>(from - text.data()),
+            static_cast<std::size_t>(to - out.data())};
 }
 
 bool WriteText(std::FILE* stream, std::string_view text) {

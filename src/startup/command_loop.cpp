@@ -117,8 +117,9 @@ constexpr auto kCommandList = [] {
 }();
 constexpr std::string_view kCommandListText(kCommandList.data(), kCommandList.size());
 
-// A blank line, then the prompt the command is typed after.
-constexpr std::string_view kCommandPrompt = "\n> ";
+// A blank line, then the prompt the command is typed after. A prompt goes
+// out as it stands: its line break is written CR LF here.
+constexpr std::string_view kCommandPrompt = "\r\n> ";
 
 // Prints the list of commands a user can type.
 void PrintHelp() {
