@@ -2,12 +2,10 @@
 #include <fcntl.h>
 #include <histedit.h>
 #include <poll.h>
-#include <signal.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include "platform/posix/history_file.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/terminal_modes.h"
+#include "platform/posix/terminal_signals.h"
 #include "platform/run_state.h"
 
 namespace {
@@ -66,11 +65,6 @@ std::FILE* OpenTerminalStream() {
     }
     return stream;
 }
-
-// Set by signal handlers, acted on by the thread that reads keys.
-std::atomic<bool> terminal_resized{false};
-std::atomic<bool> terminal_resumed{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
 
 void WakeForRedraw() {
     const char byte = 1;
@@ -132,8 +126,8 @@ void EraseLine() {
 
 // Draws the prompt and the line anew from the start of the cursor's row.
 void RedrawIfAsked(EditLine* line) {
-    const bool resized = terminal_resized.exchange(false);
-    const bool resumed = terminal_resumed.exchange(false);
+    const bool resized = TakeTerminalResized();
+    const bool resumed = TakeTerminalResumed();
     if (resized) {
         el_resize(line);
     }
@@ -269,66 +263,6 @@ unsigned char EndOrDelete(EditLine* line, int) {
     return CC_REFRESH;
 }
 
-bool NamesCommand(std::string_view text, std::span<const std::string_view> names) {
-    for (const std::string_view name : names) {
-        if (name == text) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Ctrl-\ ends the process as it would without this handler, on a terminal
-// put back as it was found.
-void OnQuitSignal(int signal_number) {
-    RestoreTerminalModes();
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
-// Ctrl-Z: the shell gets the terminal back as it was found; once continued,
-// the editor's modes return and the line is drawn anew.
-void OnSuspendSignal(int signal_number) {
-    const int saved_errno = errno;
-    termios editing{};
-    const bool editing_saved = tcgetattr(STDIN_FILENO, &editing) == 0;
-    RestoreTerminalModes();
-    signal(signal_number, SIG_DFL);
-    sigset_t this_signal;
-    sigemptyset(&this_signal);
-    sigaddset(&this_signal, signal_number);
-    pthread_sigmask(SIG_UNBLOCK, &this_signal, nullptr);
-    raise(signal_number);
-    // Continued.
-    pthread_sigmask(SIG_BLOCK, &this_signal, nullptr);
-    signal(signal_number, OnSuspendSignal);
-    if (editing_saved) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &editing);
-    }
-    terminal_resumed.store(true);
-    WakeForRedraw();
-    errno = saved_errno;
-}
-
-void OnResizeSignal(int) {
-    const int saved_errno = errno;
-    terminal_resized.store(true);
-    WakeForRedraw();
-    errno = saved_errno;
-}
-
-void WatchTerminalSignals() {
-    struct sigaction action {};
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    action.sa_handler = OnQuitSignal;
-    sigaction(SIGQUIT, &action, nullptr);
-    action.sa_handler = OnSuspendSignal;
-    sigaction(SIGTSTP, &action, nullptr);
-    action.sa_handler = OnResizeSignal;
-    sigaction(SIGWINCH, &action, nullptr);
-}
-
 }  // namespace
 
 bool LineEditorStart(ConsoleOutput output) {
@@ -381,7 +315,7 @@ bool LineEditorStart(ConsoleOutput output) {
         HistEvent entered;
         history(editor.command_lines, &entered, H_ENTER, line);
     });
-    WatchTerminalSignals();
+    WatchTerminalSignals(editor.redraw_pipe[1]);
     return true;
 }
 
@@ -398,7 +332,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
            command_names.empty() ? editor.no_lines : editor.command_lines);
     // A return to the shell while a command ran leaves nothing to draw again:
     // the prompt is drawn anew.
-    terminal_resumed.store(false);
+    static_cast<void>(TakeTerminalResumed());
 
     editor.output.lock();
     int count = 0;
@@ -431,7 +365,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     const std::size_t stored = text.copy(line.data(), line.size() - 1);
     line[stored] = '\0';
     const std::string_view result(line.data(), stored);
-    if (NamesCommand(result, command_names)) {
+    if (std::ranges::find(command_names, result) != command_names.end()) {
         // A command repeated at once is kept once, in the file as here.
         HistEvent event;
         const bool repeated = history(editor.command_lines, &event, H_FIRST) == 0 &&
