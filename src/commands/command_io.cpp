@@ -61,14 +61,13 @@ std::string_view FieldName(Prompt prompt) {
     return name;
 }
 
-bool PromptText(Prompt prompt, std::span<char> field) {
-    if (!session_options.quiet) {
-        ConsoleWriteStaged(prompt.text());
-    }
+bool PromptField(Prompt prompt, std::span<char> field) {
     // Read one byte wider than the field, to see whether the line fitted.
     TypedLine typed;
     const std::size_t width = std::min(field.size() + 1, typed.size());
-    const auto line = ConsoleReadLine(std::span(typed).first(width));
+    // Quiet, the prompt is not shown at all.
+    const auto line = ConsoleReadLine(session_options.quiet ? std::string_view() : prompt.text(),
+                                      std::span(typed).first(width));
     if (!line) {
         return false;
     }

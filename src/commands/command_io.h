@@ -24,7 +24,7 @@ inline constexpr std::size_t kNumberFieldCapacity = 32;
 inline constexpr std::size_t kIndexFieldCapacity = 64;
 
 // A prompt's text: constant, and checked when compiled to hold no line break,
-// so that it goes out as it stands.
+// so that it goes out as it stands (see ConsoleReadLine).
 class Prompt {
 public:
     consteval Prompt(const char* text) : text_(text) {
@@ -57,9 +57,9 @@ bool EndForFailure();
 // The field's name as its prompt says it: the prompt without ": ".
 std::string_view FieldName(Prompt prompt);
 
-// Prints `prompt` (unless quiet) and reads one line into `field`. A longer
+// Shows `prompt` (unless quiet) and reads one line into `field`. A longer
 // line keeps what fits, and standard error says so. False at end of input.
-bool PromptText(Prompt prompt, std::span<char> field);
+bool PromptField(Prompt prompt, std::span<char> field);
 
 // Prompts for each field in turn, in the order of `prompts`. False at end of
 // input, which abandons the rest.
@@ -67,7 +67,7 @@ template <std::size_t Count>
 bool PromptFields(const std::array<Prompt, Count>& prompts,
                   const std::array<std::span<char>, Count>& fields) {
     for (std::size_t i = 0; i < Count; ++i) {
-        if (!PromptText(prompts[i], fields[i])) {
+        if (!PromptField(prompts[i], fields[i])) {
             return false;
         }
     }

@@ -85,7 +85,7 @@ CommandOutcome CommentGet() {
     return kDone;
 }
 
-CommandOutcome TunnelPasscodeSet() {
+CommandOutcome TunnelSetCommand() {
     TextField<kPasscodeCapacity> passcode{};
     TextField<kCommentInCapacity> comment{};
     if (!PromptFields(kTunnelSetPrompts, {passcode, comment})) {

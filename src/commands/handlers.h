@@ -22,13 +22,14 @@ inline constexpr std::array<Prompt, 4> kConnectQueryPrompts = {
 inline constexpr std::array<Prompt, 1> kClientAddrPrompts = {"client addr: "};
 inline constexpr std::array<Prompt, 1> kUserExtendPrompts = {"request data: "};
 inline constexpr std::array<Prompt, 1> kConnectEnumPrompts = {"index: "};
-inline constexpr std::array<Prompt, 2> kStressTestPrompts = {"test times: ", "peer id: "};
+inline constexpr std::array<Prompt, 2> kTestConnectPrompts = {"test times: ", "peer id: "};
 
 CommandOutcome DomainSet();
 CommandOutcome DomainGet();
 CommandOutcome CommentSet();
 CommandOutcome CommentGet();
-CommandOutcome TunnelPasscodeSet();
+// "tunnelset": the library's operation has the name TunnelSet.
+CommandOutcome TunnelSetCommand();
 CommandOutcome PeerInfoGet();
 CommandOutcome ConnectAdd();
 CommandOutcome ConnectDelete();

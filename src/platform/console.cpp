@@ -1,9 +1,6 @@
 #include "platform/console.h"
 
 #include <array>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
 #include <mutex>
 
 #include "platform/line_editor.h"
@@ -72,37 +69,19 @@ void AddTextLocked(std::string_view text) {
 // starts, so before any other thread prints.
 bool editing = false;
 
-// A prompt, as the editor is handed it: the text after the last line break
-// still pending. Longer text than this is left to go out as it stands.
-constexpr std::size_t kPromptCapacity = 256;
-
-using PromptText = std::array<char, kPromptCapacity>;
-
-// Takes the pending text after the last line break out of the buffer into
-// `prompt`; returns its length.
-std::size_t TakeUnfinishedLineLocked(PromptText& prompt) {
-    const std::string_view text(pending.bytes.data(), pending.length);
-    const std::string_view unfinished = text.substr(text.rfind('\n') + 1);
-    if (unfinished.size() > prompt.size()) {
-        return 0;
-    }
-    pending.length -= unfinished.copy(prompt.data(), prompt.size());
-    return unfinished.size();
-}
+// Under the output lock: a line is being read through the editor, whose
+// prompt may not be on the screen yet.
+bool line_awaited = false;
 
 // At a terminal a message takes lines of its own: above the line being typed,
-// and above a prompt still pending, which follows it.
+// and above a prompt about to be drawn, which follows it.
 void WriteMessageAtTerminalLocked(std::string_view text) {
     const bool line_cleared = LineEditorClearLine();
-    PromptText prompt;
-    const std::size_t prompt_length = TakeUnfinishedLineLocked(prompt);
     AddTextLocked(text);
-    if ((line_cleared || prompt_length > 0) && !text.ends_with('\n')) {
+    if ((line_cleared || line_awaited) && !text.ends_with('\n')) {
         AddTextLocked("\n");
     }
     WritePendingLocked();
-    pending.length =
-        std::string_view(prompt.data(), prompt_length).copy(pending.bytes.data(), prompt_length);
 }
 
 void LockOutput() {
@@ -113,6 +92,13 @@ void UnlockOutput() {
     output_lock.unlock();
 }
 
+// The editor draws through the console's own writer, after what it had
+// pending; the editor holds the output lock whenever it draws.
+void WriteForEditorLocked(std::string_view bytes) {
+    AddRawLocked(bytes);
+    WritePendingLocked();
+}
+
 constexpr TextReader NewStandardInput() {
     return TextReader{.read = OsReadStandardInput, .before_read = ConsoleFlush};
 }
@@ -121,17 +107,32 @@ constexpr TextReader NewStandardInput() {
 // Set up when compiled, so no call checks whether it is set up yet.
 constinit TextReader standard_input = NewStandardInput();
 
-// Apart from the text reader's path, which stays short.
+std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std::span<char> line) {
+    if (!prompt.empty()) {
+        const std::lock_guard lock(output_lock);
+        AddRawLocked(prompt);
+    }
+    return ReadTextLine(standard_input, line);
+}
+
+// Apart from the text reader's path, which stays short. The prompt's last
+// line is the editor's to draw, and to draw again; what comes before it goes
+// out as it stands.
 [[gnu::noinline]] std::optional<std::string_view> ReadEditedLine(
-    std::span<char> line, std::span<const std::string_view> command_names) {
-    PromptText prompt;
-    std::size_t prompt_length = 0;
+    std::string_view prompt, std::span<char> line,
+    std::span<const std::string_view> command_names) {
+    const std::size_t last_line = prompt.rfind('\n') + 1;
     {
         const std::lock_guard lock(output_lock);
-        prompt_length = TakeUnfinishedLineLocked(prompt);
+        AddRawLocked(prompt.substr(0, last_line));
         WritePendingLocked();
+        line_awaited = true;
     }
-    return LineEditorReadLine(std::string_view(prompt.data(), prompt_length), command_names, line);
+    prompt.remove_prefix(last_line);
+    const auto read = LineEditorReadLine(prompt, command_names, line);
+    const std::lock_guard lock(output_lock);
+    line_awaited = false;
+    return read;
 }
 
 }  // namespace
@@ -143,7 +144,7 @@ void ConsoleInit() {
     // send the first prompt out on its own, where the editor cannot draw it
     // again.
     if (!editing) {
-        editing = LineEditorStart({LockOutput, UnlockOutput});
+        editing = LineEditorStart({LockOutput, UnlockOutput, WriteForEditorLocked});
     }
     const std::lock_guard lock(output_lock);
     pending.length = 0;
@@ -161,11 +162,6 @@ void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
     }
 }
 
-void ConsoleWriteStaged(std::string_view staged) {
-    const std::lock_guard lock(output_lock);
-    AddRawLocked(staged);
-}
-
 void ConsoleWriteNow(std::string_view text) {
     const std::lock_guard lock(output_lock);
     if (editing) {
@@ -179,21 +175,6 @@ void ConsoleWriteNow(std::string_view text) {
 void ConsoleFlush() {
     const std::lock_guard lock(output_lock);
     WritePendingLocked();
-}
-
-void ConsolePrint(const char* format, ...) {
-    char text[2048];
-    va_list arguments;
-    va_start(arguments, format);
-    const int length = std::vsnprintf(text, sizeof text, format, arguments);
-    va_end(arguments);
-    if (length < 0) {
-        return;
-    }
-    const auto stored = static_cast<std::size_t>(length) < sizeof text
-                            ? static_cast<std::size_t>(length)
-                            : sizeof text - 1;
-    ConsoleWrite(std::string_view(text, stored));
 }
 
 void ConsoleWritePendingAfterCrash() {
@@ -215,17 +196,18 @@ void ConsoleWritePendingAfterCrash() {
 }
 
 std::optional<std::string_view> ConsoleReadCommandLine(
-    std::span<char> line, std::span<const std::string_view> command_names) {
+    std::string_view prompt, std::span<char> line,
+    std::span<const std::string_view> command_names) {
     // Kept to a test and a jump: a script's every line passes here.
     if (!editing) {
-        return ReadTextLine(standard_input, line);
+        return ReadTextAfterPrompt(prompt, line);
     }
-    return ReadEditedLine(line, command_names);
+    return ReadEditedLine(prompt, line, command_names);
 }
 
-std::optional<std::string_view> ConsoleReadLine(std::span<char> line) {
+std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::span<char> line) {
     if (!editing) {
-        return ReadTextLine(standard_input, line);
+        return ReadTextAfterPrompt(prompt, line);
     }
-    return ReadEditedLine(line, {});
+    return ReadEditedLine(prompt, line, {});
 }

@@ -10,18 +10,23 @@
 #include <span>
 #include <string_view>
 
-// The lock that keeps each print whole. The editor holds it whenever it draws,
-// and lets go of it only while it waits for a key.
-struct OutputLock {
+// The console's output as the editor uses it: the lock that keeps each print
+// whole, which the editor holds whenever it draws and lets go of only while
+// it waits for a key; and the console's writer, the one the terminal is
+// written through, which the editor draws through too.
+struct ConsoleOutput {
     void (*lock)();
     void (*unlock)();
+    // Writes `bytes` as they stand, at once, after what the console had
+    // pending. Called with the lock held.
+    void (*write_locked)(std::string_view bytes);
 };
 
 // True when lines are to be read through the editor from now on. Called once,
 // before the first read, with the output lock not held.
-bool LineEditorStart(OutputLock output_lock);
+bool LineEditorStart(ConsoleOutput output);
 
-// Shows `prompt` and reads one edited line into `line` (NUL-terminated, cut
+// Shows `prompt`, one line, and reads one edited line into `line` (NUL-terminated, cut
 // to its capacity less one). With `command_names` not empty this is the
 // command prompt: Tab completes those names, and a line naming one of them
 // joins the history. nullopt at the end of input (Ctrl-D on an empty line, a

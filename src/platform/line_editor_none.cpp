@@ -2,7 +2,7 @@
 // are read as text from every kind of standard input, a terminal included.
 #include "platform/line_editor.h"
 
-bool LineEditorStart(OutputLock) {
+bool LineEditorStart(ConsoleOutput) {
     return false;
 }
 

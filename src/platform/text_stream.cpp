@@ -42,7 +42,28 @@ std::optional<char> PeekRawByte(TextReader& reader) {
     return reader.buffer[reader.position];
 }
 
-// The word-at-a-time scans below find the first marked byte from the low end
+// Next character with line breaks as '\n', or nullopt at the end of the text.
+std::optional<char> ReadTextChar(TextReader& reader) {
+    const std::optional<char> byte = ReadRawByte(reader);
+    if (!byte) {
+        return std::nullopt;
+    }
+    if (*byte == kEndOfText) {
+        reader.ended = true;
+        reader.position = reader.length;
+        return std::nullopt;
+    }
+    if (*byte == '\r' && PeekRawByte(reader) == '\n') {
+        ++reader.position;
+        return '\n';
+    }
+    return byte;
+}
+
+// Lines are read and output staged a word at a time, not with memchr: lines
+// and the pieces of a print are short, and a call for each made the scripted
+// throughput slower by about a fifth, reading and staging alike
+// (bench/run.sh throughput). The first marked byte is found from the low end
 // of a word: exact on a little-endian machine (x86 and i686, the targets),
 // where a borrow can only set false marks above it.
 static_assert(std::endian::native == std::endian::little);
@@ -149,23 +170,6 @@ std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity) {
     return static_cast<std::ptrdiff_t>(count);
 }
 
-std::optional<char> ReadTextChar(TextReader& reader) {
-    const std::optional<char> byte = ReadRawByte(reader);
-    if (!byte) {
-        return std::nullopt;
-    }
-    if (*byte == kEndOfText) {
-        reader.ended = true;
-        reader.position = reader.length;
-        return std::nullopt;
-    }
-    if (*byte == '\r' && PeekRawByte(reader) == '\n') {
-        ++reader.position;
-        return '\n';
-    }
-    return byte;
-}
-
 std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
     const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
     std::size_t stored = 0;
@@ -258,14 +262,6 @@ StagedText StageText(std::string_view text, std::span<char> out) {
     }
     return {static_cast<std::size_t>(from - text.data()),
             static_cast<std::size_t>(to - out.data())};
-}
-
-std::size_t StagePieces(std::initializer_list<std::string_view> pieces, char* out) {
-    char* to = out;
-    for (const std::string_view piece : pieces) {
-        to = StageWithRoom(piece, to);
-    }
-    return static_cast<std::size_t>(to - out);
 }
 
 bool WriteText(std::FILE* stream, std::string_view text) {

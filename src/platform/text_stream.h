@@ -7,7 +7,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
-#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -32,9 +31,6 @@ TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)() =
 // ByteSource over a stdio stream opened in binary mode.
 std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity);
 
-// Next character with line breaks as '\n', or nullopt at the end of the text.
-std::optional<char> ReadTextChar(TextReader& reader);
-
 // Reads one line into `line`, line break dropped, NUL-terminated. A line
 // longer than capacity-1 keeps its first capacity-1 characters; the rest of it
 // is discarded. Returns the stored text, or nullopt when the text had ended
@@ -55,34 +51,6 @@ struct StagedText {
 // Copies the start of `text` into `out` with every LF as CR LF, as much as
 // fits without splitting a CR LF pair.
 StagedText StageText(std::string_view text, std::span<char> out);
-
-// Copies the pieces one after another into `out` with every LF as CR LF.
-// `out` must have room for twice their total length. Returns the bytes stored.
-std::size_t StagePieces(std::initializer_list<std::string_view> pieces, char* out);
-
-// The length of `text` once every LF is CR LF.
-constexpr std::size_t StagedLength(std::string_view text) {
-    std::size_t length = text.size();
-    for (const char c : text) {
-        length += c == '\n' ? 1 : 0;
-    }
-    return length;
-}
-
-// `text` with every LF as CR LF, for constant text staged at compile time;
-// Length is StagedLength(text).
-template <std::size_t Length>
-constexpr std::array<char, Length> StagedConstant(std::string_view text) {
-    std::array<char, Length> staged{};
-    std::size_t length = 0;
-    for (const char c : text) {
-        if (c == '\n') {
-            staged[length++] = '\r';
-        }
-        staged[length++] = c;
-    }
-    return staged;
-}
 
 // Writes `text` with every LF as CR LF. Returns false if a write failed.
 bool WriteText(std::FILE* stream, std::string_view text);

@@ -9,7 +9,6 @@
 #include "platform/console.h"
 #include "platform/crash_report.h"
 #include "platform/run_state.h"
-#include "platform/text_stream.h"
 
 namespace {
 
@@ -52,7 +51,7 @@ constexpr std::array kCommandTable = {
     Command{"domainset", DomainSet, true, kDomainSetPrompts},
     Command{"commentget", CommentGet, true, {}},
     Command{"commentset", CommentSet, true, kCommentSetPrompts},
-    Command{"tunnelset", TunnelPasscodeSet, true, kTunnelSetPrompts},
+    Command{"tunnelset", TunnelSetCommand, true, kTunnelSetPrompts},
     Command{"peerinfoget", PeerInfoGet, true, kPeerInfoGetPrompts},
     Command{"connectadd", ConnectAdd, true, kConnectPrompts},
     Command{"connectdelete", ConnectDelete, true, kConnectPrompts},
@@ -63,7 +62,7 @@ constexpr std::array kCommandTable = {
     Command{"pushget", PushGet, true, {}},
     Command{"selfget", SelfGet, true, {}},
     Command{"connectenum", ConnectEnum, true, kConnectEnumPrompts},
-    Command{"testconnect", RunConnectStressTest, false, kStressTestPrompts},
+    Command{"testconnect", RunConnectStressTest, false, kTestConnectPrompts},
 };
 
 // With every name different, the order of the rows cannot change which runs.
@@ -117,11 +116,15 @@ constexpr auto kCommandList = [] {
     return text;
 }();
 constexpr std::string_view kCommandListText(kCommandList.data(), kCommandList.size());
-// The list and the prompt are printed so often that they are staged here, once.
-constexpr auto kStagedCommandList =
-    StagedConstant<StagedLength(kCommandListText)>(kCommandListText);
-constexpr std::string_view kPromptText = "\n> ";
-constexpr auto kStagedPrompt = StagedConstant<StagedLength(kPromptText)>(kPromptText);
+
+// A blank line, then the prompt the command is typed after. A prompt goes
+// out as it stands: its line break is written CR LF here.
+constexpr std::string_view kCommandPrompt = "\r\n> ";
+
+// Prints the list of commands a user can type.
+void PrintHelp() {
+    ConsoleWrite(kCommandListText);
+}
 
 CommandOutcome RunCommand(std::string_view line) {
     for (const Command& command : kCommandTable) {
@@ -134,14 +137,6 @@ CommandOutcome RunCommand(std::string_view line) {
 }
 
 }  // namespace
-
-std::span<const std::string_view> CommandNames() {
-    return kCommandNames;
-}
-
-void PrintHelp() {
-    ConsoleWriteStaged(std::string_view(kStagedCommandList.data(), kStagedCommandList.size()));
-}
 
 std::size_t WriteCommandUsage(std::span<char> text) {
     std::size_t name_width = 0;
@@ -172,13 +167,10 @@ std::size_t WriteCommandUsage(std::span<char> text) {
 
 LoopEnd RunCommandLoop() {
     TextField<256> command_line{};
-    const std::span<const std::string_view> names = CommandNames();
-    const bool quiet = CurrentSessionOptions().quiet;
+    const std::string_view prompt =
+        CurrentSessionOptions().quiet ? std::string_view() : kCommandPrompt;
     while (!RunShouldEnd()) {
-        if (!quiet) {
-            ConsoleWriteStaged(std::string_view(kStagedPrompt.data(), kStagedPrompt.size()));
-        }
-        const auto line = ConsoleReadCommandLine(command_line, names);
+        const auto line = ConsoleReadCommandLine(prompt, command_line, kCommandNames);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {
             return LoopEnd::kInputOrQuit;
         }

@@ -18,9 +18,3 @@ LoopEnd RunCommandLoop();
 // its name and the fields it asks for. Returns the length written (cut when
 // `text` is too small).
 std::size_t WriteCommandUsage(std::span<char> text);
-
-// Prints the list of commands a user can type.
-void PrintHelp();
-
-// The name of every command, from the one command table.
-std::span<const std::string_view> CommandNames();

@@ -96,7 +96,7 @@ int RunTunnelConsole(SessionOptions options) {
     config_text.back() = '\0';
     ReportSubstitution(SubstituteDeviceId(config_text, device_id_text.data()),
                        device_id_text.data());
-    ConsolePrint("%s\n", config_text.data());
+    ConsoleWrite({config_text.data(), "\n"});
 
     const ResultCode start_result =
         CallLibrary("TunnelStart", TunnelStart, "tunnel.cfg", config_text.data(), 0, LogCallback);

@@ -260,12 +260,6 @@ TEST(StageTextTest, StopsWhereTheNextCharacterDoesNotFit) {
     }
 }
 
-// Constant text staged at compile time matches what StageText makes.
-constexpr std::string_view kConstantText = "\nlist\n\n> \r";
-constexpr auto kStagedConstant = StagedConstant<StagedLength(kConstantText)>(kConstantText);
-static_assert(std::string_view(kStagedConstant.data(), kStagedConstant.size()) ==
-              "\r\nlist\r\n\r\n> \r");
-
 TEST(WriteTextTest, ReportsAFailedWrite) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);

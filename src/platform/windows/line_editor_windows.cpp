@@ -11,13 +11,11 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
-#include "platform/diagnostics.h"
 #include "platform/line_editing.h"
 #include "platform/line_editor.h"
-#include "platform/os_console.h"
 #include "platform/run_state.h"
+#include "platform/windows/history_file_windows.h"
 #include "platform/windows/input_wake.h"
 
 namespace {
@@ -27,7 +25,7 @@ struct Editor {
     HANDLE output = nullptr;
     HANDLE redraw = nullptr;  // auto-reset: a message took the line off the screen
     DWORD saved_input_mode = 0;
-    OutputLock output_lock{};
+    ConsoleOutput console{};  // the output lock and the one writer
     std::array<char, 256> prompt{};
     std::size_t prompt_length = 0;
     std::span<const std::string_view> command_names;
@@ -52,11 +50,8 @@ std::string_view Prompt() {
 }
 
 void Write(std::string_view bytes) {
-    if (bytes.empty()) {
-        return;
-    }
-    if (const int error = OsWriteStandardOutput(bytes.data(), bytes.size()); error != 0) {
-        NoteOutputLost(error);
+    if (!bytes.empty()) {
+        editor.console.write_locked(bytes);
     }
 }
 
@@ -281,9 +276,9 @@ Wait WaitForInput() {
             return Wait::kStop;
         }
         editor.waiting = true;
-        editor.output_lock.unlock();
+        editor.console.unlock();
         const DWORD woken = WaitForMultipleObjects(stop != nullptr ? 3 : 2, waits, FALSE, INFINITE);
-        editor.output_lock.lock();
+        editor.console.lock();
         editor.waiting = false;
         // A line taken off for a message is not drawn again after a stop.
         if (RunShouldEnd()) {
@@ -339,128 +334,13 @@ bool EditLine() {
     }
 }
 
-// The history file: %APPDATA%\tunnelconsole\history, one command line a
-// line. Each session adds its own lines at the end; it is cut back to the
-// last kHistoryMostEntries now and then.
-constexpr std::size_t kHistorySlack = 100;
-std::array<char, MAX_PATH> history_path{};  // empty: no history file
-std::size_t history_file_lines = 0;
-
-void ReportHistoryProblem(const char* doing, DWORD error) {
-    ReportProblem("history file %s was not %s: error %lu", history_path.data(), doing,
-                  static_cast<unsigned long>(error));
-    // One line says so; the session goes on without the file.
-    history_path[0] = '\0';
-}
-
-void LoadHistory() {
-    std::array<char, MAX_PATH> folder{};
-    const DWORD length = GetEnvironmentVariableA("APPDATA", folder.data(), folder.size());
-    if (length == 0 || length >= folder.size()) {
-        ReportProblem("command lines are not kept: APPDATA is not set");
-        return;
-    }
-    const int made =
-        std::snprintf(history_path.data(), history_path.size(), "%s\\tunnelconsole", folder.data());
-    if (made < 0 || static_cast<std::size_t>(made) + 8 >= history_path.size()) {
-        ReportProblem("command lines are not kept: APPDATA is too long");
-        history_path[0] = '\0';
-        return;
-    }
-    // Made with the rights of the profile folder it is in: its owner's.
-    if (!CreateDirectoryA(history_path.data(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        ReportHistoryProblem("made", GetLastError());
-        return;
-    }
-    std::strcat(history_path.data(), "\\history");
-    const HANDLE file =
-        CreateFileA(history_path.data(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (GetLastError() != ERROR_FILE_NOT_FOUND) {
-            ReportHistoryProblem("read", GetLastError());
-        }
-        return;
-    }
-    std::array<char, 4096> chunk;
-    EditedLine line;
-    bool too_long = false;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, chunk.data(), chunk.size(), &got, nullptr)) {
-            ReportHistoryProblem("read", GetLastError());
-            break;
-        }
-        if (got == 0) {
-            break;  // a last line without a line break is not complete
-        }
-        for (const char byte : std::string_view(chunk.data(), got)) {
-            if (byte == '\r') {
-                continue;
-            }
-            if (byte != '\n') {
-                too_long = too_long || !LineInsert(line, std::string_view(&byte, 1));
-                continue;
-            }
-            ++history_file_lines;
-            if (!too_long) {
-                HistoryAdd(command_history, LineText(line));
-            }
-            LineReplace(line, "");
-            too_long = false;
-        }
-    }
-    CloseHandle(file);
-}
-
-bool WriteAll(HANDLE file, std::string_view bytes) {
-    DWORD written = 0;
-    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-// Adds `line` at the end of the history file, under a lock on it.
-void SaveHistory(std::string_view line) {
-    if (history_path[0] == '\0') {
-        return;
-    }
-    const HANDLE file = CreateFileA(history_path.data(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ReportHistoryProblem("written", GetLastError());
-        return;
-    }
-    OVERLAPPED whole{};
-    const bool locked = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
-    bool written = SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
-                   WriteAll(file, line) && WriteAll(file, "\r\n");
-    ++history_file_lines;
-    // Cut back to this session's history, the file's last lines as read at
-    // the start and the lines added since.
-    if (written && history_file_lines > kHistoryMostEntries + kHistorySlack) {
-        written = SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file);
-        for (std::size_t back = command_history.count; written && back > 0; --back) {
-            written = WriteAll(file, HistoryEntry(command_history, back)) && WriteAll(file, "\r\n");
-        }
-        history_file_lines = command_history.count;
-    }
-    if (!written) {
-        ReportHistoryProblem("written", GetLastError());
-    }
-    if (locked) {
-        UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
-    }
-    CloseHandle(file);
-}
-
 void RestoreInputMode() {
     SetConsoleMode(editor.input, editor.saved_input_mode);
 }
 
 }  // namespace
 
-bool LineEditorStart(OutputLock output_lock) {
+bool LineEditorStart(ConsoleOutput output) {
     editor.input = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin)));
     editor.output = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
     DWORD output_mode = 0;
@@ -480,8 +360,8 @@ bool LineEditorStart(OutputLock output_lock) {
         return false;
     }
     std::atexit(RestoreInputMode);
-    editor.output_lock = output_lock;
-    LoadHistory();
+    editor.console = output;
+    LoadHistoryFile(command_history);
     return true;
 }
 
@@ -496,7 +376,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     LineReplace(editor.line, "");
     editor.position = {};
 
-    editor.output_lock.lock();
+    editor.console.lock();
     editor.shown = 0;
     editor.at = 0;
     Redraw();
@@ -509,7 +389,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
             EndScreenLine();
         }
     }
-    editor.output_lock.unlock();
+    editor.console.unlock();
     if (editor.ended) {
         return std::nullopt;
     }
@@ -527,7 +407,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     line[stored] = '\0';
     const std::string_view result(line.data(), stored);
     if (NamesCommand(result, command_names) && HistoryAdd(command_history, result)) {
-        SaveHistory(result);
+        SaveHistoryLine(command_history, result);
     }
     return result;
 }

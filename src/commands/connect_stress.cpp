@@ -1,3 +1,5 @@
+// "testconnect": the stress loop that adds, lists and deletes loopback
+// connections for one peer, round after round.
 #include <cstdio>
 
 #include "commands/decimal.h"
@@ -74,7 +76,7 @@ void DeleteConnections(const char* peer_id) {
 CommandOutcome RunConnectStressTest() {
     TextField<kIndexFieldCapacity> count_text{};
     TextField<kPeerIdCapacity> peer_id{};
-    if (!PromptFields(kStressTestPrompts, {count_text, peer_id})) {
+    if (!PromptFields(kTestConnectPrompts, {count_text, peer_id})) {
         return CommandOutcome::InputEnded;
     }
     const int32_t count = ParseDecimal(FieldText(count_text));
