@@ -66,8 +66,10 @@ bool PromptField(Prompt prompt, std::span<char> field) {
     TypedLine typed;
     const std::size_t width = std::min(field.size() + 1, typed.size());
     // Quiet, the prompt is not shown at all.
-    const auto line = ConsoleReadLine(session_options.quiet ? std::string_view() : prompt.text(),
-                                      std::span(typed).first(width));
+    const std::string_view shown = session_options.quiet ? std::string_view() : prompt.text();
+    const std::span<char> room = std::span(typed).first(width);
+    const auto line =
+        prompt.secret() ? ConsoleReadHiddenLine(shown, room) : ConsoleReadLine(shown, room);
     if (!line) {
         return false;
     }

@@ -23,19 +23,25 @@ using TextField = std::array<char, Capacity>;
 inline constexpr std::size_t kNumberFieldCapacity = 32;
 inline constexpr std::size_t kIndexFieldCapacity = 64;
 
+// Whether a field is shown as it is typed at a terminal or a console. A
+// secret is not, as ssh and sudo do; from a pipe nothing differs.
+enum class Typed { kShown, kSecret };
+
 // A prompt's text: constant, and checked when compiled to hold no line break,
 // so that it goes out as it stands (see ConsoleReadLine).
 class Prompt {
 public:
-    consteval Prompt(const char* text) : text_(text) {
+    consteval Prompt(const char* text, Typed typed = Typed::kShown) : text_(text), typed_(typed) {
         if (text_.find('\n') != std::string_view::npos) {
             throw "a prompt holds no line break";
         }
     }
     std::string_view text() const { return text_; }
+    bool secret() const { return typed_ == Typed::kSecret; }
 
 private:
     std::string_view text_;
+    Typed typed_;
 };
 
 // How a session runs, as the command line asks.

@@ -8,10 +8,12 @@
 
 // The fields each command asks for, in the order it asks. The handlers prompt
 // from these, and the usage text lists them. "domainset" asks for the domain
-// as "passcode: ".
+// as "passcode: ", so what is typed there is shown; "tunnelset"'s passcode is
+// a secret.
 inline constexpr std::array<Prompt, 1> kDomainSetPrompts = {"passcode: "};
 inline constexpr std::array<Prompt, 1> kCommentSetPrompts = {"comment: "};
-inline constexpr std::array<Prompt, 2> kTunnelSetPrompts = {"passcode: ", "comment: "};
+inline constexpr std::array<Prompt, 2> kTunnelSetPrompts = {Prompt("passcode: ", Typed::kSecret),
+                                                            "comment: "};
 inline constexpr std::array<Prompt, 1> kPeerInfoGetPrompts = {"peer id: "};
 // "connectadd" and "connectdelete".
 inline constexpr std::array<Prompt, 5> kConnectPrompts = {

@@ -119,8 +119,8 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
 // line is the editor's to draw, and to draw again; what comes before it goes
 // out as it stands.
 [[gnu::noinline]] std::optional<std::string_view> ReadEditedLine(
-    std::string_view prompt, std::span<char> line,
-    std::span<const std::string_view> command_names) {
+    std::string_view prompt, std::span<char> line, std::span<const std::string_view> command_names,
+    Echo echo) {
     const std::size_t last_line = prompt.rfind('\n') + 1;
     {
         const std::lock_guard lock(output_lock);
@@ -129,7 +129,7 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
         line_awaited = true;
     }
     prompt.remove_prefix(last_line);
-    const auto read = LineEditorReadLine(prompt, command_names, line);
+    const auto read = LineEditorReadLine(prompt, command_names, echo, line);
     const std::lock_guard lock(output_lock);
     line_awaited = false;
     return read;
@@ -202,12 +202,20 @@ std::optional<std::string_view> ConsoleReadCommandLine(
     if (!editing) {
         return ReadTextAfterPrompt(prompt, line);
     }
-    return ReadEditedLine(prompt, line, command_names);
+    return ReadEditedLine(prompt, line, command_names, Echo::kShown);
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::span<char> line) {
     if (!editing) {
         return ReadTextAfterPrompt(prompt, line);
     }
-    return ReadEditedLine(prompt, line, {});
+    return ReadEditedLine(prompt, line, {}, Echo::kShown);
+}
+
+std::optional<std::string_view> ConsoleReadHiddenLine(std::string_view prompt,
+                                                      std::span<char> line) {
+    if (!editing) {
+        return ReadTextAfterPrompt(prompt, line);
+    }
+    return ReadEditedLine(prompt, line, {}, Echo::kHidden);
 }

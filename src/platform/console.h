@@ -40,6 +40,12 @@ void ConsoleWritePendingAfterCrash();
 // as needed.
 std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::span<char> line);
 
+// Reads a line as ConsoleReadLine does, except that at a terminal or a
+// console nothing typed is shown, as for a passcode. From a pipe or a file
+// it is ConsoleReadLine.
+std::optional<std::string_view> ConsoleReadHiddenLine(std::string_view prompt,
+                                                      std::span<char> line);
+
 // Reads a command line as ConsoleReadLine does; at a terminal, Tab completes
 // `command_names` and command lines are kept in the history.
 std::optional<std::string_view> ConsoleReadCommandLine(

@@ -26,6 +26,10 @@ struct ConsoleOutput {
 // before the first read, with the output lock not held.
 bool LineEditorStart(ConsoleOutput output);
 
+// Whether what is typed is drawn: a hidden line draws nothing of it, and
+// only characters, Backspace and Ctrl-U (Esc at a console) edit it.
+enum class Echo { kShown, kHidden };
+
 // Shows `prompt`, one line, and reads one edited line into `line` (NUL-terminated, cut
 // to its capacity less one). With `command_names` not empty this is the
 // command prompt: Tab completes those names, and a line naming one of them
@@ -34,7 +38,7 @@ bool LineEditorStart(ConsoleOutput output);
 // held, and with all earlier output written.
 std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
                                                    std::span<const std::string_view> command_names,
-                                                   std::span<char> line);
+                                                   Echo echo, std::span<char> line);
 
 // Called by another thread with the output lock held, before it prints: takes
 // the line being typed off the screen and has it drawn again once the print

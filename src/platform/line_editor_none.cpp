@@ -1,4 +1,4 @@
-// Where there is no line editor (Windows, or a build without libedit), lines
+// Where there is no line editor (a POSIX build without libedit), lines
 // are read as text from every kind of standard input, a terminal included.
 #include "platform/line_editor.h"
 
@@ -7,7 +7,7 @@ bool LineEditorStart(ConsoleOutput) {
 }
 
 std::optional<std::string_view> LineEditorReadLine(std::string_view,
-                                                   std::span<const std::string_view>,
+                                                   std::span<const std::string_view>, Echo,
                                                    std::span<char>) {
     return std::nullopt;
 }

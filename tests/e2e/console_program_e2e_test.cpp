@@ -323,6 +323,12 @@ TEST(ConsoleProgramE2e, EditedLinesRunAsEdited) {
         {"Tab, names listed, nothing shared",
          {{"s\t", "s\nstatusget  selfget\n> s"}, {"elfget\r", "elfget\nSelf get success\n"}},
          self},
+        // Only the keys that leave the cursor at the end act on a passcode.
+        {"a passcode, not shown",
+         {{"tunnelset\r", "tunnelset\n"},
+          {"s3cr" + kLeft + kHome + "x" + kBackspace + "et\r", "passcode: \ncomment: "},
+          {"note\r", "Set tunnel success\n"}},
+         "TunnelSet(\"s3cret\", \"note\") = 0\n"},
         {"Up and Down",
          {{"versionget\r", "Version: 1.0.0-sim\n"},
           {"statusget\r", "Status: 1\n"},
@@ -382,6 +388,40 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
     }
     EXPECT_EQ(ReadFile(history), "commentset\r\nversionget\r\nquit\r\nversionget\r\nquit\r\n");
+    std::filesystem::remove_all(profile);
+}
+
+// Sessions that share the profile share the file: a cut keeps the file's
+// last lines, whichever session added them.
+TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    char made[] = "/tmp/tc-profile-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::filesystem::path profile = made;
+    const std::filesystem::path history = profile / "tunnelconsole" / "history";
+    std::filesystem::create_directories(history.parent_path());
+    std::string lines;
+    for (int line = 0; line < 1100; ++line) {
+        lines += line % 2 == 0 ? "versionget\r\n" : "statusget\r\n";
+    }
+    std::ofstream(history, std::ios::binary) << lines;
+    {
+        TerminalRun run({}, Start::kWithOwnProfile, profile);
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+        // Another session adds its line; this one's next line cuts the file.
+        std::ofstream(history, std::ios::binary | std::ios::app) << "commentget\r\n";
+        run.Type("selfget\r");
+        ASSERT_TRUE(run.ReadUntilShown("Self get success\n")) << AsText(run.drawn);
+        run.Type("quit\r");
+        run.RestOfScreen();
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+    }
+    const std::string kept = ReadFile(history);
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 1001);
+    EXPECT_TRUE(kept.ends_with("statusget\r\ncommentget\r\nselfget\r\nquit\r\n"))
+        << kept.substr(kept.size() - std::min<std::size_t>(kept.size(), 80));
     std::filesystem::remove_all(profile);
 }
 

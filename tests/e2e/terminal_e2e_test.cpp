@@ -257,6 +257,10 @@ TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
     // Ctrl-D with a line typed ends nothing; at its end it deletes nothing.
     run.Type(std::string("status") + kCtrlD + "get\r");
     EXPECT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    // Insert, Page Up and Down and the function keys add nothing; Home, End
+    // and Delete in their other spellings act.
+    run.Type("xvers\x1b[2~\x1b[5~\x1b[6~\x1bOP\x1b[15~\x1b[24~ion\x1b[1~\x1b[3~\x1b[4~get\r");
+    EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
     // A line longer than its field is cut to it (the sanitizers' build
     // watches the copy).
     run.Type("commentset\r" + std::string(300, 'c') + "\r");
@@ -268,6 +272,31 @@ TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
     EXPECT_NE(run.Trace().find("TunnelCommentSet(\"" + std::string(127, 'c') + "\") = 0\n"),
               std::string::npos)
         << run.Trace();
+}
+
+// A passcode is read unseen: nothing of it is drawn, the keys that would
+// move within it do nothing, and it reaches the library as typed.
+TEST(TerminalE2e, APasscodeIsNotShownAsItIsTyped) {
+    const HomeFolder home;
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("tunnelset\r");
+    ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+    run.Type("s3cr" + std::string(kLeft) + "\x1b[5~x\x7f" + "et\r");
+    ASSERT_TRUE(run.Shows("\r\n")) << run.Seen();
+    run.Type("note\r");
+    EXPECT_TRUE(run.Shows("comment: note\r\nSet tunnel success\r\n")) << run.Seen();
+    // The same at domainset's prompt is the domain, shown.
+    run.Type("domainset\r");
+    ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+    run.Type("example.org\r");
+    EXPECT_TRUE(run.Shows("example.org\r\nSet domain success\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+    EXPECT_EQ(run.Seen().find("s3c"), std::string::npos) << run.Seen();
+    EXPECT_NE(run.Trace().find("TunnelSet(\"s3cret\", \"note\") = 0\n"), std::string::npos)
+        << run.Trace();
+    EXPECT_EQ(ReadFile(home.History()).find("s3c"), std::string::npos);
 }
 
 TEST(TerminalE2e, TabCompletesCommandNames) {

@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
+#include "platform/line_editing.h"
 #include "platform/line_editor.h"
 #include "platform/posix/history_file.h"
 #include "platform/posix/input_wake.h"
@@ -35,6 +37,8 @@ struct Editor {
     int redraw_pipe[2] = {-1, -1};
     std::array<char, 256> prompt{};
     std::span<const std::string_view> command_names;
+    // A line read unseen, as a passcode: the editor does not draw it.
+    bool hidden = false;
     std::mbstate_t key_state{};
     // Under the output lock: waiting for a key with the line on the screen,
     // and a message has taken the line off it.
@@ -114,7 +118,9 @@ void EraseLine() {
     }
     const LineInfoW* typed = el_wline(editor.line);
     const int prompt_width = static_cast<int>(std::strlen(editor.prompt.data()));
-    const int rows_above = ColumnAfter(typed->buffer, typed->cursor, prompt_width) / columns;
+    const int cursor_column =
+        editor.hidden ? prompt_width : ColumnAfter(typed->buffer, typed->cursor, prompt_width);
+    const int rows_above = cursor_column / columns;
     std::fputs("\r", editor.terminal);
     const char* up = Capability("up");
     for (int row = 0; row < rows_above && *up != '\0'; ++row) {
@@ -130,6 +136,16 @@ void RedrawIfAsked(EditLine* line) {
     const bool resumed = TakeTerminalResumed();
     if (resized) {
         el_resize(line);
+    }
+    if (editor.hidden) {
+        // Only the prompt is on the screen.
+        if (editor.cleared || resumed) {
+            editor.cleared = false;
+            std::fputs("\r", editor.terminal);
+            std::fputs(Capability("cd"), editor.terminal);
+            std::fputs(editor.prompt.data(), editor.terminal);
+        }
+        return;
     }
     if (editor.cleared || resumed) {
         editor.cleared = false;
@@ -189,63 +205,167 @@ int ReadKey(EditLine* line, wchar_t* key) {
 // start that the command names matching it share; when several match, they
 // are listed below and the line is drawn again under them. A field prompt
 // takes a tab as typed.
-unsigned char CompleteCommandName(EditLine* line, int) {
+unsigned char CompleteAtPrompt(EditLine* line, int) {
     if (editor.command_names.empty()) {
         return el_insertstr(line, "\t") == 0 ? CC_REFRESH : CC_ERROR;
     }
     const LineInfo* typed = el_line(line);
     const std::string_view start(typed->buffer,
                                  static_cast<std::size_t>(typed->cursor - typed->buffer));
-    std::string_view first;
-    std::size_t shared = 0;
-    int matches = 0;
-    for (const std::string_view name : editor.command_names) {
-        if (!name.starts_with(start)) {
-            continue;
-        }
-        if (matches++ == 0) {
-            first = name;
-            shared = name.size();
-        }
-        while (shared > 0 && name.substr(0, shared) != first.substr(0, shared)) {
-            --shared;
-        }
-    }
-    if (matches == 0) {
+    const Completion completion = CompleteCommandName(start, editor.command_names);
+    if (completion.matches == 0) {
         return CC_ERROR;
     }
-    if (shared > start.size()) {
-        std::array<char, 64> rest{};
-        first.substr(start.size(), shared - start.size()).copy(rest.data(), rest.size() - 1);
-        el_insertstr(line, rest.data());
+    if (!completion.added.empty()) {
+        std::array<char, kEditedLineCapacity> added{};
+        completion.added.copy(added.data(), added.size() - 1);
+        el_insertstr(line, added.data());
     }
-    if (matches == 1) {
+    if (completion.matches == 1) {
         return CC_REFRESH;
     }
     int columns = 0;
     if (el_get(line, EL_GETTC, "co", &columns) != 0 || columns <= 0) {
         columns = 80;
     }
+    std::array<char, 1024> listed;
     std::fputs("\r\n", editor.terminal);
-    int column = 0;
-    for (const std::string_view name : editor.command_names) {
-        if (!name.starts_with(start)) {
-            continue;
-        }
-        const int width = static_cast<int>(name.size());
-        if (column > 0 && column + 2 + width >= columns) {
-            std::fputs("\r\n", editor.terminal);
-            column = 0;
-        } else if (column > 0) {
-            std::fputs("  ", editor.terminal);
-            column += 2;
-        }
-        std::fwrite(name.data(), 1, name.size(), editor.terminal);
-        column += width;
-    }
-    std::fputs("\r\n", editor.terminal);
+    std::fwrite(listed.data(), 1, ListCommandNames(start, editor.command_names, columns, listed),
+                editor.terminal);
     el_set(line, EL_REFRESH);
     return CC_NORM;
+}
+
+// A key that has nothing to do: its whole sequence is read, and nothing of
+// it enters the line.
+unsigned char DoNothing(EditLine*, int) {
+    return CC_NORM;
+}
+
+// The sequences terminals send for keys beyond the editor's own bindings,
+// as xterm, the Linux console, tmux and their kin send them, and what each
+// does: Home and End in their other spellings, Delete, words with Ctrl or
+// Alt and the arrows; and nothing at all for Insert, Page Up and Down and
+// the function keys. Unbound, the editor would take a sequence's head for an
+// unknown key and insert its tail.
+struct KeyBinding {
+    const char* keys;
+    const char* function;
+};
+constexpr KeyBinding kKeyBindings[] = {
+    {"\033[1~", "ed-move-to-beg"},      {"\033[7~", "ed-move-to-beg"},
+    {"\033[H", "ed-move-to-beg"},       {"\033OH", "ed-move-to-beg"},
+    {"\033[4~", "ed-move-to-end"},      {"\033[8~", "ed-move-to-end"},
+    {"\033[F", "ed-move-to-end"},       {"\033OF", "ed-move-to-end"},
+    {"\033[3~", "ed-delete-next-char"}, {"\033[1;5C", "em-next-word"},
+    {"\033[1;3C", "em-next-word"},      {"\033[1;5D", "ed-prev-word"},
+    {"\033[1;3D", "ed-prev-word"},      {"\033[2~", "tc-nothing"},
+    {"\033[5~", "tc-nothing"},          {"\033[6~", "tc-nothing"},
+    {"\033OP", "tc-nothing"},           {"\033OQ", "tc-nothing"},
+    {"\033OR", "tc-nothing"},           {"\033OS", "tc-nothing"},
+    {"\033[11~", "tc-nothing"},         {"\033[12~", "tc-nothing"},
+    {"\033[13~", "tc-nothing"},         {"\033[14~", "tc-nothing"},
+    {"\033[15~", "tc-nothing"},         {"\033[17~", "tc-nothing"},
+    {"\033[18~", "tc-nothing"},         {"\033[19~", "tc-nothing"},
+    {"\033[20~", "tc-nothing"},         {"\033[21~", "tc-nothing"},
+    {"\033[23~", "tc-nothing"},         {"\033[24~", "tc-nothing"},
+    {"\033[[A", "tc-nothing"},          {"\033[[B", "tc-nothing"},
+    {"\033[[C", "tc-nothing"},          {"\033[[D", "tc-nothing"},
+    {"\033[[E", "tc-nothing"},
+};
+
+// Where a key's escape sequence has got to, for a hidden line, which skips
+// each whole: ESC, then a control sequence (ESC [ ... final byte) or one
+// character more (ESC O x, or ESC x for a key typed with Alt).
+enum class Sequence { kNone, kEscape, kControl, kOneMore };
+
+bool InSequence(Sequence& sequence, wchar_t key) {
+    switch (sequence) {
+        case Sequence::kNone:
+            if (key != 0x1b) {
+                return false;
+            }
+            sequence = Sequence::kEscape;
+            return true;
+        case Sequence::kEscape:
+            sequence = key == L'['   ? Sequence::kControl
+                       : key == L'O' ? Sequence::kOneMore
+                                     : Sequence::kNone;
+            return true;
+        case Sequence::kControl:
+            if (key >= 0x40 && key <= 0x7e) {
+                sequence = Sequence::kNone;
+            }
+            return true;
+        case Sequence::kOneMore:
+            sequence = Sequence::kNone;
+            return true;
+    }
+    return false;
+}
+
+// A hidden line as typed, in the terminal's encoding.
+std::array<char, kEditedLineCapacity * MB_LEN_MAX> hidden_text;
+
+// Reads a line that is not drawn, with the output lock held: a character is
+// kept, Backspace takes the last one off and Ctrl-U all, Enter ends the
+// line, Ctrl-D on an empty line ends the input; other keys do nothing.
+// nullopt at the end of input.
+std::optional<std::string_view> ReadHiddenLocked() {
+    std::array<wchar_t, kEditedLineCapacity> typed;
+    std::size_t count = 0;
+    Sequence sequence = Sequence::kNone;
+    std::fputs(editor.prompt.data(), editor.terminal);
+    for (;;) {
+        wchar_t key = 0;
+        if (ReadKey(editor.line, &key) != 1) {
+            return std::nullopt;
+        }
+        if (InSequence(sequence, key)) {
+            continue;
+        }
+        if (key == L'\r' || key == L'\n') {
+            break;
+        }
+        if (key == 0x7f || key == L'\b') {
+            count -= count > 0 ? 1 : 0;
+        } else if (key == 0x15) {
+            count = 0;
+        } else if (key == 0x04 && count == 0) {
+            return std::nullopt;
+        } else if ((key >= 0x20 || key == L'\t' || key == 0x1a) && count < typed.size()) {
+            typed[count++] = key;
+        }
+    }
+    std::fputs("\r\n", editor.terminal);
+    std::mbstate_t state{};
+    std::size_t length = 0;
+    for (const wchar_t key : std::span(typed).first(count)) {
+        // Each came from one character of the terminal's encoding, so each
+        // goes back into as many bytes, and all fit.
+        const std::size_t bytes = std::wcrtomb(hidden_text.data() + length, key, &state);
+        if (bytes == static_cast<std::size_t>(-1)) {
+            break;
+        }
+        length += bytes;
+    }
+    return std::string_view(hidden_text.data(), length);
+}
+
+// A line edited and drawn by the editor, with the output lock held. nullopt
+// at the end of input.
+std::optional<std::string_view> ReadShownLocked() {
+    int count = 0;
+    const char* typed = el_gets(editor.line, &count);
+    if (typed == nullptr || count <= 0) {
+        return std::nullopt;
+    }
+    // In bytes: the count is in characters in some versions of the editor.
+    std::string_view text(typed, std::strlen(typed));
+    if (text.ends_with('\n')) {
+        text.remove_suffix(1);
+    }
+    return text;
 }
 
 // Ctrl-D: the end of input on an empty line, shown as nothing (the editor's
@@ -300,11 +420,15 @@ bool LineEditorStart(ConsoleOutput output) {
     el_set(editor.line, EL_PROMPT, CurrentPrompt);
     el_set(editor.line, EL_GETCFN, ReadKey);
     el_set(editor.line, EL_ADDFN, "tc-complete-command", "Complete a command name",
-           CompleteCommandName);
+           CompleteAtPrompt);
     el_set(editor.line, EL_BIND, "^I", "tc-complete-command", nullptr);
     el_set(editor.line, EL_ADDFN, "tc-end-or-delete", "End the input, or delete a character",
            EndOrDelete);
     el_set(editor.line, EL_BIND, "^D", "tc-end-or-delete", nullptr);
+    el_set(editor.line, EL_ADDFN, "tc-nothing", "Do nothing", DoNothing);
+    for (const KeyBinding& binding : kKeyBindings) {
+        el_set(editor.line, EL_BIND, binding.keys, binding.function, nullptr);
+    }
     // From now until the run ends the terminal stays as it is while a key is
     // awaited, between lines too: no canonical mode, in which a Ctrl-D typed
     // just before or after a line turns into an end-of-file mark read back as
@@ -330,7 +454,7 @@ bool LineEditorStart(ConsoleOutput output) {
 
 std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
                                                    std::span<const std::string_view> command_names,
-                                                   std::span<char> line) {
+                                                   Echo echo, std::span<char> line) {
     if (editor.ended || line.empty()) {
         return std::nullopt;
     }
@@ -344,10 +468,11 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     static_cast<void>(TakeTerminalResumed());
 
     editor.output.lock();
-    int count = 0;
-    const char* typed = el_gets(editor.line, &count);
+    editor.hidden = echo == Echo::kHidden;
+    std::optional<std::string_view> text = editor.hidden ? ReadHiddenLocked() : ReadShownLocked();
+    editor.hidden = false;
     // A line typed before a stop request or the end of input is not run.
-    if (typed == nullptr || count <= 0 || RunShouldEnd()) {
+    if (!text || RunShouldEnd()) {
         editor.ended = true;
         // The shell's prompt that follows starts a line of its own.
         std::fputs("\r\n", editor.terminal);
@@ -358,23 +483,18 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
         return std::nullopt;
     }
 
-    // In bytes: the count is in characters in some versions of the editor.
-    std::string_view text(typed, std::strlen(typed));
-    if (text.ends_with('\n')) {
-        text.remove_suffix(1);
-    }
     // The text rules: a byte 0x1A ends the input, after the line before it.
-    if (const std::size_t end = text.find('\x1a'); end != std::string_view::npos) {
+    if (const std::size_t end = text->find('\x1a'); end != std::string_view::npos) {
         editor.ended = true;
         if (end == 0) {
             return std::nullopt;
         }
-        text = text.substr(0, end);
+        text = text->substr(0, end);
     }
-    const std::size_t stored = text.copy(line.data(), line.size() - 1);
+    const std::size_t stored = text->copy(line.data(), line.size() - 1);
     line[stored] = '\0';
     const std::string_view result(line.data(), stored);
-    if (std::ranges::find(command_names, result) != command_names.end()) {
+    if (NamesCommand(result, command_names)) {
         // A command repeated at once is kept once, in the file as here.
         HistEvent event;
         const bool repeated = history(editor.command_lines, &event, H_FIRST) == 0 &&

@@ -28,6 +28,67 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
            written == bytes.size();
 }
 
+// Calls `take` with each line of `file` from its start that fits a command
+// line (its text, no line break). False when a read fails.
+template <typename Take>
+bool ForEachHistoryLine(HANDLE file, Take take) {
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        return false;
+    }
+    std::array<char, 4096> chunk;
+    EditedLine line;
+    bool too_long = false;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, chunk.data(), chunk.size(), &got, nullptr)) {
+            return false;
+        }
+        if (got == 0) {
+            return true;  // a last line without a line break is not complete
+        }
+        for (const char byte : std::string_view(chunk.data(), got)) {
+            if (byte == '\r') {
+                continue;
+            }
+            if (byte != '\n') {
+                too_long = too_long || !LineInsert(line, std::string_view(&byte, 1));
+                continue;
+            }
+            if (!too_long) {
+                take(LineText(line));
+            }
+            LineReplace(line, "");
+            too_long = false;
+        }
+    }
+}
+
+// What the file keeps when it is cut back: its last lines.
+std::array<char, kHistoryMostEntries*(kEditedLineCapacity + 1)> kept_history;
+
+// Cuts the file, held under its lock, back to its last kHistoryMostEntries
+// lines, whichever session added them.
+bool TrimHistoryFile(HANDLE file) {
+    std::size_t lines = 0;
+    if (!ForEachHistoryLine(file, [&](std::string_view) { ++lines; })) {
+        return false;
+    }
+    std::size_t skipped = 0;
+    std::size_t kept = 0;
+    const bool read = ForEachHistoryLine(file, [&](std::string_view line) {
+        if (skipped + kHistoryMostEntries < lines) {
+            ++skipped;
+            return;
+        }
+        kept += line.copy(kept_history.data() + kept, kept_history.size() - kept - 2);
+        kept_history[kept++] = '\r';
+        kept_history[kept++] = '\n';
+    });
+    history_file_lines = lines - skipped;
+    return read && SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file) &&
+           WriteAll(file, std::string_view(kept_history.data(), kept));
+}
+
 }  // namespace
 
 void LoadHistoryFile(CommandHistory& command_history) {
@@ -59,38 +120,17 @@ void LoadHistoryFile(CommandHistory& command_history) {
         }
         return;
     }
-    std::array<char, 4096> chunk;
-    EditedLine line;
-    bool too_long = false;
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file, chunk.data(), chunk.size(), &got, nullptr)) {
-            ReportHistoryProblem("read", GetLastError());
-            break;
-        }
-        if (got == 0) {
-            break;  // a last line without a line break is not complete
-        }
-        for (const char byte : std::string_view(chunk.data(), got)) {
-            if (byte == '\r') {
-                continue;
-            }
-            if (byte != '\n') {
-                too_long = too_long || !LineInsert(line, std::string_view(&byte, 1));
-                continue;
-            }
-            ++history_file_lines;
-            if (!too_long) {
-                HistoryAdd(command_history, LineText(line));
-            }
-            LineReplace(line, "");
-            too_long = false;
-        }
+    const bool read = ForEachHistoryLine(file, [&](std::string_view line) {
+        ++history_file_lines;
+        HistoryAdd(command_history, line);
+    });
+    if (!read) {
+        ReportHistoryProblem("read", GetLastError());
     }
     CloseHandle(file);
 }
 
-void SaveHistoryLine(const CommandHistory& command_history, std::string_view line) {
+void SaveHistoryLine(std::string_view line) {
     if (history_path[0] == '\0') {
         return;
     }
@@ -106,14 +146,8 @@ void SaveHistoryLine(const CommandHistory& command_history, std::string_view lin
     bool written = SetFilePointer(file, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
                    WriteAll(file, line) && WriteAll(file, "\r\n");
     ++history_file_lines;
-    // Cut back to this session's history, the file's last lines as read at
-    // the start and the lines added since.
     if (written && history_file_lines > kHistoryMostEntries + kHistorySlack) {
-        written = SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file);
-        for (std::size_t back = command_history.count; written && back > 0; --back) {
-            written = WriteAll(file, HistoryEntry(command_history, back)) && WriteAll(file, "\r\n");
-        }
-        history_file_lines = command_history.count;
+        written = TrimHistoryFile(file);
     }
     if (!written) {
         ReportHistoryProblem("written", GetLastError());

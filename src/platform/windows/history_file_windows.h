@@ -13,5 +13,6 @@
 // Finds the file and adds each command line it keeps to `command_history`.
 void LoadHistoryFile(CommandHistory& command_history);
 
-// Adds `line`, just added to `command_history`, at the end of the file.
-void SaveHistoryLine(const CommandHistory& command_history, std::string_view line);
+// Adds `line` at the end of the file, and now and then cuts the file back to
+// its last kHistoryMostEntries lines, whichever session added them.
+void SaveHistoryLine(std::string_view line);

@@ -29,6 +29,7 @@ struct Editor {
     std::array<char, 256> prompt{};
     std::size_t prompt_length = 0;
     std::span<const std::string_view> command_names;
+    bool hidden = false;  // nothing of the line is drawn
     EditedLine line;
     HistoryPosition position;
     // On the screen, in cells from the start of the prompt: how far the
@@ -77,9 +78,14 @@ COORD Position(long cell, long width) {
     return {static_cast<SHORT>(cell % width), static_cast<SHORT>(cell / width)};
 }
 
+// What is drawn of the line: all of it, or for a hidden line nothing, with
+// the cursor kept at the prompt's end.
+std::string_view ShownText() {
+    return editor.hidden ? std::string_view() : LineText(editor.line);
+}
+
 long CursorCells() {
-    return static_cast<long>(Prompt().size()) +
-           CellsOf(LineText(editor.line).substr(0, editor.line.cursor));
+    return static_cast<long>(Prompt().size()) + CellsOf(ShownText().substr(0, editor.line.cursor));
 }
 
 // Puts the cursor where the line's cursor is.
@@ -99,9 +105,9 @@ void Redraw() {
     SetConsoleCursorPosition(editor.output, Position(screen.cursor - editor.at, screen.width));
     std::array<char, 256 + 2 * kEditedLineCapacity> drawn;
     std::size_t length = Prompt().copy(drawn.data(), drawn.size());
-    length += DrawnText(LineText(editor.line), std::span(drawn).subspan(length));
+    length += DrawnText(ShownText(), std::span(drawn).subspan(length));
     Write(std::string_view(drawn.data(), length));
-    const long cells = static_cast<long>(Prompt().size()) + CellsOf(LineText(editor.line));
+    const long cells = static_cast<long>(Prompt().size()) + CellsOf(ShownText());
     // Where the text ended tells where it started, even when writing it
     // scrolled the buffer.
     screen = ReadScreen();
@@ -113,6 +119,13 @@ void Redraw() {
     editor.shown = cells;
     editor.at = cells;
     PlaceCursor();
+}
+
+// After a change of the line: a hidden one shows nothing of it to change.
+void RedrawChanged() {
+    if (!editor.hidden) {
+        Redraw();
+    }
 }
 
 // Takes the prompt and the line off the screen, leaving the cursor where
@@ -140,7 +153,7 @@ void EndScreenLine() {
 
 void Insert(std::string_view typed) {
     const bool at_end = editor.line.cursor == editor.line.length;
-    if (!LineInsert(editor.line, typed)) {
+    if (!LineInsert(editor.line, typed) || editor.hidden) {
         return;
     }
     if (!at_end) {
@@ -190,8 +203,28 @@ bool AnsiCharacter(WCHAR typed, char* converted) {
 
 enum class KeyResult { kGoOn, kLineEnded };
 
+// The keys that move the cursor or recall a line, which a hidden line,
+// whose cursor stays at its end, leaves to do nothing.
+bool MovesOrRecalls(WORD virtual_key) {
+    switch (virtual_key) {
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_HOME:
+        case VK_END:
+        case VK_DELETE:
+        case VK_UP:
+        case VK_DOWN:
+            return true;
+        default:
+            return false;
+    }
+}
+
 KeyResult OnKey(const KEY_EVENT_RECORD& key) {
     const bool at_command_prompt = !editor.command_names.empty();
+    if (editor.hidden && MovesOrRecalls(key.wVirtualKeyCode)) {
+        return KeyResult::kGoOn;
+    }
     switch (key.wVirtualKeyCode) {
         case VK_LEFT:
             if (LineMoveLeft(editor.line)) {
@@ -220,7 +253,7 @@ KeyResult OnKey(const KEY_EVENT_RECORD& key) {
             return KeyResult::kGoOn;
         case VK_ESCAPE:  // Wine's console gives it no character
             if (LineClear(editor.line)) {
-                Redraw();
+                RedrawChanged();
             }
             return KeyResult::kGoOn;
         case VK_UP:
@@ -241,7 +274,7 @@ KeyResult OnKey(const KEY_EVENT_RECORD& key) {
             return KeyResult::kLineEnded;
         case L'\b':
             if (LineDeleteBefore(editor.line)) {
-                Redraw();
+                RedrawChanged();
             }
             return KeyResult::kGoOn;
         case L'\t':
@@ -367,12 +400,13 @@ bool LineEditorStart(ConsoleOutput output) {
 
 std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
                                                    std::span<const std::string_view> command_names,
-                                                   std::span<char> line) {
+                                                   Echo echo, std::span<char> line) {
     if (editor.ended || line.empty()) {
         return std::nullopt;
     }
     editor.prompt_length = prompt.copy(editor.prompt.data(), editor.prompt.size());
     editor.command_names = command_names;
+    editor.hidden = echo == Echo::kHidden;
     LineReplace(editor.line, "");
     editor.position = {};
 
@@ -407,7 +441,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     line[stored] = '\0';
     const std::string_view result(line.data(), stored);
     if (NamesCommand(result, command_names) && HistoryAdd(command_history, result)) {
-        SaveHistoryLine(command_history, result);
+        SaveHistoryLine(result);
     }
     return result;
 }
