@@ -350,18 +350,33 @@ TEST(ConsoleProgramE2e, EditedLinesRunAsEdited) {
     }
 }
 
+// A user's profile folder of its own for each case, removed afterwards.
+struct ProfileFolder {
+    ProfileFolder() {
+        char made[] = "/tmp/tc-profile-XXXXXX";
+        if (mkdtemp(made) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path = made;
+    }
+    ~ProfileFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    std::filesystem::path History() const { return path / "tunnelconsole" / "history"; }
+    std::filesystem::path path;
+};
+
 // Command lines are kept across runs in a file in the user's profile; what
 // is typed at a field prompt never is.
 TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
     if (!TestingWindowsProgram()) {
         GTEST_SKIP() << kConsoleProgramOnly;
     }
-    char made[] = "/tmp/tc-profile-XXXXXX";
-    ASSERT_NE(mkdtemp(made), nullptr);
-    const std::filesystem::path profile = made;
-    const std::filesystem::path history = profile / "tunnelconsole" / "history";
+    const ProfileFolder profile;
+    const std::filesystem::path history = profile.History();
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile);
+        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         run.Type("commentset\r");
         ASSERT_TRUE(run.ReadUntilShown("comment: ")) << AsText(run.drawn);
@@ -377,7 +392,7 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
     }
     EXPECT_EQ(ReadFile(history), "commentset\r\nversionget\r\nquit\r\n");
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile);
+        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         // Up past the oldest stays there; Down comes back one.
         run.Type(kUp + kUp + kUp + kUp + kDown + "\r");
@@ -388,7 +403,6 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
     }
     EXPECT_EQ(ReadFile(history), "commentset\r\nversionget\r\nquit\r\nversionget\r\nquit\r\n");
-    std::filesystem::remove_all(profile);
 }
 
 // Sessions that share the profile share the file: a cut keeps the file's
@@ -397,10 +411,8 @@ TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
     if (!TestingWindowsProgram()) {
         GTEST_SKIP() << kConsoleProgramOnly;
     }
-    char made[] = "/tmp/tc-profile-XXXXXX";
-    ASSERT_NE(mkdtemp(made), nullptr);
-    const std::filesystem::path profile = made;
-    const std::filesystem::path history = profile / "tunnelconsole" / "history";
+    const ProfileFolder profile;
+    const std::filesystem::path history = profile.History();
     std::filesystem::create_directories(history.parent_path());
     std::string lines;
     for (int line = 0; line < 1100; ++line) {
@@ -408,7 +420,7 @@ TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
     }
     std::ofstream(history, std::ios::binary) << lines;
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile);
+        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         // Another session adds its line; this one's next line cuts the file.
         std::ofstream(history, std::ios::binary | std::ios::app) << "commentget\r\n";
@@ -422,7 +434,6 @@ TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
     EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 1001);
     EXPECT_TRUE(kept.ends_with("statusget\r\ncommentget\r\nselfget\r\nquit\r\n"))
         << kept.substr(kept.size() - std::min<std::size_t>(kept.size(), 80));
-    std::filesystem::remove_all(profile);
 }
 
 // A message from the library's thread goes above the line being typed,
