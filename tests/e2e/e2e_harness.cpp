@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
@@ -68,14 +69,16 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-// Copies the program and its libraries, not the settings or state of that folder.
+// Copies the program and its libraries (and the console program, where there
+// is one), not the settings or state of that folder.
 void CopyProgram(const fs::path& from, const fs::path& to, const std::string& program) {
     fs::create_directory(to);
     for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
         const std::string name = entry.path().filename().string();
         const std::string extension = entry.path().extension().string();
         if (entry.is_regular_file() &&
-            (name == program || extension == ".so" || extension == ".dll")) {
+            (name == program || extension == ".so" || extension == ".dll" ||
+             extension == ".com")) {
             fs::copy_file(entry.path(), to / name);
             fs::permissions(to / name, entry.status().permissions());
         }
@@ -311,16 +314,25 @@ Result Run(const Case& c) {
             output = ends[1];
         }
     }
-    const int errors = c.no_error_output ? -1
-                                         : open((root / "errors").c_str(),
-                                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int errors = c.no_error_output ? -1
+                                   : open((root / "errors").c_str(),
+                                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int console = -1;
+    if (c.console) {
+        close(errors);
+        if (openpty(&console, &errors, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty failed";
+        }
+        fcntl(console, F_SETFD, FD_CLOEXEC);
+        fcntl(errors, F_SETFD, FD_CLOEXEC);
+    }
     Result result;
     const auto start = std::chrono::steady_clock::now();
     result.exit_status = WaitForExit(
         StartProgram(folder, input, output, environment, errors, c.windows_handles, c.arguments));
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
-    for (const int stream : {input, output, errors}) {
+    for (const int stream : {input, output, errors, console}) {
         if (stream >= 0) {
             close(stream);
         }

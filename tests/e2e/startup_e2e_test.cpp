@@ -52,6 +52,7 @@ struct Row {
     const char* program_folder_name = "";
     bool short_name_on_windows = false;
     const char* windows_handles = nullptr;
+    bool console = false;
     const char* posix_only = nullptr;
     const char* windows_only = nullptr;
     void (*lay)(const ProgramFolder&) = nullptr;
@@ -82,6 +83,7 @@ std::vector<Case> FromRows(std::initializer_list<Row> rows) {
         c.program_folder_name = row.program_folder_name;
         c.short_name_on_windows = row.short_name_on_windows;
         c.windows_handles = row.windows_handles;
+        c.console = row.console;
         c.posix_only = row.posix_only;
         c.windows_only = row.windows_only;
         c.lay = row.lay;
@@ -419,6 +421,43 @@ std::vector<Case> StreamCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The console program shares its console with whoever started it, and gives
+// the console back with the code pages it had. The launcher says which code
+// pages the console has once the program ended. (After a second Ctrl-C:
+// tests/win32/console_control_test.cpp.)
+std::vector<Case> ConsoleCodePageCases() {
+    // The ANSI code page under the emulator is then 1252.
+    const std::vector<std::pair<std::string, std::string>> code_page_1252 = {{"LANG", "C.UTF-8"},
+                                                                             {"LC_ALL", "C.UTF-8"}};
+    // While the program runs, the console has the ANSI code page.
+    const std::string at_the_prompt = Banner(kDev) + "console code pages at the prompt: 1252 1252\r\n";
+    return FromRows({
+        {.name = "CodePagesBackAfterTheRun",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=437,437",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 437 437\r\n"},
+        {.name = "DifferentInputAndOutputCodePagesBack",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=850,437",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 850 437\r\n"},
+        {.name = "OnlyTheOutputCodePageDiffers",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=1252,850",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 1252 850\r\n"},
+        {.name = "OnlyTheInputCodePageDiffers",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=850,1252",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 850 1252\r\n"},
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(ConsoleCodePages, StartupE2e, testing::ValuesIn(ConsoleCodePageCases()),
                          [](const auto& info) { return info.param.name; });
 
 namespace fs = std::filesystem;
