@@ -77,8 +77,7 @@ void CopyProgram(const fs::path& from, const fs::path& to, const std::string& pr
         const std::string name = entry.path().filename().string();
         const std::string extension = entry.path().extension().string();
         if (entry.is_regular_file() &&
-            (name == program || extension == ".so" || extension == ".dll" ||
-             extension == ".com")) {
+            (name == program || extension == ".so" || extension == ".dll" || extension == ".com")) {
             fs::copy_file(entry.path(), to / name);
             fs::permissions(to / name, entry.status().permissions());
         }

@@ -432,7 +432,8 @@ std::vector<Case> ConsoleCodePageCases() {
     const std::vector<std::pair<std::string, std::string>> code_page_1252 = {{"LANG", "C.UTF-8"},
                                                                              {"LC_ALL", "C.UTF-8"}};
     // While the program runs, the console has the ANSI code page.
-    const std::string at_the_prompt = Banner(kDev) + "console code pages at the prompt: 1252 1252\r\n";
+    const std::string at_the_prompt =
+        Banner(kDev) + "console code pages at the prompt: 1252 1252\r\n";
     return FromRows({
         {.name = "CodePagesBackAfterTheRun",
          .environment = code_page_1252,

@@ -139,16 +139,17 @@ int main(int argc, char** argv) {
         }
     }
     if (first >= argc) {
-        std::fprintf(stderr,
-                     "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--console-program] "
-                     "[--code-pages=IN,OUT] PROGRAM\n");
+        std::fprintf(
+            stderr,
+            "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--console-program] "
+            "[--code-pages=IN,OUT] PROGRAM\n");
         return 125;
     }
 
     HANDLE given[3] = {};
-    HANDLE kept_open = nullptr;    // the writer of an endless input
-    std::string_view answer;       // written to it once the prompt's reader left
-    HANDLE prompt_pipe = nullptr;  // the reader that leaves at the first prompt
+    HANDLE kept_open = nullptr;      // the writer of an endless input
+    std::string_view answer;         // written to it once the prompt's reader left
+    HANDLE prompt_pipe = nullptr;    // the reader that leaves at the first prompt
     HANDLE copied_output = nullptr;  // read through to the launcher's own
     for (int i = 0; i < 3; ++i) {
         // Read through the launcher, which notes the code pages at the prompt.
@@ -162,8 +163,8 @@ int main(int argc, char** argv) {
             given[i] = nullptr;
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
-        } else if (kind == "endless" || kind == "versionget" || kind == "quit" ||
-                   kind == "gone" || kind == "leaves" || kind == "copied") {
+        } else if (kind == "endless" || kind == "versionget" || kind == "quit" || kind == "gone" ||
+                   kind == "leaves" || kind == "copied") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
                 return Fail("CreatePipe");
             }
@@ -234,8 +235,8 @@ int main(int argc, char** argv) {
                 WriteCodePages("console code pages at the prompt");
                 if (kept_open != nullptr) {
                     DWORD written = 0;
-                    WriteFile(kept_open, answer.data(), static_cast<DWORD>(answer.size()),
-                              &written, nullptr);
+                    WriteFile(kept_open, answer.data(), static_cast<DWORD>(answer.size()), &written,
+                              nullptr);
                     answer = {};
                 }
             }
