@@ -5,7 +5,10 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -627,6 +630,79 @@ const std::string kBannerOfOldHome =
 // start holds it.
 int held_temp_cfg = -1;
 
+// Another start that holds temp.cfg, in a process of its own, and lets it go
+// once the start under test has found it in use kTriesBeforeLettingGo times
+// (each try opens it; the tries are 20 ms apart, so about a second). It ends
+// with status 1 when told to go before that (`go` closed).
+constexpr int kTriesBeforeLettingGo = 50;
+struct TempCfgHolder {
+    pid_t pid = -1;
+    int go = -1;
+};
+TempCfgHolder temp_cfg_holder;
+
+[[noreturn]] void HoldTempCfgUntilTriedOften(const fs::path& path, int held, int go) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0 || watch < 0 ||
+        inotify_add_watch(watch, path.c_str(), IN_OPEN) < 0 || write(held, "h", 1) != 1) {
+        _exit(2);
+    }
+    for (int tries = 0; tries < kTriesBeforeLettingGo;) {
+        pollfd ready[] = {{watch, POLLIN, 0}, {go, POLLIN, 0}};
+        if (poll(ready, 2, -1) <= 0 || ready[1].revents != 0) {
+            _exit(1);
+        }
+        alignas(inotify_event) char events[4096];
+        const ssize_t count = read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < count;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            tries += (event->mask & IN_OPEN) != 0 ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    _exit(0);
+}
+
+void LayTempCfgHeldForASecond(const ProgramFolder& f) {
+    Lay(f.app / "temp.cfg", "being written\n");
+    int held[2];
+    int go[2];
+    ASSERT_EQ(pipe2(held, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+    temp_cfg_holder.pid = fork();
+    if (temp_cfg_holder.pid == 0) {
+        HoldTempCfgUntilTriedOften(f.app / "temp.cfg", held[1], go[0]);
+    }
+    close(held[1]);
+    close(go[0]);
+    temp_cfg_holder.go = go[1];
+    char byte = 0;
+    EXPECT_EQ(read(held[0], &byte, 1), 1) << "the holder did not take temp.cfg";
+    close(held[0]);
+}
+
+void HolderLetGoAfterTheTries(const ProgramFolder&) {
+    close(temp_cfg_holder.go);
+    EXPECT_EQ(WaitForExit(temp_cfg_holder.pid), 0) << "the start stopped trying too soon";
+}
+
+// A file-size limit that the usual output and a line on standard error fit
+// in, and a tunnel.cfg that a comment line makes larger than it.
+constexpr rlim_t kFileSizeLimit = 200;
+const std::string kTunnelCfgOverTheLimit = kTunnelCfg + "# " + std::string(300, 'x') + "\r\n";
+rlimit file_size_before{};
+
+void LimitFileSize(const ProgramFolder&) {
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &file_size_before), 0);
+    const rlimit limit{kFileSizeLimit, file_size_before.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+void LiftFileSizeLimit(const ProgramFolder&) {
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &file_size_before), 0);
+}
+
 // The line of a start whose rewrite of tunnel.cfg stopped, and why.
 std::string NotRewritten(const std::string& reason) {
     return "tunnelconsole: tunnel.cfg was not rewritten: " + reason + "\r\n";
@@ -745,6 +821,11 @@ std::vector<Case> TunnelCfgCases() {
                  close(held_temp_cfg);
                  fs::remove(f.app / "temp.cfg");
              }},
+        // This start waits for the other, which lets go, and rewrites.
+        {.name = "TempCfgHeldForASecondByAnotherStart",
+         .posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules",
+         .lay = LayTempCfgHeldForASecond,
+         .inspect = HolderLetGoAfterTheTries},
         // Compared without asking to write: no word when nothing is to be written.
         {.name = "ReadableOnlyAndRewrittenAlready",
          .tunnel_cfg = std::nullopt,
@@ -905,6 +986,17 @@ std::vector<Case> TunnelCfgCases() {
                  ASSERT_EQ(stat((f.app / "tunnel.cfg").c_str(), &info), 0);
                  EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(S_ISGID | S_ISVTX | 0640));
              }},
+        // The write of temp.cfg fails past the limit; the run goes on (not
+        // ended by SIGXFSZ) with tunnel.cfg as it was.
+        {.name = "FileSizeLimitStopsTheRewrite",
+         .tunnel_cfg = kTunnelCfgOverTheLimit,
+         .input = "versionget\n",
+         .posix_only = "a file-size limit is POSIX",
+         .lay = LimitFileSize,
+         .expected_output = kBannerOfOldHome + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_errors = NotRewritten("cannot write {DIR}/temp.cfg: File too large"),
+         .expected_tunnel_cfg = kTunnelCfgOverTheLimit,
+         .inspect = LiftFileSizeLimit},
         // What stands in temp.cfg's place and cannot be removed: tunnel.cfg is
         // left as it is, and the folder too.
         {.name = "TempCfgIsAFolderWithFilesInIt",
@@ -1240,32 +1332,40 @@ TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
 }
 
 // Starts that begin together in one folder: one rewrites tunnel.cfg, the
-// others wait for it and find it rewritten. None says anything.
+// others wait for it and find it rewritten. None says anything, and the file
+// holds the rewrite whole: a small one, and one whose writing takes a while.
 TEST(TunnelCfgE2e, SimultaneousStartsInOneFolder) {
     constexpr int kStarts = 8;
-    const ProgramFolder folder;
-    Lay(folder.app / "config.ini", ConfigIni(kDev));
-    Lay(folder.app / "tunnel.cfg", kTunnelCfg);
-    Lay(folder.root / "input", "quit\n");
-    std::array<pid_t, kStarts> starts{};
-    for (int start = 0; start < kStarts; ++start) {
-        const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-        const std::string name = "errors" + std::to_string(start);
-        const int errors =
-            open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        starts[start] = StartProgram(folder, input, output, {}, errors);
-        close(input);
-        close(output);
-        close(errors);
+    std::string comments;
+    for (int line = 0; line < 20000; ++line) {
+        comments += "# comment line " + std::to_string(line) + "\r\n";
     }
-    for (int start = 0; start < kStarts; ++start) {
-        EXPECT_EQ(WaitForExit(starts[start]), 0);
-        EXPECT_EQ(FileText(folder.root / ("errors" + std::to_string(start)), folder), "")
-            << "start " << start;
+    for (const std::string& tail : {std::string(), comments}) {
+        SCOPED_TRACE(tail.size());
+        const ProgramFolder folder;
+        Lay(folder.app / "config.ini", ConfigIni(kDev));
+        Lay(folder.app / "tunnel.cfg", kTunnelCfg + tail);
+        Lay(folder.root / "input", "quit\n");
+        std::array<pid_t, kStarts> starts{};
+        for (int start = 0; start < kStarts; ++start) {
+            const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+            const std::string name = "errors" + std::to_string(start);
+            const int errors =
+                open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
+            starts[start] = StartProgram(folder, input, output, {}, errors);
+            close(input);
+            close(output);
+            close(errors);
+        }
+        for (int start = 0; start < kStarts; ++start) {
+            EXPECT_EQ(WaitForExit(starts[start]), 0);
+            EXPECT_EQ(FileText(folder.root / ("errors" + std::to_string(start)), folder), "")
+                << "start " << start;
+        }
+        EXPECT_TRUE(FileText(folder.app / "tunnel.cfg", folder) == kTunnelCfgRewritten + tail);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.app / "temp.cfg")));
     }
-    EXPECT_EQ(FileText(folder.app / "tunnel.cfg", folder), kTunnelCfgRewritten);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.app / "temp.cfg")));
 }
 
 // The Windows program asks the system for both flushes: FlushFileBuffers on
