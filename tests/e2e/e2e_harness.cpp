@@ -122,6 +122,25 @@ std::string ShortWindowsName(const std::string& path) {
     return answer;
 }
 
+// `path` in the ANSI code page the Windows program runs with (1252), where
+// it spells the path: its characters from U+00A0 to U+00FF are bytes there.
+std::string AnsiSpelling(const std::string& path) {
+    std::string ansi;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(path[at]);
+        if (byte < 0x80) {
+            ansi += path[at];
+        } else if ((byte == 0xC2 || byte == 0xC3) && at + 1 < path.size() &&
+                   (byte == 0xC3 || static_cast<unsigned char>(path[at + 1]) >= 0xA0)) {
+            ansi += static_cast<char>(((byte & 0x03) << 6) | (path[at + 1] & 0x3F));
+            ++at;
+        } else {
+            return path;  // the code page lacks it: the program uses the short name
+        }
+    }
+    return ansi;
+}
+
 }  // namespace
 
 ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
@@ -140,8 +159,12 @@ ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
     program = app / Setting("E2E_PROGRAM_NAME", "tunnelconsole");
     CopyProgram(Setting("E2E_PROGRAM_DIR", E2E_DEFAULT_PROGRAM_DIR), app,
                 program.filename().string());
-    view = short_name_on_windows && TestingWindowsProgram() ? ShortWindowsName(ProgramView(app))
-                                                            : ProgramView(app);
+    if (!TestingWindowsProgram()) {
+        view = ProgramView(app);
+    } else {
+        view = short_name_on_windows ? ShortWindowsName(ProgramView(app))
+                                     : AnsiSpelling(ProgramView(app));
+    }
 }
 
 ProgramFolder::~ProgramFolder() {

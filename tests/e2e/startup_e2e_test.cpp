@@ -2,10 +2,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -236,6 +236,8 @@ INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(Configurat
 
 // Start-up failures end the run at once; the trace shows the library was never stopped.
 std::vector<Case> FailureCases() {
+    const std::string own_id_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n(LogLevel){2}\r\n";
+    const std::string own_id_rewritten = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(LogLevel){2}\r\n";
     const std::string config_get_too_long = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
     const std::string start_refused =
         "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
@@ -314,6 +316,19 @@ std::vector<Case> FailureCases() {
          .input = "versionget",
          .expected_output = Banner(kDev) + "Version: 1.0.0-sim\r\n" + kPrompt,
          .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
+        // The library fills the text's whole buffer, with no NUL: the text is
+        // its first 255 characters. (The folder's length fixes how many of
+        // them are the fill.)
+        {.name = "ConfigTextWithoutTerminator",
+         .config_ini = ConfigIni(""),
+         .tunnel_cfg = own_id_cfg,
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_CONFIG_FILL", "p"}},
+         .program_folder_length = 60,
+         .expected_output = "(DevID){file-dev}(Home){{HOME}}(LogLevel){2}" +
+                            std::string(255 - 43 - 60, 'p') + "\r\ntunnel started: file-dev\r\n" +
+                            kPrompt + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_tunnel_cfg = own_id_rewritten},
         // Only 0 is success: a positive code is a failure like any other.
         {.name = "PositiveResultIsAFailure",
          .input = "versionget\n",
@@ -1049,6 +1064,12 @@ std::vector<Case> FolderCases() {
          .environment = code_page_1252,
          .program_folder_name = "\xE8\xB7\xAF\xE5\xBE\x84",
          .short_name_on_windows = true,
+         .expected_trace = StartTrace(kDev) + kStopTrace,
+         .inspect = HomeFolderMade},
+        // The ANSI code page spells it: the full name stays, in that code page.
+        {.name = "AnsiCodePageSpellsIt",
+         .environment = code_page_1252,
+         .program_folder_name = "caf\xC3\xA9",
          .expected_trace = StartTrace(kDev) + kStopTrace,
          .inspect = HomeFolderMade},
         // A valid short name already: it has no other spelling.
