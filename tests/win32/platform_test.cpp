@@ -287,18 +287,28 @@ void CheckLinks() {
 }  // namespace
 
 int main() {
+    // A name no other run has, taken as a file and made a folder.
     std::array<char, MAX_PATH> temp{};
+    std::array<char, MAX_PATH> unique{};
     GetTempPathA(static_cast<DWORD>(temp.size()), temp.data());
-    folder = std::string(temp.data()) + "tc-platform-" + std::to_string(GetCurrentProcessId());
-    if (!CreateDirectoryA(folder.c_str(), nullptr)) {
-        std::printf("FAIL: cannot make %s\n", folder.c_str());
+    if (GetTempFileNameA(temp.data(), "tcp", 0, unique.data()) == 0 ||
+        !DeleteFileA(unique.data()) || !CreateDirectoryA(unique.data(), nullptr)) {
+        std::printf("FAIL: cannot make a folder in %s\n", temp.data());
         return 1;
     }
+    folder = unique.data();
     CheckFinalPaths();
     CheckErrors();
     CheckScratchFiles();
     CheckReadOnlyFileSavedDuringTheRewrite();
     CheckLinks();
+    // What a failed row left.
+    for (const char* name :
+         {"temp.cfg", "tunnel.cfg", "original", "plain", "read-only", "real.cfg", "link.cfg"}) {
+        SetFileAttributesA(InFolder(name).c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(InFolder(name).c_str());
+        RemoveDirectoryA(InFolder(name).c_str());
+    }
     RemoveDirectoryA(folder.c_str());
     if (failures == 0) {
         std::printf("platform rows ok\n");
