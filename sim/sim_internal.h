@@ -93,6 +93,7 @@ struct Switches {
     std::string trace_path;                         // empty: no trace
     std::optional<uint32_t> heartbeat_interval_us;  // unset: no heartbeat thread
     bool any_address = false;                       // any text that fits is an endpoint
+    char config_fill = '\0';                        // '\0': the text ends in a NUL
 };
 
 // Fills `faults` from a "Name=code,Name=code" list; each malformed entry or

@@ -217,6 +217,12 @@ ResultCode ConfigGet(const char* file_name, char* config_text, int32_t capacity)
     if (text.size() + 1 > static_cast<std::size_t>(capacity)) {
         return kSimBufferTooSmall;
     }
+    if (const char fill = CurrentSwitches().config_fill; fill != '\0') {
+        text.copy(config_text, text.size());
+        std::memset(config_text + text.size(), fill,
+                    static_cast<std::size_t>(capacity) - text.size());
+        return kSimOk;
+    }
     WriteText(config_text, text);
     return kSimOk;
 }

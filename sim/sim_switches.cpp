@@ -82,6 +82,9 @@ void LoadFromEnvironment(Switches& switches) {
     }
     const char* any_address = std::getenv(kSimAnyAddressVariable);
     switches.any_address = any_address != nullptr && *any_address != '\0';
+    if (const char* fill = std::getenv(kSimConfigFillVariable); fill != nullptr) {
+        switches.config_fill = *fill;
+    }
     for (const std::string& warning : warnings) {
         std::fputs(warning.c_str(), stderr);
     }

@@ -31,6 +31,9 @@ inline constexpr const char* kSimLogThreadVariable = "TUNNEL_SIM_LOG_THREAD";
 // Any value: every non-empty text that fits an address field counts as an
 // endpoint, so addresses of any length up to that field's come back as given.
 inline constexpr const char* kSimAnyAddressVariable = "TUNNEL_SIM_ANY_ADDRESS";
+// A character: TunnelConfigGet fills the caller's whole buffer, its text then
+// this character up to the capacity, with no terminating NUL.
+inline constexpr const char* kSimConfigFillVariable = "TUNNEL_SIM_CONFIG_FILL";
 // "TunnelUserExtend=segv,TunnelStart=thread": each named operation crashes
 // when called, before its work: "segv" writes through a null pointer,
 // "abort" aborts, "thread" has a thread of the library's own write through a

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
@@ -68,14 +69,15 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-// Copies the program and its libraries, not the settings or state of that folder.
+// Copies the program and its libraries (and the console program, where there
+// is one), not the settings or state of that folder.
 void CopyProgram(const fs::path& from, const fs::path& to, const std::string& program) {
     fs::create_directory(to);
     for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
         const std::string name = entry.path().filename().string();
         const std::string extension = entry.path().extension().string();
         if (entry.is_regular_file() &&
-            (name == program || extension == ".so" || extension == ".dll")) {
+            (name == program || extension == ".so" || extension == ".dll" || extension == ".com")) {
             fs::copy_file(entry.path(), to / name);
             fs::permissions(to / name, entry.status().permissions());
         }
@@ -120,6 +122,25 @@ std::string ShortWindowsName(const std::string& path) {
     return answer;
 }
 
+// `path` in the ANSI code page the Windows program runs with (1252), where
+// it spells the path: its characters from U+00A0 to U+00FF are bytes there.
+std::string AnsiSpelling(const std::string& path) {
+    std::string ansi;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(path[at]);
+        if (byte < 0x80) {
+            ansi += path[at];
+        } else if ((byte == 0xC2 || byte == 0xC3) && at + 1 < path.size() &&
+                   (byte == 0xC3 || static_cast<unsigned char>(path[at + 1]) >= 0xA0)) {
+            ansi += static_cast<char>(((byte & 0x03) << 6) | (path[at + 1] & 0x3F));
+            ++at;
+        } else {
+            return path;  // the code page lacks it: the program uses the short name
+        }
+    }
+    return ansi;
+}
+
 }  // namespace
 
 ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
@@ -138,8 +159,12 @@ ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
     program = app / Setting("E2E_PROGRAM_NAME", "tunnelconsole");
     CopyProgram(Setting("E2E_PROGRAM_DIR", E2E_DEFAULT_PROGRAM_DIR), app,
                 program.filename().string());
-    view = short_name_on_windows && TestingWindowsProgram() ? ShortWindowsName(ProgramView(app))
-                                                            : ProgramView(app);
+    if (!TestingWindowsProgram()) {
+        view = ProgramView(app);
+    } else {
+        view = short_name_on_windows ? ShortWindowsName(ProgramView(app))
+                                     : AnsiSpelling(ProgramView(app));
+    }
 }
 
 ProgramFolder::~ProgramFolder() {
@@ -311,16 +336,25 @@ Result Run(const Case& c) {
             output = ends[1];
         }
     }
-    const int errors = c.no_error_output ? -1
-                                         : open((root / "errors").c_str(),
-                                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int errors = c.no_error_output ? -1
+                                   : open((root / "errors").c_str(),
+                                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int console = -1;
+    if (c.console) {
+        close(errors);
+        if (openpty(&console, &errors, nullptr, nullptr, nullptr) != 0) {
+            ADD_FAILURE() << "openpty failed";
+        }
+        fcntl(console, F_SETFD, FD_CLOEXEC);
+        fcntl(errors, F_SETFD, FD_CLOEXEC);
+    }
     Result result;
     const auto start = std::chrono::steady_clock::now();
     result.exit_status = WaitForExit(
         StartProgram(folder, input, output, environment, errors, c.windows_handles, c.arguments));
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
-    for (const int stream : {input, output, errors}) {
+    for (const int stream : {input, output, errors, console}) {
         if (stream >= 0) {
             close(stream);
         }

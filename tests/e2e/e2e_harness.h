@@ -66,6 +66,10 @@ struct Case {
     // options (tests/win32/std_handles_launcher.cpp), say "--stdout=null";
     // such a case runs against the Windows program only.
     const char* windows_handles = nullptr;
+    // Standard error a terminal, which the emulator makes the console that
+    // the launcher and the console program share; what the console shows is
+    // not compared.
+    bool console = false;
     std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
     std::optional<std::string> expected_trace;       // nullopt: trace not taken
     std::chrono::milliseconds min_duration{0};       // the run takes at least this long

@@ -2,10 +2,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -52,6 +55,7 @@ struct Row {
     const char* program_folder_name = "";
     bool short_name_on_windows = false;
     const char* windows_handles = nullptr;
+    bool console = false;
     const char* posix_only = nullptr;
     const char* windows_only = nullptr;
     void (*lay)(const ProgramFolder&) = nullptr;
@@ -82,6 +86,7 @@ std::vector<Case> FromRows(std::initializer_list<Row> rows) {
         c.program_folder_name = row.program_folder_name;
         c.short_name_on_windows = row.short_name_on_windows;
         c.windows_handles = row.windows_handles;
+        c.console = row.console;
         c.posix_only = row.posix_only;
         c.windows_only = row.windows_only;
         c.lay = row.lay;
@@ -231,6 +236,8 @@ INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(Configurat
 
 // Start-up failures end the run at once; the trace shows the library was never stopped.
 std::vector<Case> FailureCases() {
+    const std::string own_id_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n(LogLevel){2}\r\n";
+    const std::string own_id_rewritten = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(LogLevel){2}\r\n";
     const std::string config_get_too_long = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
     const std::string start_refused =
         "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
@@ -309,6 +316,19 @@ std::vector<Case> FailureCases() {
          .input = "versionget",
          .expected_output = Banner(kDev) + "Version: 1.0.0-sim\r\n" + kPrompt,
          .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
+        // The library fills the text's whole buffer, with no NUL: the text is
+        // its first 255 characters. (The folder's length fixes how many of
+        // them are the fill.)
+        {.name = "ConfigTextWithoutTerminator",
+         .config_ini = ConfigIni(""),
+         .tunnel_cfg = own_id_cfg,
+         .input = "versionget\n",
+         .environment = {{"TUNNEL_SIM_CONFIG_FILL", "p"}},
+         .program_folder_length = 60,
+         .expected_output = "(DevID){file-dev}(Home){{HOME}}(LogLevel){2}" +
+                            std::string(255 - 43 - 60, 'p') + "\r\ntunnel started: file-dev\r\n" +
+                            kPrompt + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_tunnel_cfg = own_id_rewritten},
         // Only 0 is success: a positive code is a failure like any other.
         {.name = "PositiveResultIsAFailure",
          .input = "versionget\n",
@@ -419,6 +439,44 @@ std::vector<Case> StreamCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The console program shares its console with whoever started it, and gives
+// the console back with the code pages it had. The launcher says which code
+// pages the console has once the program ended. (After a second Ctrl-C:
+// tests/win32/console_control_test.cpp.)
+std::vector<Case> ConsoleCodePageCases() {
+    // The ANSI code page under the emulator is then 1252.
+    const std::vector<std::pair<std::string, std::string>> code_page_1252 = {{"LANG", "C.UTF-8"},
+                                                                             {"LC_ALL", "C.UTF-8"}};
+    // While the program runs, the console has the ANSI code page.
+    const std::string at_the_prompt =
+        Banner(kDev) + "console code pages at the prompt: 1252 1252\r\n";
+    return FromRows({
+        {.name = "CodePagesBackAfterTheRun",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=437,437",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 437 437\r\n"},
+        {.name = "DifferentInputAndOutputCodePagesBack",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=850,437",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 850 437\r\n"},
+        {.name = "OnlyTheOutputCodePageDiffers",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=1252,850",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 1252 850\r\n"},
+        {.name = "OnlyTheInputCodePageDiffers",
+         .environment = code_page_1252,
+         .windows_handles = "--stdin=quit --console-program --code-pages=850,1252",
+         .console = true,
+         .expected_output = at_the_prompt + "console code pages: 850 1252\r\n"},
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(ConsoleCodePages, StartupE2e, testing::ValuesIn(ConsoleCodePageCases()),
                          [](const auto& info) { return info.param.name; });
 
 namespace fs = std::filesystem;
@@ -587,6 +645,79 @@ const std::string kBannerOfOldHome =
 // start holds it.
 int held_temp_cfg = -1;
 
+// Another start that holds temp.cfg, in a process of its own, and lets it go
+// once the start under test has found it in use kTriesBeforeLettingGo times
+// (each try opens it; the tries are 20 ms apart, so about a second). It ends
+// with status 1 when told to go before that (`go` closed).
+constexpr int kTriesBeforeLettingGo = 50;
+struct TempCfgHolder {
+    pid_t pid = -1;
+    int go = -1;
+};
+TempCfgHolder temp_cfg_holder;
+
+[[noreturn]] void HoldTempCfgUntilTriedOften(const fs::path& path, int held, int go) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX) != 0 || watch < 0 ||
+        inotify_add_watch(watch, path.c_str(), IN_OPEN) < 0 || write(held, "h", 1) != 1) {
+        _exit(2);
+    }
+    for (int tries = 0; tries < kTriesBeforeLettingGo;) {
+        pollfd ready[] = {{watch, POLLIN, 0}, {go, POLLIN, 0}};
+        if (poll(ready, 2, -1) <= 0 || ready[1].revents != 0) {
+            _exit(1);
+        }
+        alignas(inotify_event) char events[4096];
+        const ssize_t count = read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < count;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            tries += (event->mask & IN_OPEN) != 0 ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    _exit(0);
+}
+
+void LayTempCfgHeldForASecond(const ProgramFolder& f) {
+    Lay(f.app / "temp.cfg", "being written\n");
+    int held[2];
+    int go[2];
+    ASSERT_EQ(pipe2(held, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+    temp_cfg_holder.pid = fork();
+    if (temp_cfg_holder.pid == 0) {
+        HoldTempCfgUntilTriedOften(f.app / "temp.cfg", held[1], go[0]);
+    }
+    close(held[1]);
+    close(go[0]);
+    temp_cfg_holder.go = go[1];
+    char byte = 0;
+    EXPECT_EQ(read(held[0], &byte, 1), 1) << "the holder did not take temp.cfg";
+    close(held[0]);
+}
+
+void HolderLetGoAfterTheTries(const ProgramFolder&) {
+    close(temp_cfg_holder.go);
+    EXPECT_EQ(WaitForExit(temp_cfg_holder.pid), 0) << "the start stopped trying too soon";
+}
+
+// A file-size limit that the usual output and a line on standard error fit
+// in, and a tunnel.cfg that a comment line makes larger than it.
+constexpr rlim_t kFileSizeLimit = 200;
+const std::string kTunnelCfgOverTheLimit = kTunnelCfg + "# " + std::string(300, 'x') + "\r\n";
+rlimit file_size_before{};
+
+void LimitFileSize(const ProgramFolder&) {
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &file_size_before), 0);
+    const rlimit limit{kFileSizeLimit, file_size_before.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+void LiftFileSizeLimit(const ProgramFolder&) {
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &file_size_before), 0);
+}
+
 // The line of a start whose rewrite of tunnel.cfg stopped, and why.
 std::string NotRewritten(const std::string& reason) {
     return "tunnelconsole: tunnel.cfg was not rewritten: " + reason + "\r\n";
@@ -705,6 +836,11 @@ std::vector<Case> TunnelCfgCases() {
                  close(held_temp_cfg);
                  fs::remove(f.app / "temp.cfg");
              }},
+        // This start waits for the other, which lets go, and rewrites.
+        {.name = "TempCfgHeldForASecondByAnotherStart",
+         .posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules",
+         .lay = LayTempCfgHeldForASecond,
+         .inspect = HolderLetGoAfterTheTries},
         // Compared without asking to write: no word when nothing is to be written.
         {.name = "ReadableOnlyAndRewrittenAlready",
          .tunnel_cfg = std::nullopt,
@@ -865,6 +1001,17 @@ std::vector<Case> TunnelCfgCases() {
                  ASSERT_EQ(stat((f.app / "tunnel.cfg").c_str(), &info), 0);
                  EXPECT_EQ(info.st_mode & 07777, static_cast<mode_t>(S_ISGID | S_ISVTX | 0640));
              }},
+        // The write of temp.cfg fails past the limit; the run goes on (not
+        // ended by SIGXFSZ) with tunnel.cfg as it was.
+        {.name = "FileSizeLimitStopsTheRewrite",
+         .tunnel_cfg = kTunnelCfgOverTheLimit,
+         .input = "versionget\n",
+         .posix_only = "a file-size limit is POSIX",
+         .lay = LimitFileSize,
+         .expected_output = kBannerOfOldHome + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_errors = NotRewritten("cannot write {DIR}/temp.cfg: File too large"),
+         .expected_tunnel_cfg = kTunnelCfgOverTheLimit,
+         .inspect = LiftFileSizeLimit},
         // What stands in temp.cfg's place and cannot be removed: tunnel.cfg is
         // left as it is, and the folder too.
         {.name = "TempCfgIsAFolderWithFilesInIt",
@@ -917,6 +1064,12 @@ std::vector<Case> FolderCases() {
          .environment = code_page_1252,
          .program_folder_name = "\xE8\xB7\xAF\xE5\xBE\x84",
          .short_name_on_windows = true,
+         .expected_trace = StartTrace(kDev) + kStopTrace,
+         .inspect = HomeFolderMade},
+        // The ANSI code page spells it: the full name stays, in that code page.
+        {.name = "AnsiCodePageSpellsIt",
+         .environment = code_page_1252,
+         .program_folder_name = "caf\xC3\xA9",
          .expected_trace = StartTrace(kDev) + kStopTrace,
          .inspect = HomeFolderMade},
         // A valid short name already: it has no other spelling.
@@ -1200,32 +1353,40 @@ TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
 }
 
 // Starts that begin together in one folder: one rewrites tunnel.cfg, the
-// others wait for it and find it rewritten. None says anything.
+// others wait for it and find it rewritten. None says anything, and the file
+// holds the rewrite whole: a small one, and one whose writing takes a while.
 TEST(TunnelCfgE2e, SimultaneousStartsInOneFolder) {
     constexpr int kStarts = 8;
-    const ProgramFolder folder;
-    Lay(folder.app / "config.ini", ConfigIni(kDev));
-    Lay(folder.app / "tunnel.cfg", kTunnelCfg);
-    Lay(folder.root / "input", "quit\n");
-    std::array<pid_t, kStarts> starts{};
-    for (int start = 0; start < kStarts; ++start) {
-        const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-        const std::string name = "errors" + std::to_string(start);
-        const int errors =
-            open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        starts[start] = StartProgram(folder, input, output, {}, errors);
-        close(input);
-        close(output);
-        close(errors);
+    std::string comments;
+    for (int line = 0; line < 20000; ++line) {
+        comments += "# comment line " + std::to_string(line) + "\r\n";
     }
-    for (int start = 0; start < kStarts; ++start) {
-        EXPECT_EQ(WaitForExit(starts[start]), 0);
-        EXPECT_EQ(FileText(folder.root / ("errors" + std::to_string(start)), folder), "")
-            << "start " << start;
+    for (const std::string& tail : {std::string(), comments}) {
+        SCOPED_TRACE(tail.size());
+        const ProgramFolder folder;
+        Lay(folder.app / "config.ini", ConfigIni(kDev));
+        Lay(folder.app / "tunnel.cfg", kTunnelCfg + tail);
+        Lay(folder.root / "input", "quit\n");
+        std::array<pid_t, kStarts> starts{};
+        for (int start = 0; start < kStarts; ++start) {
+            const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+            const std::string name = "errors" + std::to_string(start);
+            const int errors =
+                open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
+            starts[start] = StartProgram(folder, input, output, {}, errors);
+            close(input);
+            close(output);
+            close(errors);
+        }
+        for (int start = 0; start < kStarts; ++start) {
+            EXPECT_EQ(WaitForExit(starts[start]), 0);
+            EXPECT_EQ(FileText(folder.root / ("errors" + std::to_string(start)), folder), "")
+                << "start " << start;
+        }
+        EXPECT_TRUE(FileText(folder.app / "tunnel.cfg", folder) == kTunnelCfgRewritten + tail);
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folder.app / "temp.cfg")));
     }
-    EXPECT_EQ(FileText(folder.app / "tunnel.cfg", folder), kTunnelCfgRewritten);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(folder.app / "temp.cfg")));
 }
 
 // The Windows program asks the system for both flushes: FlushFileBuffers on

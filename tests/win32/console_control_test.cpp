@@ -1,6 +1,7 @@
 // The console control events the Windows program takes as stop requests,
 // given to its handler directly (Wine's terminal console raises Ctrl-C only),
-// and a second request, which ends the process at once.
+// and a second request, which ends the process at once and gives the console
+// back its code pages. Run at a terminal, which the emulator makes a console.
 // Exits 0 when every row holds, else 1 with a line per failure.
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 #include <cstring>
 
 #include "platform/run_state.h"
+#include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
 
 namespace {
@@ -27,11 +29,20 @@ DWORD WINAPI GiveEvent(void* event) {
 
 }  // namespace
 
-// Started again with this argument, the program gets two requests: the
-// second ends it at once, with the status Ctrl-C gives a process.
+// Started again with this argument, the program takes the console's code
+// pages as the console program does, then gets two requests: the second
+// ends it at once, with the status Ctrl-C gives a process.
 constexpr char kSecondRequest[] = "second-request";
 
+// Input and output code pages unlike each other and the ANSI one.
+constexpr UINT kInputCodePage = 437;
+constexpr UINT kOutputCodePage = 850;
+
 void CheckASecondRequestEndsTheProcess(const char* self) {
+    if (!SetConsoleCP(kInputCodePage) || !SetConsoleOutputCP(kOutputCodePage)) {
+        Check(false, "a second Ctrl-C", "no console: run the test at a terminal");
+        return;
+    }
     char command[MAX_PATH + 32];
     std::snprintf(command, sizeof command, "\"%s\" %s", self, kSecondRequest);
     STARTUPINFOA startup{};
@@ -47,11 +58,18 @@ void CheckASecondRequestEndsTheProcess(const char* self) {
     GetExitCodeProcess(process.hProcess, &status);
     Check(status == static_cast<DWORD>(STATUS_CONTROL_C_EXIT), "a second Ctrl-C",
           "the process went on");
+    Check(GetConsoleCP() == kInputCodePage && GetConsoleOutputCP() == kOutputCodePage,
+          "a second Ctrl-C", "the console's code pages not given back");
 }
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], kSecondRequest) == 0) {
         RunStateInit();
+        UseAnsiCodePageOnConsole();
+        if (GetConsoleCP() == kInputCodePage) {
+            std::printf("FAIL: the console's code pages were not changed\n");
+            return 1;
+        }
         OsOnConsoleControl(CTRL_C_EVENT);
         OsOnConsoleControl(CTRL_C_EVENT);
         return 0;

@@ -10,8 +10,20 @@
 //   gone      (stdout) a pipe whose reader is gone before the program starts
 //   leaves    (stdout) a pipe read until the program's first prompt, then
 //             closed while the program waits for input
+//   quit      (stdin) a pipe given the one line "quit" at the program's
+//             first prompt, with --code-pages only
 // With --keys=LINE, all streams its own, it types LINE, Enter, Ctrl-Z and
 // Enter at the console it shares with the program, as a person would.
+// With --console-program it starts the console program beside PROGRAM (the
+// same name ending in .com) on the console it shares with it (under the
+// emulator, a console exists when a standard stream is a terminal); with
+// --code-pages=IN,OUT it gives that console those input and output code
+// pages first, and once the program ends writes
+//   console code pages: IN OUT
+// with the console's code pages then, after what the program wrote. Its
+// standard output then goes through the launcher, which at the program's
+// first prompt adds the line
+//   console code pages at the prompt: IN OUT
 // PROGRAM may be a POSIX path, as the emulator's Z: drive shows it.
 #include <windows.h>
 
@@ -82,6 +94,19 @@ bool TypeLineThenCtrlZ(std::string_view line) {
     return typed;
 }
 
+void WriteOut(std::string_view bytes) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
+              &written, nullptr);
+}
+
+void WriteCodePages(const char* title) {
+    char line[96];
+    const int length = std::snprintf(line, sizeof line, "%s: %u %u\r\n", title, GetConsoleCP(),
+                                     GetConsoleOutputCP());
+    WriteOut({line, static_cast<std::size_t>(length)});
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "std_handles_launcher: %s failed, error %lu\n", what, GetLastError());
     return 125;
@@ -94,6 +119,8 @@ int main(int argc, char** argv) {
                         {"--stdout=", STD_OUTPUT_HANDLE, {}},
                         {"--stderr=", STD_ERROR_HANDLE, {}}};
     std::string_view keys;
+    bool console_program = false;
+    unsigned code_pages[2] = {};
     int first = 1;
     for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
         for (Stream& stream : streams) {
@@ -105,19 +132,29 @@ int main(int argc, char** argv) {
         if (std::strncmp(argv[first], "--keys=", 7) == 0) {
             keys = argv[first] + 7;
         }
+        console_program = console_program || std::strcmp(argv[first], "--console-program") == 0;
+        if (std::sscanf(argv[first], "--code-pages=%u,%u", &code_pages[0], &code_pages[1]) == 2 &&
+            (!SetConsoleCP(code_pages[0]) || !SetConsoleOutputCP(code_pages[1]))) {
+            return Fail("SetConsoleCP");
+        }
     }
     if (first >= argc) {
-        std::fprintf(stderr,
-                     "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] PROGRAM\n");
+        std::fprintf(
+            stderr,
+            "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--console-program] "
+            "[--code-pages=IN,OUT] PROGRAM\n");
         return 125;
     }
 
     HANDLE given[3] = {};
-    HANDLE kept_open = nullptr;    // the writer of an endless input
-    std::string_view answer;       // written to it once the prompt's reader left
-    HANDLE prompt_pipe = nullptr;  // the reader that leaves at the first prompt
+    HANDLE kept_open = nullptr;      // the writer of an endless input
+    std::string_view answer;         // written to it once the prompt's reader left
+    HANDLE prompt_pipe = nullptr;    // the reader that leaves at the first prompt
+    HANDLE copied_output = nullptr;  // read through to the launcher's own
     for (int i = 0; i < 3; ++i) {
-        const std::string_view kind = streams[i].kind;
+        // Read through the launcher, which notes the code pages at the prompt.
+        const std::string_view kind =
+            i == 1 && code_pages[0] != 0 ? std::string_view("copied") : streams[i].kind;
         HANDLE read_end = nullptr;
         HANDLE write_end = nullptr;
         if (kind.empty()) {
@@ -126,8 +163,8 @@ int main(int argc, char** argv) {
             given[i] = nullptr;
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
-        } else if (kind == "endless" || kind == "versionget" || kind == "gone" ||
-                   kind == "leaves") {
+        } else if (kind == "endless" || kind == "versionget" || kind == "quit" || kind == "gone" ||
+                   kind == "leaves" || kind == "copied") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
                 return Fail("CreatePipe");
             }
@@ -137,7 +174,9 @@ int main(int argc, char** argv) {
             HANDLE& kept = input ? write_end : read_end;
             if (input) {
                 kept_open = kept;
-                answer = kind == "versionget" ? "versionget\n" : "";
+                answer = kind == "versionget" ? "versionget\n" : kind == "quit" ? "quit\n" : "";
+            } else if (kind == "copied") {
+                copied_output = kept;
             } else if (kind == "leaves") {
                 prompt_pipe = kept;
             } else {
@@ -150,7 +189,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::string command = "\"" + WindowsPath(argv[first]) + "\"";
+    std::string program = WindowsPath(argv[first]);
+    if (console_program) {
+        program = program.substr(0, program.rfind('.')) + ".com";
+    }
+    std::string command = "\"" + program + "\"";
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -180,6 +223,26 @@ int main(int argc, char** argv) {
         }
         CloseHandle(prompt_pipe);
     }
+    if (copied_output != nullptr) {
+        std::string seen;
+        char bytes[4096];
+        DWORD got = 0;
+        while (ReadFile(copied_output, bytes, sizeof bytes, &got, nullptr) && got > 0) {
+            WriteOut({bytes, got});
+            const bool first_prompt = seen.find("\r\n> ") == std::string::npos;
+            seen.append(bytes, got);
+            if (first_prompt && seen.find("\r\n> ") != std::string::npos) {
+                WriteCodePages("console code pages at the prompt");
+                if (kept_open != nullptr) {
+                    DWORD written = 0;
+                    WriteFile(kept_open, answer.data(), static_cast<DWORD>(answer.size()), &written,
+                              nullptr);
+                    answer = {};
+                }
+            }
+        }
+        CloseHandle(copied_output);
+    }
     if (kept_open != nullptr && !answer.empty()) {
         DWORD written = 0;
         WriteFile(kept_open, answer.data(), static_cast<DWORD>(answer.size()), &written, nullptr);
@@ -189,6 +252,9 @@ int main(int argc, char** argv) {
     GetExitCodeProcess(process.hProcess, &code);
     if (kept_open != nullptr) {
         CloseHandle(kept_open);
+    }
+    if (code_pages[0] != 0) {
+        WriteCodePages("console code pages");
     }
     return static_cast<int>(code);
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/os_durable_file.h"
+#include "platform/windows/final_path.h"
 
 namespace {
 
@@ -96,6 +97,23 @@ ScratchCreation RemoveUnlessHeld(const char* path) {
 
 }  // namespace
 
+bool PathFromFinalPath(std::string_view final_path, std::span<char> target) {
+    std::string_view prefix;
+    if (final_path.starts_with("\\\\?\\UNC\\")) {
+        final_path.remove_prefix(8);
+        prefix = "\\\\";
+    } else if (final_path.starts_with("\\\\?\\")) {
+        final_path.remove_prefix(4);
+    }
+    if (prefix.size() + final_path.size() >= target.size()) {
+        return false;
+    }
+    std::memcpy(target.data(), prefix.data(), prefix.size());
+    std::memcpy(target.data() + prefix.size(), final_path.data(), final_path.size());
+    target[prefix.size() + final_path.size()] = '\0';
+    return true;
+}
+
 bool OsFlushToDisk(std::FILE* file) {
     if (std::fflush(file) != 0) {
         return false;
@@ -163,21 +181,8 @@ LinkResolution OsResolveLink(const char* path, std::span<char> target) {
     if (final_length == 0 || final_length >= final_path.size()) {
         return LinkResolution::kResolved;
     }
-    std::string_view resolved(final_path.data(), final_length);
-    std::string_view prefix;
-    if (resolved.starts_with("\\\\?\\UNC\\")) {
-        resolved.remove_prefix(8);
-        prefix = "\\\\";
-    } else if (resolved.starts_with("\\\\?\\")) {
-        resolved.remove_prefix(4);
-    }
-    if (prefix.size() + resolved.size() >= target.size()) {
-        return LinkResolution::kTooLong;
-    }
-    std::memcpy(target.data(), prefix.data(), prefix.size());
-    std::memcpy(target.data() + prefix.size(), resolved.data(), resolved.size());
-    target[prefix.size() + resolved.size()] = '\0';
-    return LinkResolution::kResolved;
+    return PathFromFinalPath({final_path.data(), final_length}, target) ? LinkResolution::kResolved
+                                                                        : LinkResolution::kTooLong;
 }
 
 bool OsIdentifyFile(std::FILE* file, FileIdentity& identity) {
