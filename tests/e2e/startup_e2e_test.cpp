@@ -1311,12 +1311,17 @@ TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
             StartProgram(folder, input[0], output[1], {}, STDERR_FILENO, nullptr, {"-e"});
         close(input[0]);
         close(output[1]);
-        // Waiting at the prompt: the stop request is the only way out.
+        // Waiting at the prompt: the stop request is the only way out. Read
+        // up to the prompt, whatever came before it, so that a start that
+        // printed something else fails here rather than waiting.
         std::string seen;
         char chunk[512];
-        ssize_t count = 0;
-        while (WithPlaceholders(seen, folder) != Banner(kDev) &&
-               (count = read(output[0], chunk, sizeof chunk)) > 0) {
+        pollfd ready{output[0], POLLIN, 0};
+        while (!seen.ends_with(kPrompt) && poll(&ready, 1, kGiveUpMilliseconds) == 1) {
+            const ssize_t count = read(output[0], chunk, sizeof chunk);
+            if (count <= 0) {
+                break;
+            }
             seen.append(chunk, static_cast<std::size_t>(count));
         }
         EXPECT_EQ(WithPlaceholders(seen, folder), Banner(kDev));
