@@ -18,8 +18,10 @@
 #include "platform/line_editor.h"
 #include "platform/posix/history_file.h"
 #include "platform/posix/input_wake.h"
+#include "platform/posix/key_sequences.h"
 #include "platform/posix/terminal_modes.h"
 #include "platform/posix/terminal_signals.h"
+#include "platform/posix/terminal_stream.h"
 #include "platform/run_state.h"
 
 namespace {
@@ -48,27 +50,6 @@ struct Editor {
 };
 
 Editor editor;
-
-// The stdio buffer of the editor's stream: it goes out at each flush.
-std::array<char, 4096> terminal_buffer;
-
-ssize_t WriteThroughConsole(void*, const char* bytes, std::size_t length) {
-    editor.output.write_locked(std::string_view(bytes, length));
-    return static_cast<ssize_t>(length);
-}
-
-// Standard output as a stream for the editor, written through the console.
-std::FILE* OpenTerminalStream() {
-    std::FILE* stream = fopencookie(
-        nullptr, "w",
-        {.read = nullptr, .write = WriteThroughConsole, .seek = nullptr, .close = nullptr});
-    if (stream != nullptr &&
-        std::setvbuf(stream, terminal_buffer.data(), _IOFBF, terminal_buffer.size()) != 0) {
-        std::fclose(stream);
-        return nullptr;
-    }
-    return stream;
-}
 
 void WakeForRedraw() {
     const char byte = 1;
@@ -242,68 +223,6 @@ unsigned char DoNothing(EditLine*, int) {
     return CC_NORM;
 }
 
-// The sequences terminals send for keys beyond the editor's own bindings,
-// as xterm, the Linux console, tmux and their kin send them, and what each
-// does: Home and End in their other spellings, Delete, words with Ctrl or
-// Alt and the arrows; and nothing at all for Insert, Page Up and Down and
-// the function keys. Unbound, the editor would take a sequence's head for an
-// unknown key and insert its tail.
-struct KeyBinding {
-    const char* keys;
-    const char* function;
-};
-constexpr KeyBinding kKeyBindings[] = {
-    {"\033[1~", "ed-move-to-beg"},      {"\033[7~", "ed-move-to-beg"},
-    {"\033[H", "ed-move-to-beg"},       {"\033OH", "ed-move-to-beg"},
-    {"\033[4~", "ed-move-to-end"},      {"\033[8~", "ed-move-to-end"},
-    {"\033[F", "ed-move-to-end"},       {"\033OF", "ed-move-to-end"},
-    {"\033[3~", "ed-delete-next-char"}, {"\033[1;5C", "em-next-word"},
-    {"\033[1;3C", "em-next-word"},      {"\033[1;5D", "ed-prev-word"},
-    {"\033[1;3D", "ed-prev-word"},      {"\033[2~", "tc-nothing"},
-    {"\033[5~", "tc-nothing"},          {"\033[6~", "tc-nothing"},
-    {"\033OP", "tc-nothing"},           {"\033OQ", "tc-nothing"},
-    {"\033OR", "tc-nothing"},           {"\033OS", "tc-nothing"},
-    {"\033[11~", "tc-nothing"},         {"\033[12~", "tc-nothing"},
-    {"\033[13~", "tc-nothing"},         {"\033[14~", "tc-nothing"},
-    {"\033[15~", "tc-nothing"},         {"\033[17~", "tc-nothing"},
-    {"\033[18~", "tc-nothing"},         {"\033[19~", "tc-nothing"},
-    {"\033[20~", "tc-nothing"},         {"\033[21~", "tc-nothing"},
-    {"\033[23~", "tc-nothing"},         {"\033[24~", "tc-nothing"},
-    {"\033[[A", "tc-nothing"},          {"\033[[B", "tc-nothing"},
-    {"\033[[C", "tc-nothing"},          {"\033[[D", "tc-nothing"},
-    {"\033[[E", "tc-nothing"},
-};
-
-// Where a key's escape sequence has got to, for a hidden line, which skips
-// each whole: ESC, then a control sequence (ESC [ ... final byte) or one
-// character more (ESC O x, or ESC x for a key typed with Alt).
-enum class Sequence { kNone, kEscape, kControl, kOneMore };
-
-bool InSequence(Sequence& sequence, wchar_t key) {
-    switch (sequence) {
-        case Sequence::kNone:
-            if (key != 0x1b) {
-                return false;
-            }
-            sequence = Sequence::kEscape;
-            return true;
-        case Sequence::kEscape:
-            sequence = key == L'['   ? Sequence::kControl
-                       : key == L'O' ? Sequence::kOneMore
-                                     : Sequence::kNone;
-            return true;
-        case Sequence::kControl:
-            if (key >= 0x40 && key <= 0x7e) {
-                sequence = Sequence::kNone;
-            }
-            return true;
-        case Sequence::kOneMore:
-            sequence = Sequence::kNone;
-            return true;
-    }
-    return false;
-}
-
 // A hidden line as typed, in the terminal's encoding.
 std::array<char, kEditedLineCapacity * MB_LEN_MAX> hidden_text;
 
@@ -395,7 +314,7 @@ bool LineEditorStart(ConsoleOutput output) {
     // Keys arrive in the terminal's encoding.
     std::setlocale(LC_CTYPE, "");
     editor.output = output;
-    editor.terminal = OpenTerminalStream();
+    editor.terminal = OpenTerminalStream(output.write_locked);
     if (editor.terminal == nullptr) {
         return false;
     }
@@ -426,7 +345,7 @@ bool LineEditorStart(ConsoleOutput output) {
            EndOrDelete);
     el_set(editor.line, EL_BIND, "^D", "tc-end-or-delete", nullptr);
     el_set(editor.line, EL_ADDFN, "tc-nothing", "Do nothing", DoNothing);
-    for (const KeyBinding& binding : kKeyBindings) {
+    for (const KeyBinding& binding : ExtraKeyBindings()) {
         el_set(editor.line, EL_BIND, binding.keys, binding.function, nullptr);
     }
     // From now until the run ends the terminal stays as it is while a key is

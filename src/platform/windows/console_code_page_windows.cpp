@@ -47,3 +47,15 @@ void RestoreConsoleCodePages() {
         SetConsoleOutputCP(saved_output_code_page);
     }
 }
+
+bool AnsiCharacter(WCHAR typed, char* converted) {
+    BOOL defaulted = FALSE;
+    char bytes[8];
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &typed, 1, bytes,
+                                           sizeof bytes, nullptr, &defaulted);
+    if (length != 1 || defaulted) {
+        return false;
+    }
+    *converted = bytes[0];
+    return true;
+}

@@ -15,6 +15,7 @@
 #include "platform/line_editing.h"
 #include "platform/line_editor.h"
 #include "platform/run_state.h"
+#include "platform/windows/console_code_page.h"
 #include "platform/windows/history_file_windows.h"
 #include "platform/windows/input_wake.h"
 
@@ -185,20 +186,6 @@ void Complete() {
     EndScreenLine();
     Write(std::string_view(listed.data(), length));
     Redraw();
-}
-
-// A character typed, in the ANSI code page; false when it spells none there
-// in one byte.
-bool AnsiCharacter(WCHAR typed, char* converted) {
-    BOOL defaulted = FALSE;
-    char bytes[8];
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &typed, 1, bytes,
-                                           sizeof bytes, nullptr, &defaulted);
-    if (length != 1 || defaulted) {
-        return false;
-    }
-    *converted = bytes[0];
-    return true;
 }
 
 enum class KeyResult { kGoOn, kLineEnded };
