@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -523,6 +524,18 @@ TEST_F(SimTest, TheLongestPushMessageArrivesWhole) {
         EXPECT_EQ(PushText(data), std::string("connect ") + verb + ": " + peer +
                                       " 255.255.255.255:65535 255.255.255.254:65535");
     }
+}
+
+// The fill switch leaves the caller's whole buffer without a NUL.
+TEST_F(SimTest, ConfigFillSwitchLeavesNoTerminator) {
+    const std::string path = temp_.File("t.cfg", "(DevID){d}");
+    ts::Switches switches;
+    switches.config_fill = 'x';
+    ts::ReplaceSwitches(switches);
+    std::array<char, 16> text{};
+    ASSERT_EQ(TunnelConfigGet(path.c_str(), text.data(), text.size()), kSimOk);
+    EXPECT_EQ(std::string(text.data(), text.size()), "(DevID){d}xxxxxx");
+    ts::ReplaceSwitches({});
 }
 
 // With any text taken as an address, the longest ones come back whole, and a
