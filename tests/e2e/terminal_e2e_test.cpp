@@ -275,14 +275,15 @@ TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
 }
 
 // A passcode is read unseen: nothing of it is drawn, the keys that would
-// move within it do nothing, and it reaches the library as typed.
+// move within it do nothing, and it reaches the library as typed, a tab
+// included.
 TEST(TerminalE2e, APasscodeIsNotShownAsItIsTyped) {
     const HomeFolder home;
     TerminalRun run(home.path);
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
     run.Type("tunnelset\r");
     ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
-    run.Type("s3cr" + std::string(kLeft) + "\x1b[5~x\x7f" + "et\r");
+    run.Type("s3cr" + std::string(kLeft) + "\x1b[5~x\x7f" + "e\tt\r");
     // Enter ends the screen line the prompt is on.
     ASSERT_TRUE(run.Shows("\r\ncomment: ")) << run.Seen();
     run.Type("note\r");
@@ -295,7 +296,7 @@ TEST(TerminalE2e, APasscodeIsNotShownAsItIsTyped) {
     run.Type(kCtrlD);
     ExpectEndsWell(run);
     EXPECT_EQ(run.Seen().find("s3c"), std::string::npos) << run.Seen();
-    EXPECT_NE(run.Trace().find("TunnelSet(\"s3cret\", \"note\") = 0\n"), std::string::npos)
+    EXPECT_NE(run.Trace().find("TunnelSet(\"s3cre\\tt\", \"note\") = 0\n"), std::string::npos)
         << run.Trace();
     EXPECT_EQ(ReadFile(home.History()).find("s3c"), std::string::npos);
 }
