@@ -171,7 +171,6 @@ Completion CompleteCommandName(std::string_view start, std::span<const std::stri
             first = name;
             shared = name.size();
         }
-        shared = std::min(shared, name.size());
         while (name.substr(0, shared) != first.substr(0, shared)) {
             --shared;
         }
