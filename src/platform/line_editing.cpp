@@ -207,6 +207,20 @@ std::size_t ListCommandNames(std::string_view start, std::span<const std::string
     return stored;
 }
 
+std::optional<std::string_view> TakeTypedLine(std::string_view text, std::span<char> line,
+                                              bool& ended) {
+    if (const std::size_t end = text.find('\x1a'); end != std::string_view::npos) {
+        ended = true;
+        if (end == 0) {
+            return std::nullopt;
+        }
+        text = text.substr(0, end);
+    }
+    const std::size_t stored = text.copy(line.data(), line.size() - 1);
+    line[stored] = '\0';
+    return std::string_view(line.data(), stored);
+}
+
 bool NamesCommand(std::string_view text, std::span<const std::string_view> names) {
     return std::find(names.begin(), names.end(), text) != names.end();
 }

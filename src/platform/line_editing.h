@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -80,6 +81,13 @@ Completion CompleteCommandName(std::string_view start, std::span<const std::stri
 // capacity of `listed`).
 std::size_t ListCommandNames(std::string_view start, std::span<const std::string_view> names,
                              int columns, std::span<char> listed);
+
+// A line an editor read, handed on under the text rules: a byte 0x1A ends
+// the input (`ended` is set), after the text before it. The text is copied
+// into `line`, NUL-terminated and cut to its capacity less one. nullopt when
+// nothing comes before the 0x1A.
+std::optional<std::string_view> TakeTypedLine(std::string_view text, std::span<char> line,
+                                              bool& ended);
 
 // Whether `text` is one of `names`, as the command table compares them.
 bool NamesCommand(std::string_view text, std::span<const std::string_view> names);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -165,6 +166,31 @@ TEST(LineEditingTest, TabCompletesTheSharedStartOfTheMatchingNames) {
     }
     EXPECT_TRUE(NamesCommand("quit", kNames));
     EXPECT_FALSE(NamesCommand("qui", kNames));
+}
+
+// A byte 0x1A ends the input after the text before it; the rest is cut to
+// the room the caller has.
+TEST(LineEditingTest, ATypedLineIsHandedOnUnderTheTextRules) {
+    const struct {
+        std::string_view typed;
+        std::optional<std::string_view> handed;
+        bool ended;
+    } rows[] = {
+        {"statusget", "statusget", false},
+        {"status\x1aget", "status", true},
+        {"\x1aversionget", std::nullopt, true},
+        {"0123456789AB", "0123456789", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        std::array<char, 11> line;
+        bool ended = false;
+        EXPECT_EQ(TakeTypedLine(row.typed, line, ended), row.handed);
+        EXPECT_EQ(ended, row.ended);
+        if (row.handed) {
+            EXPECT_EQ(line[row.handed->size()], '\0');
+        }
+    }
 }
 
 }  // namespace

@@ -402,25 +402,15 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
         return std::nullopt;
     }
 
-    // The text rules: a byte 0x1A ends the input, after the line before it.
-    if (const std::size_t end = text->find('\x1a'); end != std::string_view::npos) {
-        editor.ended = true;
-        if (end == 0) {
-            return std::nullopt;
-        }
-        text = text->substr(0, end);
-    }
-    const std::size_t stored = text->copy(line.data(), line.size() - 1);
-    line[stored] = '\0';
-    const std::string_view result(line.data(), stored);
-    if (NamesCommand(result, command_names)) {
+    const auto result = TakeTypedLine(*text, line, editor.ended);
+    if (result && NamesCommand(*result, command_names)) {
         // A command repeated at once is kept once, in the file as here.
         HistEvent event;
         const bool repeated = history(editor.command_lines, &event, H_FIRST) == 0 &&
-                              event.str != nullptr && result == event.str;
+                              event.str != nullptr && *result == event.str;
         if (!repeated) {
             history(editor.command_lines, &event, H_ENTER, line.data());
-            SaveHistoryLine(result);
+            SaveHistoryLine(*result);
         }
     }
     return result;

@@ -415,20 +415,9 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
         return std::nullopt;
     }
 
-    std::string_view text = LineText(editor.line);
-    // The text rules: a byte 0x1A ends the input, after the line before it.
-    if (const std::size_t end = text.find('\x1a'); end != std::string_view::npos) {
-        editor.ended = true;
-        if (end == 0) {
-            return std::nullopt;
-        }
-        text = text.substr(0, end);
-    }
-    const std::size_t stored = text.copy(line.data(), line.size() - 1);
-    line[stored] = '\0';
-    const std::string_view result(line.data(), stored);
-    if (NamesCommand(result, command_names) && HistoryAdd(command_history, result)) {
-        SaveHistoryLine(result);
+    const auto result = TakeTypedLine(LineText(editor.line), line, editor.ended);
+    if (result && NamesCommand(*result, command_names) && HistoryAdd(command_history, *result)) {
+        SaveHistoryLine(*result);
     }
     return result;
 }
