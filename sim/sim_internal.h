@@ -94,6 +94,7 @@ struct Switches {
     std::optional<uint32_t> heartbeat_interval_us;  // unset: no heartbeat thread
     bool any_address = false;                       // any text that fits is an endpoint
     char config_fill = '\0';                        // '\0': the text ends in a NUL
+    bool heartbeat_unended = false;                 // heartbeats without a line break
 };
 
 // Fills `faults` from a "Name=code,Name=code" list; each malformed entry or

@@ -177,7 +177,8 @@ bool EnsureDirectory(const std::string& path) {
     return std::filesystem::is_directory(path, error);
 }
 
-void HeartbeatLoop(uint64_t generation, uint32_t interval_us, LogCallbackType callback) {
+void HeartbeatLoop(uint64_t generation, uint32_t interval_us, bool unended,
+                   LogCallbackType callback) {
     State& state = TheState();
     for (unsigned long long n = 1;; ++n) {
         {
@@ -196,7 +197,7 @@ void HeartbeatLoop(uint64_t generation, uint32_t interval_us, LogCallbackType ca
         }
         // Outside the lock: the callback may call back into the library.
         char message[48];
-        std::snprintf(message, sizeof message, "tunnel heartbeat %llu\n", n);
+        std::snprintf(message, sizeof message, "tunnel heartbeat %llu%s", n, unended ? "" : "\n");
         callback(0, message);
     }
 }
@@ -263,13 +264,14 @@ ResultCode Start(const char* file_name, const char* config_text, LogCallbackType
         callback(0, message.c_str());
     }
     const auto interval = CurrentSwitches().heartbeat_interval_us;
+    const bool unended = CurrentSwitches().heartbeat_unended;
     if (callback == nullptr || !interval) {
         return kSimOk;
     }
     lock.lock();
     // A stop from another thread may have slipped in while the lock was free.
     if (state.started && state.generation == generation) {
-        state.heartbeat = std::thread(HeartbeatLoop, generation, *interval, callback);
+        state.heartbeat = std::thread(HeartbeatLoop, generation, *interval, unended, callback);
     }
     return kSimOk;
 }

@@ -82,6 +82,8 @@ void LoadFromEnvironment(Switches& switches) {
     }
     const char* any_address = std::getenv(kSimAnyAddressVariable);
     switches.any_address = any_address != nullptr && *any_address != '\0';
+    const char* unended = std::getenv(kSimLogUnendedVariable);
+    switches.heartbeat_unended = unended != nullptr && *unended != '\0';
     if (const char* fill = std::getenv(kSimConfigFillVariable); fill != nullptr) {
         switches.config_fill = *fill;
     }

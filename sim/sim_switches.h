@@ -34,6 +34,8 @@ inline constexpr const char* kSimAnyAddressVariable = "TUNNEL_SIM_ANY_ADDRESS";
 // A character: TunnelConfigGet fills the caller's whole buffer, its text then
 // this character up to the capacity, with no terminating NUL.
 inline constexpr const char* kSimConfigFillVariable = "TUNNEL_SIM_CONFIG_FILL";
+// Any value: the heartbeat messages end without a line break.
+inline constexpr const char* kSimLogUnendedVariable = "TUNNEL_SIM_LOG_UNENDED";
 // "TunnelUserExtend=segv,TunnelStart=thread": each named operation crashes
 // when called, before its work: "segv" writes through a null pointer,
 // "abort" aborts, "thread" has a thread of the library's own write through a

@@ -491,6 +491,26 @@ INSTANTIATE_TEST_SUITE_P(Interval, TerminalMessagesE2e, testing::Values("20000",
                              return std::string(info.param) == "0" ? "Flood" : "Every20ms";
                          });
 
+// A message without a line break of its own still takes a line above the
+// typed one: the line it ends is the program's.
+TEST(TerminalE2e, AMessageWithoutALineBreakStillTakesALine) {
+    const HomeFolder home;
+    TerminalRun run(home.path,
+                    {{"TUNNEL_SIM_LOG_THREAD", "20000"}, {"TUNNEL_SIM_LOG_UNENDED", "1"}});
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("versi");
+    ASSERT_TRUE(run.Shows("versi")) << run.Seen();
+    ASSERT_TRUE(run.Shows(std::string("\r") + kClearDown + "tunnel heartbeat ")) << run.Seen();
+    ASSERT_TRUE(run.Shows("\r\n> versi")) << run.Seen();
+    EXPECT_TRUE(
+        std::regex_search(run.Seen(), std::regex("\r\x1b\\[Jtunnel heartbeat [0-9]+\r\n> versi")))
+        << run.Seen();
+    run.Type("onget\r");
+    EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
 // Every way out stops the library once, or ends the process at once on a
 // second request, and leaves the terminal's modes as they were found.
 TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
