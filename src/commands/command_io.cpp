@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "platform/console.h"
-#include "platform/diagnostics.h"
+#include "console/console.h"
+#include "run/diagnostics.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include "commands/decimal.h"
 #include "commands/handlers.h"
 #include "commands/record_print.h"
-#include "platform/console.h"
-#include "platform/crash_report.h"
-#include "platform/run_state.h"
+#include "console/console.h"
+#include "run/run_state.h"
+#include "tunnel/library_call.h"
 #include "win32_standins/win32_calls.h"
 
 namespace {
@@ -33,9 +33,8 @@ void AddConnections(const char* peer_id) {
     Address local_client_addr{};
     for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
         local_client_addr.fill('\0');
-        if (Succeeded(CallLibrary("TunnelConnectAdd", TunnelConnectAdd, "", peer_id, 0, 0,
-                                  ListenAddress(i).data(), ClientAddress(i).data(),
-                                  local_client_addr.data()),
+        if (Succeeded(CALL_LIBRARY(TunnelConnectAdd, "", peer_id, 0, 0, ListenAddress(i).data(),
+                                   ClientAddress(i).data(), local_client_addr.data()),
                       "Add connect failed")) {
             PrintTextLine("The connect's local client addr: ", local_client_addr);
         }
@@ -48,13 +47,12 @@ void ListConnections() {
     ConnectRecord record{};
     for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
         record = ConnectRecord{};
-        if (Succeeded(CallLibrary("TunnelConnectEnum", TunnelConnectEnum, static_cast<int32_t>(i),
-                                  &record),
+        if (Succeeded(CALL_LIBRARY(TunnelConnectEnum, static_cast<int32_t>(i), &record),
                       "Connect enum failed")) {
             ConsoleWrite("Connect enum success\n");
             PrintConnectRecord(record);
-        } else if (CallLibrary("TunnelConnectLocalQuery", TunnelConnectLocalQuery,
-                               ClientAddress(i).data(), &record) == kTunnelOk) {
+        } else if (CALL_LIBRARY(TunnelConnectLocalQuery, ClientAddress(i).data(), &record) ==
+                   kTunnelOk) {
             ConsoleWrite("Connect local query success\n");
             PrintConnectRecord(record);
         }
@@ -63,8 +61,8 @@ void ListConnections() {
 
 void DeleteConnections(const char* peer_id) {
     for (uint32_t i = 0; i < kConnectionsPerRound; ++i) {
-        if (Succeeded(CallLibrary("TunnelConnectDelete", TunnelConnectDelete, "", peer_id, 0, 0,
-                                  ListenAddress(i).data(), ClientAddress(i).data()),
+        if (Succeeded(CALL_LIBRARY(TunnelConnectDelete, "", peer_id, 0, 0, ListenAddress(i).data(),
+                                   ClientAddress(i).data()),
                       "Delete connect failed")) {
             ConsoleWrite("Delete connect success\n");
         }

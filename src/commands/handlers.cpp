@@ -2,8 +2,8 @@
 
 #include "commands/decimal.h"
 #include "commands/record_print.h"
-#include "platform/console.h"
-#include "platform/crash_report.h"
+#include "console/console.h"
+#include "tunnel/library_call.h"
 
 namespace {
 
@@ -48,8 +48,7 @@ CommandOutcome DomainSet() {
     if (!PromptFields(kDomainSetPrompts, {domain})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelDomainSet", TunnelDomainSet, domain.data()),
-                  "Set domain failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelDomainSet, domain.data()), "Set domain failed")) {
         ConsoleWrite("Set domain success\n");
     }
     return kDone;
@@ -57,8 +56,7 @@ CommandOutcome DomainSet() {
 
 CommandOutcome DomainGet() {
     TextField<kDomainCapacity> domain{};
-    if (Succeeded(CallLibrary("TunnelDomainGet", TunnelDomainGet, domain.data()),
-                  "Get domain failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelDomainGet, domain.data()), "Get domain failed")) {
         PrintTextLine("Domain: ", domain);
     }
     return kDone;
@@ -69,8 +67,7 @@ CommandOutcome CommentSet() {
     if (!PromptFields(kCommentSetPrompts, {comment})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelCommentSet", TunnelCommentSet, comment.data()),
-                  "Set comment failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelCommentSet, comment.data()), "Set comment failed")) {
         ConsoleWrite("Set comment success\n");
     }
     return kDone;
@@ -78,8 +75,7 @@ CommandOutcome CommentSet() {
 
 CommandOutcome CommentGet() {
     TextField<kCommentOutCapacity> comment{};
-    if (Succeeded(CallLibrary("TunnelCommentGet", TunnelCommentGet, comment.data()),
-                  "Get comment failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelCommentGet, comment.data()), "Get comment failed")) {
         PrintTextLine("Comment: ", comment);
     }
     return kDone;
@@ -91,8 +87,7 @@ CommandOutcome TunnelSetCommand() {
     if (!PromptFields(kTunnelSetPrompts, {passcode, comment})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelSet", TunnelSet, passcode.data(), comment.data()),
-                  "Set tunnel failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelSet, passcode.data(), comment.data()), "Set tunnel failed")) {
         ConsoleWrite("Set tunnel success\n");
     }
     return kDone;
@@ -104,7 +99,7 @@ CommandOutcome PeerInfoGet() {
     if (!PromptFields(kPeerInfoGetPrompts, {peer_id})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelPeerInfoGet", TunnelPeerInfoGet, peer_id.data(), &record),
+    if (Succeeded(CALL_LIBRARY(TunnelPeerInfoGet, peer_id.data(), &record),
                   "Get peer info failed")) {
         ConsoleWrite("Get peer info success\n");
         PrintPeerInfoRecord(record);
@@ -118,9 +113,9 @@ CommandOutcome ConnectAdd() {
     if (!PromptConnectFields(fields, true)) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelConnectAdd", TunnelConnectAdd, "", fields.peer_id.data(),
-                              fields.type, fields.encrypt, fields.listen_addr.data(),
-                              fields.client_addr.data(), local_client_addr.data()),
+    if (Succeeded(CALL_LIBRARY(TunnelConnectAdd, "", fields.peer_id.data(), fields.type,
+                               fields.encrypt, fields.listen_addr.data(), fields.client_addr.data(),
+                               local_client_addr.data()),
                   "Add connect failed")) {
         PrintTextLine("The connect's local client addr: ", local_client_addr);
     }
@@ -132,10 +127,10 @@ CommandOutcome ConnectDelete() {
     if (!PromptConnectFields(fields, true)) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelConnectDelete", TunnelConnectDelete, "", fields.peer_id.data(),
-                              fields.type, fields.encrypt, fields.listen_addr.data(),
-                              fields.client_addr.data()),
-                  "Delete connect failed")) {
+    if (Succeeded(
+            CALL_LIBRARY(TunnelConnectDelete, "", fields.peer_id.data(), fields.type,
+                         fields.encrypt, fields.listen_addr.data(), fields.client_addr.data()),
+            "Delete connect failed")) {
         ConsoleWrite("Delete connect success\n");
     }
     return kDone;
@@ -146,10 +141,10 @@ CommandOutcome ConnectQuery() {
     if (!PromptConnectFields(fields, false)) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelConnectQuery", TunnelConnectQuery, fields.peer_id.data(),
-                              fields.type, fields.encrypt, fields.listen_addr.data(),
-                              fields.client_addr.data()),
-                  "Query connect failed")) {
+    if (Succeeded(
+            CALL_LIBRARY(TunnelConnectQuery, fields.peer_id.data(), fields.type, fields.encrypt,
+                         fields.listen_addr.data(), fields.client_addr.data()),
+            "Query connect failed")) {
         PrintTextLine("The connect's client addr: ", fields.client_addr);
     }
     return kDone;
@@ -160,8 +155,7 @@ CommandOutcome ConnectLocalDelete() {
     if (!PromptFields(kClientAddrPrompts, {client_addr})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelConnectLocalDelete", TunnelConnectLocalDelete, "",
-                              client_addr.data()),
+    if (Succeeded(CALL_LIBRARY(TunnelConnectLocalDelete, "", client_addr.data()),
                   "Delete connect by local address failed")) {
         ConsoleWrite("Delete connect by local address success\n");
     }
@@ -174,8 +168,7 @@ CommandOutcome ConnectLocalQuery() {
     if (!PromptFields(kClientAddrPrompts, {client_addr})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelConnectLocalQuery", TunnelConnectLocalQuery,
-                              client_addr.data(), &record),
+    if (Succeeded(CALL_LIBRARY(TunnelConnectLocalQuery, client_addr.data(), &record),
                   "Query connect by local address failed")) {
         ConsoleWrite("Query connect by local address success\n");
         PrintConnectRecord(record);
@@ -189,7 +182,7 @@ CommandOutcome UserExtend() {
     if (!PromptFields(kUserExtendPrompts, {request})) {
         return kEnded;
     }
-    if (Succeeded(CallLibrary("TunnelUserExtend", TunnelUserExtend, request.data(), &reply, 0),
+    if (Succeeded(CALL_LIBRARY(TunnelUserExtend, request.data(), &reply, 0),
                   "User extend request failed")) {
         ConsoleWrite("User extend request success\n");
         PrintTextLine("reply data: ", reply.data);
@@ -199,7 +192,7 @@ CommandOutcome UserExtend() {
 
 CommandOutcome PushGet() {
     DataRecord push = EmptyDataRecord();
-    if (Succeeded(CallLibrary("TunnelPushGet", TunnelPushGet, &push, 1000), "Push get failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelPushGet, &push, 1000), "Push get failed")) {
         ConsoleWrite("Push get success\n");
         PrintTextLine("push data: ", push.data);
     }
@@ -208,7 +201,7 @@ CommandOutcome PushGet() {
 
 CommandOutcome SelfGet() {
     TextField<kSelfIdCapacity> self_id{};
-    if (Succeeded(CallLibrary("TunnelSelfGet", TunnelSelfGet, self_id.data()), "Self get failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelSelfGet, self_id.data()), "Self get failed")) {
         ConsoleWrite("Self get success\n");
         PrintTextLine("Self ID: ", self_id);
     }
@@ -222,8 +215,7 @@ CommandOutcome ConnectEnum() {
         return kEnded;
     }
     const int32_t index = ParseDecimal(FieldText(index_text));
-    if (Succeeded(CallLibrary("TunnelConnectEnum", TunnelConnectEnum, index, &record),
-                  "Connect enum failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelConnectEnum, index, &record), "Connect enum failed")) {
         ConsoleWrite("Connect enum success\n");
         PrintConnectRecord(record);
     }

@@ -1,7 +1,7 @@
 #include "commands/record_print.h"
 
 #include "commands/command_io.h"
-#include "platform/console.h"
+#include "console/console.h"
 
 // Each record goes out as one print.
 

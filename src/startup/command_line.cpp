@@ -6,10 +6,10 @@
 #include <string_view>
 
 #include "commands/command_io.h"
-#include "platform/diagnostics.h"
+#include "console/text_stream.h"
 #include "platform/os_console.h"
-#include "platform/program_folder.h"
-#include "platform/text_stream.h"
+#include "platform/os_program_folder.h"
+#include "run/diagnostics.h"
 #include "startup/command_loop.h"
 #include "startup/startup.h"
 

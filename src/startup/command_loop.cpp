@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "commands/handlers.h"
-#include "platform/console.h"
-#include "platform/crash_report.h"
-#include "platform/run_state.h"
+#include "console/console.h"
+#include "run/run_state.h"
+#include "tunnel/library_call.h"
 
 namespace {
 
@@ -18,8 +18,7 @@ CommandOutcome Quit() {
 
 CommandOutcome VersionGet() {
     TextField<kVersionCapacity> version{};
-    if (Succeeded(CallLibrary("TunnelVersionGet", TunnelVersionGet, version.data()),
-                  "Get version failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelVersionGet, version.data()), "Get version failed")) {
         PrintTextLine("Version: ", version);
     }
     return CommandOutcome::Completed;
@@ -27,8 +26,7 @@ CommandOutcome VersionGet() {
 
 CommandOutcome StatusGet() {
     uint32_t status = 0;
-    if (Succeeded(CallLibrary("TunnelStatusGet", TunnelStatusGet, 0, &status),
-                  "Get status failed")) {
+    if (Succeeded(CALL_LIBRARY(TunnelStatusGet, 0, &status), "Get status failed")) {
         PrintNumberLine("Status: ", status);
     }
     return CommandOutcome::Completed;

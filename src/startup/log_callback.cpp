@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "platform/console.h"
+#include "console/console.h"
 
 int32_t TUNNEL_CALL LogCallback(int32_t, const char* message) {
     if (message == nullptr) {

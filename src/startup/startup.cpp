@@ -2,13 +2,13 @@
 
 #include <array>
 
-#include "platform/console.h"
-#include "platform/crash_report.h"
-#include "platform/diagnostics.h"
-#include "platform/run_state.h"
+#include "console/console.h"
+#include "run/diagnostics.h"
+#include "run/run_state.h"
 #include "startup/command_loop.h"
 #include "startup/log_callback.h"
 #include "startup/tunnel_config.h"
+#include "tunnel/library_call.h"
 #include "win32_standins/executable_folder.h"
 #include "win32_standins/win32_calls.h"
 
@@ -87,8 +87,8 @@ int RunTunnelConsole(SessionOptions options) {
     }
 
     std::array<char, kConfigTextCapacity> config_text{};
-    const ResultCode config_result = CallLibrary("TunnelConfigGet", TunnelConfigGet, "tunnel.cfg",
-                                                 config_text.data(), kConfigTextCapacity);
+    const ResultCode config_result =
+        CALL_LIBRARY(TunnelConfigGet, "tunnel.cfg", config_text.data(), kConfigTextCapacity);
     if (config_result != kTunnelOk) {
         ReportProblem("TunnelConfigGet failed, Error: %d", config_result);
         return EndStatus(true);
@@ -99,7 +99,7 @@ int RunTunnelConsole(SessionOptions options) {
     ConsoleWrite({config_text.data(), "\n"});
 
     const ResultCode start_result =
-        CallLibrary("TunnelStart", TunnelStart, "tunnel.cfg", config_text.data(), 0, LogCallback);
+        CALL_LIBRARY(TunnelStart, "tunnel.cfg", config_text.data(), 0, LogCallback);
     if (start_result != kTunnelOk) {
         ConsoleFlush();
         ReportProblem("TunnelStart failed, Error: %d", start_result);
@@ -108,6 +108,6 @@ int RunTunnelConsole(SessionOptions options) {
     const LoopEnd loop_end = RunCommandLoop();
     // What the last command printed goes out before the library's last words.
     ConsoleFlush();
-    CallLibrary("TunnelStop", TunnelStop);
+    CALL_LIBRARY(TunnelStop);
     return EndStatus(loop_end == LoopEnd::kFailure);
 }

@@ -1,4 +1,4 @@
-#include "platform/line_editing.h"
+#include "console/line_editing.h"
 
 #include <gtest/gtest.h>
 

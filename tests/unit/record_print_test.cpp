@@ -4,7 +4,7 @@
 #include <string>
 
 #include "commands/record_print.h"
-#include "platform/console.h"
+#include "console/console.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/text_stream.h"
+#include "console/text_stream.h"
 
 namespace {
 

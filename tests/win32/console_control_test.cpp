@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/run_state.h"
+#include "run/run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
 

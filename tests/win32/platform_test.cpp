@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/durable_file.h"
+#include "files/durable_file.h"
 #include "platform/os_durable_file.h"
 #include "platform/windows/final_path.h"
 

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/diagnostics.h"
+#include "run/diagnostics.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/text_stream.h"
+#include "console/text_stream.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,12 +1,12 @@
-#include "platform/console.h"
+#include "console/console.h"
 
 #include <array>
 #include <mutex>
 
-#include "platform/line_editor.h"
+#include "console/line_editor.h"
 #include "platform/os_console.h"
-#include "platform/run_state.h"
-#include "platform/text_stream.h"
+#include "run/run_state.h"
+#include "console/text_stream.h"
 
 namespace {
 

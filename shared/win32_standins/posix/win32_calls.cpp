@@ -1,5 +1,5 @@
 // POSIX stand-ins for the Win32 path, module, move and sleep calls in
-// win32_calls.h; the INI lookup is in profile_string_posix.cpp.
+// win32_calls.h; the INI lookup is in profile_string.cpp.
 #include <fcntl.h>
 #include <unistd.h>
 

@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-#include "platform/line_editing.h"
+#include "console/line_editing.h"
 
 // Finds the file and adds each command line it keeps to `command_history`.
 void LoadHistoryFile(CommandHistory& command_history);

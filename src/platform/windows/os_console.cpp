@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/os_console.h"
-#include "platform/run_state.h"
+#include "run/run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/input_wake.h"
 

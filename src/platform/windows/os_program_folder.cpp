@@ -1,4 +1,4 @@
-#include "platform/program_folder.h"
+#include "platform/os_program_folder.h"
 
 const char kWritableFolderExample[] = "%LOCALAPPDATA%\\Programs\\tunnelconsole";
 

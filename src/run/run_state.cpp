@@ -1,10 +1,10 @@
-#include "platform/run_state.h"
+#include "run/run_state.h"
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 
-#include "platform/diagnostics.h"
+#include "run/diagnostics.h"
 #include "platform/os_run_state.h"
 
 namespace {

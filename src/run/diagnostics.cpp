@@ -1,4 +1,4 @@
-#include "platform/diagnostics.h"
+#include "run/diagnostics.h"
 
 #include <cstdarg>
 #include <cstdio>

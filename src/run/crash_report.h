@@ -15,13 +15,3 @@ void NoteLibraryOperation(const char* name);
 // program's thread was in no operation). Touches only what a signal handler
 // may. `cause` is "signal SIGSEGV", "exception 0xC0000005" and the like.
 void ReportCrash(std::string_view cause, bool on_program_thread);
-
-// Calls `operation` with `arguments`, marked as the operation in progress.
-// Any calling convention.
-template <typename Operation, typename... Arguments>
-auto CallLibrary(const char* name, Operation operation, Arguments... arguments) {
-    NoteLibraryOperation(name);
-    const auto result = operation(arguments...);
-    NoteLibraryOperation(nullptr);
-    return result;
-}

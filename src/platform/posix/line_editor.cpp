@@ -14,15 +14,15 @@
 #include <cstring>
 #include <cwchar>
 
-#include "platform/line_editing.h"
-#include "platform/line_editor.h"
+#include "console/line_editing.h"
+#include "console/line_editor.h"
 #include "platform/posix/history_file.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/key_sequences.h"
 #include "platform/posix/terminal_modes.h"
 #include "platform/posix/terminal_signals.h"
 #include "platform/posix/terminal_stream.h"
-#include "platform/run_state.h"
+#include "run/run_state.h"
 
 namespace {
 

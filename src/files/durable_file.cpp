@@ -1,13 +1,13 @@
-#include "platform/durable_file.h"
+#include "files/durable_file.h"
 
 #include <array>
 #include <cerrno>
 #include <cstring>
 
-#include "platform/diagnostics.h"
+#include "run/diagnostics.h"
 #include "platform/os_durable_file.h"
-#include "platform/program_folder.h"
-#include "platform/text_stream.h"
+#include "platform/os_program_folder.h"
+#include "console/text_stream.h"
 #include "win32_standins/win32_calls.h"
 
 namespace {

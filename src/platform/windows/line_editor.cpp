@@ -12,11 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/line_editing.h"
-#include "platform/line_editor.h"
-#include "platform/run_state.h"
+#include "console/line_editing.h"
+#include "console/line_editor.h"
+#include "run/run_state.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/history_file_windows.h"
+#include "platform/windows/history_file.h"
 #include "platform/windows/input_wake.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/windows/history_file_windows.h"
+#include "platform/windows/history_file.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/diagnostics.h"
+#include "run/diagnostics.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "platform/crash_report.h"
+#include "run/crash_report.h"
 
 #include <array>
 #include <atomic>
 
-#include "platform/console.h"
+#include "console/console.h"
 #include "platform/os_console.h"
 
 namespace {

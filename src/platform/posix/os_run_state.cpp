@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <string_view>
 
-#include "platform/console.h"
-#include "platform/crash_report.h"
+#include "console/console.h"
+#include "run/crash_report.h"
 #include "platform/os_run_state.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/terminal_modes.h"
-#include "platform/run_state.h"
+#include "run/run_state.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Windows side of run_state.h: console control events stand for the POSIX
 // stop signals, and an event ends a wait for standard input (see
-// os_console_windows.cpp).
+// os_console.cpp).
 #include <windows.h>
 
 #include <fcntl.h>
@@ -13,9 +13,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/crash_report.h"
+#include "run/crash_report.h"
 #include "platform/os_run_state.h"
-#include "platform/run_state.h"
+#include "run/run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
 #include "platform/windows/input_wake.h"

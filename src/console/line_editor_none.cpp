@@ -1,6 +1,6 @@
 // Where there is no line editor (a POSIX build without libedit), lines
 // are read as text from every kind of standard input, a terminal included.
-#include "platform/line_editor.h"
+#include "console/line_editor.h"
 
 bool LineEditorStart(ConsoleOutput) {
     return false;
