@@ -3,7 +3,6 @@
 #include <array>
 #include <atomic>
 
-#include "console/console.h"
 #include "platform/os_console.h"
 
 namespace {
@@ -12,14 +11,34 @@ namespace {
 std::atomic<const char*> running_operation{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
+void (*pending_output_writer)() = nullptr;
+
+void WritePendingOutput() {
+    if (pending_output_writer != nullptr) {
+        pending_output_writer();
+    }
+}
+
 }  // namespace
 
 void NoteLibraryOperation(const char* name) {
     running_operation.store(name);
 }
 
+void SetPendingOutputWriter(void (*write_pending_output)()) {
+    pending_output_writer = write_pending_output;
+}
+
+void ReportEnding(std::string_view cause, bool crash, bool on_program_thread) {
+    if (crash) {
+        ReportCrash(cause, on_program_thread);
+    } else {
+        WritePendingOutput();
+    }
+}
+
 void ReportCrash(std::string_view cause, bool on_program_thread) {
-    ConsoleWritePendingAfterCrash();
+    WritePendingOutput();
     std::array<char, 256> line{};
     std::size_t length = 0;
     const auto append = [&](std::string_view piece) {

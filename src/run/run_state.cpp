@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "run/diagnostics.h"
 #include "platform/os_run_state.h"
+#include "run/crash_report.h"
+#include "run/diagnostics.h"
 
 namespace {
 
@@ -18,12 +19,13 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 }  // namespace
 
-void RunStateInit() {
+void RunStateInit(void (*write_pending_output)()) {
+    SetPendingOutputWriter(write_pending_output);
     OsOpenMissingStandardStreams();
     stop_requested.store(false);
     output_lost.store(false);
     stop_status.store(0);
-    OsWatchStopRequests();
+    OsWatchStopRequests({NoteStopRequest, ReportEnding});
 }
 
 bool RunShouldEnd() {

@@ -5,9 +5,11 @@
 // the exit status is 0.
 #pragma once
 
-// Clears the state and starts watching for stop requests. Runs first, before
-// anything is opened, so closed standard streams are replaced too.
-void RunStateInit();
+// Clears the state and starts watching for stop requests and crashes, which
+// write out the output still pending with `write_pending_output` (touching
+// only what a signal handler may) first. Runs first, before anything is
+// opened, so closed standard streams are replaced too.
+void RunStateInit(void (*write_pending_output)());
 
 // True once the run should end; checked between commands and between rounds
 // of the stress test, and by every wait for input.

@@ -62,7 +62,7 @@ int EndStatus(bool failed) {
 }  // namespace
 
 int RunTunnelConsole(SessionOptions options) {
-    RunStateInit();
+    RunStateInit(ConsoleWritePendingAfterCrash);
     ConsoleInit();
     SetSessionOptions(options);
 

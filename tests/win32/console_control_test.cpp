@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "run/run_state.h"
+#include "console/console.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
+#include "run/run_state.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void CheckASecondRequestEndsTheProcess(const char* self) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], kSecondRequest) == 0) {
-        RunStateInit();
+        RunStateInit(ConsoleWritePendingAfterCrash);
         UseAnsiCodePageOnConsole();
         if (GetConsoleCP() == kInputCodePage) {
             std::printf("FAIL: the console's code pages were not changed\n");
@@ -85,7 +86,7 @@ int main(int argc, char** argv) {
         {"shutdown", CTRL_SHUTDOWN_EVENT, true},
     };
     for (const auto& row : rows) {
-        RunStateInit();
+        RunStateInit(ConsoleWritePendingAfterCrash);
         HANDLE handler =
             CreateThread(nullptr, 0, GiveEvent,
                          reinterpret_cast<void*>(static_cast<UINT_PTR>(row.event)), 0, nullptr);

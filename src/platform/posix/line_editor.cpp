@@ -16,13 +16,13 @@
 
 #include "console/line_editing.h"
 #include "console/line_editor.h"
+#include "platform/os_run_state.h"
 #include "platform/posix/history_file.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/key_sequences.h"
 #include "platform/posix/terminal_modes.h"
 #include "platform/posix/terminal_signals.h"
 #include "platform/posix/terminal_stream.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -138,7 +138,7 @@ void RedrawIfAsked(EditLine* line) {
 // printed meanwhile, and holds it while the editor draws.
 int ReadKey(EditLine* line, wchar_t* key) {
     for (;;) {
-        if (RunShouldEnd()) {
+        if (OsInputWaitWoken()) {
             return 0;
         }
         std::fflush(editor.terminal);
@@ -391,7 +391,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     std::optional<std::string_view> text = editor.hidden ? ReadHiddenLocked() : ReadShownLocked();
     editor.hidden = false;
     // A line typed before a stop request or the end of input is not run.
-    if (!text || RunShouldEnd()) {
+    if (!text || OsInputWaitWoken()) {
         editor.ended = true;
         // The shell's prompt that follows starts a line of its own.
         std::fputs("\r\n", editor.terminal);

@@ -5,8 +5,8 @@
 #include <csignal>
 
 #include "platform/os_console.h"
+#include "platform/os_run_state.h"
 #include "platform/posix/input_wake.h"
-#include "run/run_state.h"
 
 // A reader that goes away makes writes fail, as on Windows, instead of ending
 // the process before it stops the library.
@@ -18,7 +18,7 @@ void OsConsoleInit() {
 // serves standard input that a parent left non-blocking.
 std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     for (;;) {
-        if (RunShouldEnd()) {
+        if (OsInputWaitWoken()) {
             return 0;
         }
         const int wake = OsInputWakeDescriptor();

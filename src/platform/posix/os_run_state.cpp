@@ -8,12 +8,9 @@
 #include <cerrno>
 #include <string_view>
 
-#include "console/console.h"
-#include "run/crash_report.h"
 #include "platform/os_run_state.h"
 #include "platform/posix/input_wake.h"
 #include "platform/posix/terminal_modes.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -30,11 +27,16 @@ void RaiseUnblocked(int signal_number) {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int wake_pipe[2] = {-1, -1};
+std::atomic<bool> input_wait_woken{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// Set before any handler is installed.
+OsRunEvents run_events{};
 
 void OnStopSignal(int signal_number) {
     const int saved_errno = errno;
     // 128 plus the signal's number: what a shell shows for a process it ended.
-    if (!NoteStopRequest(128 + signal_number)) {
+    if (!run_events.stop_requested(128 + signal_number)) {
         // A second request while the first is being served: end now, as the
         // signal would have without a handler, on a terminal as it was found.
         RestoreTerminalModes();
@@ -94,11 +96,9 @@ void OnFatalSignal(int number, siginfo_t* info, void*) {
     const int saved_errno = errno;
     if (!fatal_signal_served.exchange(true)) {
         const FatalSignal* entry = FindFatalSignal(number);
-        if (entry != nullptr && entry->crash) {
-            ReportCrash(entry->cause, pthread_equal(pthread_self(), program_thread) != 0);
-        } else {
-            ConsoleWritePendingAfterCrash();
-        }
+        run_events.ending(entry != nullptr ? entry->cause : "a signal",
+                          entry != nullptr && entry->crash,
+                          pthread_equal(pthread_self(), program_thread) != 0);
         RestoreTerminalModes();
     }
     sigaction(number, &previous_actions[static_cast<std::size_t>(number)], nullptr);
@@ -170,7 +170,9 @@ void OsOpenMissingStandardStreams() {
     }
 }
 
-void OsWatchStopRequests() {
+void OsWatchStopRequests(OsRunEvents events) {
+    run_events = events;
+    input_wait_woken.store(false);
     MakeWakePipe();
     // Empties the pipe of a previous run in the same process.
     char drained[64];
@@ -193,11 +195,16 @@ void OsWatchStopRequests() {
 }
 
 void OsWakeInputWait() {
+    input_wait_woken.store(true);
     if (wake_pipe[1] >= 0) {
         const char byte = 1;
         // A full pipe already wakes the wait.
         [[maybe_unused]] const ssize_t written = write(wake_pipe[1], &byte, 1);
     }
+}
+
+bool OsInputWaitWoken() {
+    return input_wait_woken.load();
 }
 
 int OsInputWakeDescriptor() {

@@ -14,7 +14,7 @@
 
 #include "console/line_editing.h"
 #include "console/line_editor.h"
-#include "run/run_state.h"
+#include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/history_file.h"
 #include "platform/windows/input_wake.h"
@@ -292,7 +292,7 @@ Wait WaitForInput() {
     const HANDLE stop = OsInputWakeEvent();
     const HANDLE waits[] = {editor.input, editor.redraw, stop};
     for (;;) {
-        if (RunShouldEnd()) {
+        if (OsInputWaitWoken()) {
             return Wait::kStop;
         }
         editor.waiting = true;
@@ -301,7 +301,7 @@ Wait WaitForInput() {
         editor.console.lock();
         editor.waiting = false;
         // A line taken off for a message is not drawn again after a stop.
-        if (RunShouldEnd()) {
+        if (OsInputWaitWoken()) {
             return Wait::kStop;
         }
         if (editor.cleared) {
@@ -403,7 +403,7 @@ std::optional<std::string_view> LineEditorReadLine(std::string_view prompt,
     Redraw();
     const bool entered = EditLine();
     // A line typed before a stop request is not run.
-    if (!entered || RunShouldEnd()) {
+    if (!entered || OsInputWaitWoken()) {
         editor.ended = true;
         if (editor.shown > 0) {
             // The shell's prompt that follows starts a line of its own.

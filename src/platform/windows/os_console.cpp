@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "platform/os_console.h"
-#include "run/run_state.h"
+#include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/input_wake.h"
 
@@ -148,7 +148,7 @@ std::ptrdiff_t ReadOnInputReader(HANDLE input, char* buffer, std::size_t capacit
 }  // namespace
 
 std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
-    if (RunShouldEnd()) {
+    if (OsInputWaitWoken()) {
         return 0;
     }
     const auto input = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin)));

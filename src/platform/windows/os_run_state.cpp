@@ -1,4 +1,4 @@
-// Windows side of run_state.h: console control events stand for the POSIX
+// Windows side of os_run_state.h: console control events stand for the POSIX
 // stop signals, and an event ends a wait for standard input (see
 // os_console.cpp).
 #include <windows.h>
@@ -13,9 +13,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "run/crash_report.h"
 #include "platform/os_run_state.h"
-#include "run/run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
 #include "platform/windows/input_wake.h"
@@ -26,6 +24,10 @@ namespace {
 HANDLE input_wake = nullptr;
 // Set once the run is over and the process exits.
 HANDLE run_ended = nullptr;
+LONG input_wait_woken = 0;
+
+// Set before any handler is installed.
+OsRunEvents run_events{};
 
 void MarkRunEnded() {
     SetEvent(run_ended);
@@ -57,7 +59,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
         for (int digit = 0; digit < 8; ++digit) {
             cause[12 + static_cast<std::size_t>(digit)] = kDigits[(code >> (28 - 4 * digit)) & 0xF];
         }
-        ReportCrash(std::string_view(cause.data(), 20), OnProgramThread());
+        run_events.ending(std::string_view(cause.data(), 20), true, OnProgramThread());
         RestoreConsoleCodePages();
     }
     // A debugger sees the exception as it came. Otherwise the process ends at
@@ -75,7 +77,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
 // The C runtime's abort ends the process with status 3 once this returns.
 void OnAbortSignal(int) {
     if (FirstCrash()) {
-        ReportCrash("signal SIGABRT", OnProgramThread());
+        run_events.ending("signal SIGABRT", true, OnProgramThread());
         RestoreConsoleCodePages();
     }
 }
@@ -88,7 +90,7 @@ BOOL WINAPI OsOnConsoleControl(DWORD event) {
         return FALSE;
     }
     // The status Windows gives a console program that Ctrl-C ends.
-    if (!NoteStopRequest(static_cast<int>(STATUS_CONTROL_C_EXIT))) {
+    if (!run_events.stop_requested(static_cast<int>(STATUS_CONTROL_C_EXIT))) {
         // A second request while the first is being served: end now, as the
         // event would have without a handler, leaving the console as it was.
         RestoreConsoleCodePages();
@@ -148,7 +150,9 @@ void OsOpenMissingStandardStreams() {
     }
 }
 
-void OsWatchStopRequests() {
+void OsWatchStopRequests(OsRunEvents events) {
+    run_events = events;
+    InterlockedExchange(&input_wait_woken, 0);
     if (run_ended == nullptr) {
         run_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         input_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -164,7 +168,12 @@ void OsWatchStopRequests() {
 }
 
 void OsWakeInputWait() {
+    InterlockedExchange(&input_wait_woken, 1);
     SetEvent(input_wake);
+}
+
+bool OsInputWaitWoken() {
+    return InterlockedCompareExchange(&input_wait_woken, 0, 0) != 0;
 }
 
 HANDLE OsInputWakeEvent() {
