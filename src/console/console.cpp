@@ -195,6 +195,10 @@ void ConsoleWritePendingAfterCrash() {
     }
 }
 
+bool ConsoleReadWasAbandoned() {
+    return false;
+}
+
 std::optional<std::string_view> ConsoleReadCommandLine(
     std::string_view prompt, std::span<char> line,
     std::span<const std::string_view> command_names) {

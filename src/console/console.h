@@ -46,6 +46,11 @@ std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::sp
 std::optional<std::string_view> ConsoleReadHiddenLine(std::string_view prompt,
                                                       std::span<char> line);
 
+// True when the last read that gave nullopt did so because the person
+// abandoned the line being typed (Ctrl-C at the editor), not because the
+// input ended: the command in progress is dropped and the run goes on.
+bool ConsoleReadWasAbandoned();
+
 // Reads a command line as ConsoleReadLine does; at a terminal, Tab completes
 // `command_names` and command lines are kept in the history.
 std::optional<std::string_view> ConsoleReadCommandLine(
