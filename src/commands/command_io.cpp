@@ -5,19 +5,14 @@
 
 #include <algorithm>
 
+#include "commands/decimal.h"
 #include "console/console.h"
 #include "run/diagnostics.h"
 
 namespace {
 
-// Set from the command line before the first command; read on the main
-// thread only.
-SessionOptions session_options;
-bool session_failed = false;
-
-// The widest typed field, request data, and one byte more: room to tell a
-// line that fills its field from a longer one.
-constexpr std::size_t kWidestField = kRequestCapacity;
+// One byte wider than the widest field: room to tell a line that fills its
+// field from a longer one.
 using TypedLine = std::array<char, kWidestField + 1>;
 
 template <typename Integer>
@@ -26,7 +21,52 @@ std::string_view DecimalOf(Integer value, DecimalText& text) {
     return std::string_view(text.data(), static_cast<std::size_t>(end - text.data()));
 }
 
+// Reads one line into the first `prompt.capacity()` bytes of `field`.
+CommandOutcome PromptField(Prompt prompt, std::span<char> field) {
+    TypedLine typed;
+    const std::span<char> room = std::span(typed).first(prompt.capacity() + 1);
+    const auto line = prompt.secret() ? ConsoleReadHiddenLine(prompt.text(), room)
+                                      : ConsoleReadLine(prompt.text(), room);
+    if (!line) {
+        return ConsoleReadWasAbandoned() ? CommandOutcome::kAbandoned : CommandOutcome::kInputEnded;
+    }
+    const std::size_t kept = std::min(line->size(), prompt.capacity() - 1);
+    line->copy(field.data(), kept);
+    field[kept] = '\0';
+    if (line->size() > kept) {
+        const std::string_view name = prompt.name();
+        ReportProblem("the %.*s typed was cut to its first %u characters",
+                      static_cast<int>(name.size()), name.data(), static_cast<unsigned>(kept));
+    }
+    return CommandOutcome::kCompleted;
+}
+
 }  // namespace
+
+int32_t CommandRun::number(std::size_t field) const {
+    return ParseDecimal(FieldText(fields[field]));
+}
+
+CommandOutcome PromptFields(const Prompts& prompts, CommandRun& run) {
+    for (std::size_t i = 0; i < prompts.size() && prompts[i].capacity() != 0; ++i) {
+        const CommandOutcome read = PromptField(prompts[i], run.fields[i]);
+        if (read != CommandOutcome::kCompleted) {
+            return read;
+        }
+    }
+    return CommandOutcome::kCompleted;
+}
+
+std::size_t WriteFieldNames(const Prompts& prompts, std::span<char> text) {
+    std::size_t length = 0;
+    for (std::size_t i = 0; i < prompts.size() && prompts[i].capacity() != 0; ++i) {
+        if (i > 0) {
+            length += std::string_view(", ").copy(text.data() + length, text.size() - length);
+        }
+        length += prompts[i].name().copy(text.data() + length, text.size() - length);
+    }
+    return length;
+}
 
 std::string_view ToDecimal(int32_t value, DecimalText& text) {
     return DecimalOf(value, text);
@@ -36,62 +76,18 @@ std::string_view ToDecimal(uint32_t value, DecimalText& text) {
     return DecimalOf(value, text);
 }
 
-void SetSessionOptions(SessionOptions options) {
-    session_options = options;
-    session_failed = false;
-}
-
-SessionOptions CurrentSessionOptions() {
-    return session_options;
-}
-
-void NoteFailure() {
-    session_failed = true;
-}
-
-bool EndForFailure() {
-    return session_failed && session_options.exit_on_error;
-}
-
-std::string_view FieldName(Prompt prompt) {
-    std::string_view name = prompt.text();
-    if (name.ends_with(": ")) {
-        name.remove_suffix(2);
-    }
-    return name;
-}
-
-bool PromptField(Prompt prompt, std::span<char> field) {
-    // Read one byte wider than the field, to see whether the line fitted.
-    TypedLine typed;
-    const std::size_t width = std::min(field.size() + 1, typed.size());
-    // Quiet, the prompt is not shown at all.
-    const std::string_view shown = session_options.quiet ? std::string_view() : prompt.text();
-    const std::span<char> room = std::span(typed).first(width);
-    const auto line =
-        prompt.secret() ? ConsoleReadHiddenLine(shown, room) : ConsoleReadLine(shown, room);
-    if (!line) {
-        return false;
-    }
-    const std::size_t kept = std::min(line->size(), field.size() - 1);
-    line->copy(field.data(), kept);
-    field[kept] = '\0';
-    if (line->size() > kept) {
-        const std::string_view name = FieldName(prompt);
-        ReportProblem("the %.*s typed was cut to its first %u characters",
-                      static_cast<int>(name.size()), name.data(), static_cast<unsigned>(kept));
-    }
-    return true;
-}
-
-bool Succeeded(ResultCode result, std::string_view failure) {
+bool Succeeded(CommandRun& run, ResultCode result, std::string_view failure) {
     if (result != kTunnelOk) {
-        NoteFailure();
+        run.failed = true;
         DecimalText code;
         ConsoleWrite({failure, ", Error: ", ToDecimal(result, code), "\n"});
         return false;
     }
     return true;
+}
+
+CommandOutcome OutcomeOf(const CommandRun& run) {
+    return run.failed ? CommandOutcome::kFailed : CommandOutcome::kCompleted;
 }
 
 std::string_view FieldText(std::span<const char> field) {

@@ -1,5 +1,5 @@
-// The steps every command repeats: prompt and read a field, convert it, report
-// the library's result.
+// The steps every command repeats: prompt and read its fields, convert them,
+// report the library's result.
 #pragma once
 
 #include <array>
@@ -10,11 +10,10 @@
 
 #include "tunnel/tunnel_api.h"
 
-// How a command ended: "quit" ends the command loop, and so does input that
-// ends inside a command, which abandons it.
-enum class CommandOutcome { Completed, InputEnded, Quit };
-
-using CommandHandler = CommandOutcome (*)();
+// How a command ended. "quit" ends the command loop, and so does input that
+// ends inside a command; a command abandoned while its fields were typed
+// (Ctrl-C at the editor) made no library call.
+enum class CommandOutcome { kCompleted, kFailed, kInputEnded, kAbandoned, kQuit };
 
 template <std::size_t Capacity>
 using TextField = std::array<char, Capacity>;
@@ -23,66 +22,77 @@ using TextField = std::array<char, Capacity>;
 inline constexpr std::size_t kNumberFieldCapacity = 32;
 inline constexpr std::size_t kIndexFieldCapacity = 64;
 
+// The widest typed field, request data.
+inline constexpr std::size_t kWidestField = kRequestCapacity;
+
 // Whether a field is shown as it is typed at a terminal or a console. A
 // secret is not, as ssh and sudo do; from a pipe nothing differs.
 enum class Typed { kShown, kSecret };
 
-// A prompt's text: constant, and checked when compiled to hold no line break,
-// so that it goes out as it stands (see ConsoleReadLine).
+// A field a command asks for: the prompt's text, the field's capacity
+// (terminator included) and whether it is a secret. The text is checked when
+// compiled to hold no line break, so that it goes out as it stands (see
+// ConsoleReadLine).
 class Prompt {
 public:
-    consteval Prompt(const char* text, Typed typed = Typed::kShown) : text_(text), typed_(typed) {
+    constexpr Prompt() = default;
+    consteval Prompt(const char* text, std::size_t capacity, Typed typed = Typed::kShown)
+        : text_(text), capacity_(capacity), typed_(typed) {
         if (text_.find('\n') != std::string_view::npos) {
             throw "a prompt holds no line break";
         }
+        if (capacity_ < 2 || capacity_ > kWidestField) {
+            throw "a field holds one character at least, and no more than the widest";
+        }
     }
     std::string_view text() const { return text_; }
+    std::size_t capacity() const { return capacity_; }
     bool secret() const { return typed_ == Typed::kSecret; }
+    // The field's name as its prompt says it: the prompt without ": ".
+    constexpr std::string_view name() const {
+        return text_.ends_with(": ") ? text_.substr(0, text_.size() - 2) : text_;
+    }
 
 private:
     std::string_view text_;
-    Typed typed_;
+    std::size_t capacity_ = 0;
+    Typed typed_ = Typed::kShown;
 };
 
-// How a session runs, as the command line asks.
-struct SessionOptions {
-    bool quiet = false;          // no prompts at all
-    bool exit_on_error = false;  // the first failure ends the run
+// The most fields a command asks for.
+inline constexpr std::size_t kMostFields = 5;
+
+using Prompts = std::array<Prompt, kMostFields>;
+
+// One run of a command: its fields as typed, each NUL-terminated within its
+// capacity and zero-filled past its text, and whether a library call failed.
+struct CommandRun {
+    std::array<std::array<char, kWidestField>, kMostFields> fields{};
+    // Set by the loop: a failure ends the session, so a command of many calls
+    // stops at the first.
+    bool stop_at_failure = false;
+    bool failed = false;
+
+    const char* text(std::size_t field) const { return fields[field].data(); }
+    // The field as a signed 32-bit integer, by the decimal conversion.
+    int32_t number(std::size_t field) const;
 };
 
-// Set once, before the first command.
-void SetSessionOptions(SessionOptions options);
-SessionOptions CurrentSessionOptions();
+// Shows each of `prompts` in turn and reads its field into `run`. A longer
+// line keeps what fits, and standard error says so. kCompleted once all are
+// read; otherwise why not, which abandons the rest.
+CommandOutcome PromptFields(const Prompts& prompts, CommandRun& run);
 
-// Records a failure: a failed start-up step or a command's failure line.
-void NoteFailure();
+// Shows `prompts` as the command list's usage text does: the field names,
+// comma-separated. Returns the length written into `text`.
+std::size_t WriteFieldNames(const Prompts& prompts, std::span<char> text);
 
-// True once the session should end for a failure it was asked to end at.
-bool EndForFailure();
+// On a non-zero result prints "<failure>, Error: <result>\n" and marks the
+// run failed. True on success.
+bool Succeeded(CommandRun& run, ResultCode result, std::string_view failure);
 
-// The field's name as its prompt says it: the prompt without ": ".
-std::string_view FieldName(Prompt prompt);
-
-// Shows `prompt` (unless quiet) and reads one line into `field`. A longer
-// line keeps what fits, and standard error says so. False at end of input.
-bool PromptField(Prompt prompt, std::span<char> field);
-
-// Prompts for each field in turn, in the order of `prompts`. False at end of
-// input, which abandons the rest.
-template <std::size_t Count>
-bool PromptFields(const std::array<Prompt, Count>& prompts,
-                  const std::array<std::span<char>, Count>& fields) {
-    for (std::size_t i = 0; i < Count; ++i) {
-        if (!PromptField(prompts[i], fields[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// On a non-zero result prints "<failure>, Error: <result>\n" and notes the
-// failure. True on success.
-bool Succeeded(ResultCode result, std::string_view failure);
+// kFailed when the run failed, else kCompleted.
+CommandOutcome OutcomeOf(const CommandRun& run);
 
 // Prints `label`, the text of `field` up to its first NUL or its whole width,
 // and a line break.

@@ -1,48 +1,30 @@
-// One handler per library command. Each prompts for its fields, calls one
-// library operation and prints the outcome.
+// One handler per command of the table (command_table.h). The table's row
+// prompts for the fields first; each handler then calls one library
+// operation with them and prints the outcome.
 #pragma once
-
-#include <array>
 
 #include "commands/command_io.h"
 
-// The fields each command asks for, in the order it asks. The handlers prompt
-// from these, and the usage text lists them. "domainset" asks for the domain
-// as "passcode: ", so what is typed there is shown; "tunnelset"'s passcode is
-// a secret.
-inline constexpr std::array<Prompt, 1> kDomainSetPrompts = {"passcode: "};
-inline constexpr std::array<Prompt, 1> kCommentSetPrompts = {"comment: "};
-inline constexpr std::array<Prompt, 2> kTunnelSetPrompts = {Prompt("passcode: ", Typed::kSecret),
-                                                            "comment: "};
-inline constexpr std::array<Prompt, 1> kPeerInfoGetPrompts = {"peer id: "};
-// "connectadd" and "connectdelete".
-inline constexpr std::array<Prompt, 5> kConnectPrompts = {
-    "peer id: ", "type: ", "encrypt: ", "listen addr: ", "client addr: "};
-inline constexpr std::array<Prompt, 4> kConnectQueryPrompts = {
-    "peer id: ", "type: ", "encrypt: ", "listen addr: "};
-// "connectlocaldelete" and "connectlocalquery".
-inline constexpr std::array<Prompt, 1> kClientAddrPrompts = {"client addr: "};
-inline constexpr std::array<Prompt, 1> kUserExtendPrompts = {"request data: "};
-inline constexpr std::array<Prompt, 1> kConnectEnumPrompts = {"index: "};
-inline constexpr std::array<Prompt, 2> kTestConnectPrompts = {"test times: ", "peer id: "};
-
-CommandOutcome DomainSet();
-CommandOutcome DomainGet();
-CommandOutcome CommentSet();
-CommandOutcome CommentGet();
+CommandOutcome Quit(CommandRun& run);
+CommandOutcome VersionGet(CommandRun& run);
+CommandOutcome StatusGet(CommandRun& run);
+CommandOutcome DomainSet(CommandRun& run);
+CommandOutcome DomainGet(CommandRun& run);
+CommandOutcome CommentSet(CommandRun& run);
+CommandOutcome CommentGet(CommandRun& run);
 // "tunnelset": the library's operation has the name TunnelSet.
-CommandOutcome TunnelSetCommand();
-CommandOutcome PeerInfoGet();
-CommandOutcome ConnectAdd();
-CommandOutcome ConnectDelete();
-CommandOutcome ConnectQuery();
-CommandOutcome ConnectLocalDelete();
-CommandOutcome ConnectLocalQuery();
-CommandOutcome UserExtend();
-CommandOutcome PushGet();
-CommandOutcome SelfGet();
-CommandOutcome ConnectEnum();
+CommandOutcome TunnelSetCommand(CommandRun& run);
+CommandOutcome PeerInfoGet(CommandRun& run);
+CommandOutcome ConnectAdd(CommandRun& run);
+CommandOutcome ConnectDelete(CommandRun& run);
+CommandOutcome ConnectQuery(CommandRun& run);
+CommandOutcome ConnectLocalDelete(CommandRun& run);
+CommandOutcome ConnectLocalQuery(CommandRun& run);
+CommandOutcome UserExtend(CommandRun& run);
+CommandOutcome PushGet(CommandRun& run);
+CommandOutcome SelfGet(CommandRun& run);
+CommandOutcome ConnectEnum(CommandRun& run);
 
 // "testconnect": adds, lists and deletes ten loopback connections for one
 // peer, as many times as asked.
-CommandOutcome RunConnectStressTest();
+CommandOutcome RunConnectStressTest(CommandRun& run);

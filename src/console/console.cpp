@@ -4,9 +4,9 @@
 #include <mutex>
 
 #include "console/line_editor.h"
+#include "console/text_stream.h"
 #include "platform/os_console.h"
 #include "run/run_state.h"
-#include "console/text_stream.h"
 
 namespace {
 
@@ -72,6 +72,9 @@ bool editing = false;
 // Under the output lock: a line is being read through the editor, whose
 // prompt may not be on the screen yet.
 bool line_awaited = false;
+
+// Set before the first read, on the main thread.
+bool prompts_shown = true;
 
 // At a terminal a message takes lines of its own: above the line being typed,
 // and above a prompt about to be drawn, which follows it.
@@ -155,6 +158,15 @@ void ConsoleWrite(std::string_view text) {
     AddTextLocked(text);
 }
 
+void ConsoleShowPrompts(bool shown) {
+    prompts_shown = shown;
+}
+
+void ConsoleWrite(CrlfText text) {
+    const std::lock_guard lock(output_lock);
+    AddRawLocked(text.bytes);
+}
+
 void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
     const std::lock_guard lock(output_lock);
     for (const std::string_view piece : pieces) {
@@ -203,6 +215,9 @@ std::optional<std::string_view> ConsoleReadCommandLine(
     std::string_view prompt, std::span<char> line,
     std::span<const std::string_view> command_names) {
     // Kept to a test and a jump: a script's every line passes here.
+    if (!prompts_shown) {
+        prompt = {};
+    }
     if (!editing) {
         return ReadTextAfterPrompt(prompt, line);
     }
@@ -210,6 +225,9 @@ std::optional<std::string_view> ConsoleReadCommandLine(
 }
 
 std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::span<char> line) {
+    if (!prompts_shown) {
+        prompt = {};
+    }
     if (!editing) {
         return ReadTextAfterPrompt(prompt, line);
     }
@@ -218,6 +236,9 @@ std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::sp
 
 std::optional<std::string_view> ConsoleReadHiddenLine(std::string_view prompt,
                                                       std::span<char> line) {
+    if (!prompts_shown) {
+        prompt = {};
+    }
     if (!editing) {
         return ReadTextAfterPrompt(prompt, line);
     }

@@ -11,10 +11,19 @@
 #include <span>
 #include <string_view>
 
+#include "console/crlf_text.h"
+
 void ConsoleInit();
+
+// Whether the reads below show their prompts; without, nothing is shown
+// before a line is read. Set before the first read.
+void ConsoleShowPrompts(bool shown);
 
 // Writes `text` as it stands ('%' included), LF as CR LF, as one print.
 void ConsoleWrite(std::string_view text);
+
+// Writes bytes whose line breaks are CR LF already, as one print.
+void ConsoleWrite(CrlfText text);
 
 // Writes the pieces one after another as one print, LF as CR LF.
 void ConsoleWrite(std::initializer_list<std::string_view> pieces);

@@ -5,12 +5,11 @@
 #include <array>
 #include <string_view>
 
-#include "commands/command_io.h"
+#include "commands/command_table.h"
 #include "console/text_stream.h"
 #include "platform/os_console.h"
 #include "platform/os_program_folder.h"
 #include "run/diagnostics.h"
-#include "startup/command_loop.h"
 #include "startup/startup.h"
 
 namespace {

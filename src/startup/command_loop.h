@@ -1,8 +1,6 @@
 #pragma once
 
-#include <cstddef>
-#include <span>
-#include <string_view>
+#include "startup/startup.h"
 
 // Why the command loop ended.
 enum class LoopEnd {
@@ -12,9 +10,4 @@ enum class LoopEnd {
 
 // Reads commands from standard input and runs them until "quit" or the end of
 // input. The caller stops the library afterwards.
-LoopEnd RunCommandLoop();
-
-// Writes into `text`, LF-terminated, one line for each command of the table:
-// its name and the fields it asks for. Returns the length written (cut when
-// `text` is too small).
-std::size_t WriteCommandUsage(std::span<char> text);
+LoopEnd RunCommandLoop(SessionOptions options);

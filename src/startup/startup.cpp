@@ -49,8 +49,8 @@ constexpr int kFailureStatus = 1;
 
 // The exit status: 0 unless the session ends at the first failure, then 1 for
 // a failure and the platform's status for a stop request.
-int EndStatus(bool failed) {
-    if (!CurrentSessionOptions().exit_on_error) {
+int EndStatus(SessionOptions options, bool failed) {
+    if (!options.exit_on_error) {
         return 0;
     }
     if (failed) {
@@ -64,7 +64,7 @@ int EndStatus(bool failed) {
 int RunTunnelConsole(SessionOptions options) {
     RunStateInit(ConsoleWritePendingAfterCrash);
     ConsoleInit();
-    SetSessionOptions(options);
+    ConsoleShowPrompts(!options.quiet);
 
     std::array<char, kPathCapacity> program_dir{};
     std::array<char, kPathCapacity> config_path{};
@@ -79,11 +79,8 @@ int RunTunnelConsole(SessionOptions options) {
     // Such a Home item would name some other folder; tunnel.cfg keeps its own.
     const bool prepared =
         spelling != FolderSpelling::kEndsItem && PrepareTunnelConfig(program_dir.data());
-    if (!prepared) {
-        NoteFailure();
-        if (EndForFailure()) {
-            return kFailureStatus;
-        }
+    if (!prepared && options.exit_on_error) {
+        return kFailureStatus;
     }
 
     std::array<char, kConfigTextCapacity> config_text{};
@@ -91,7 +88,7 @@ int RunTunnelConsole(SessionOptions options) {
         CALL_LIBRARY(TunnelConfigGet, "tunnel.cfg", config_text.data(), kConfigTextCapacity);
     if (config_result != kTunnelOk) {
         ReportProblem("TunnelConfigGet failed, Error: %d", config_result);
-        return EndStatus(true);
+        return EndStatus(options, true);
     }
     config_text.back() = '\0';
     ReportSubstitution(SubstituteDeviceId(config_text, device_id_text.data()),
@@ -103,11 +100,11 @@ int RunTunnelConsole(SessionOptions options) {
     if (start_result != kTunnelOk) {
         ConsoleFlush();
         ReportProblem("TunnelStart failed, Error: %d", start_result);
-        return EndStatus(true);
+        return EndStatus(options, true);
     }
-    const LoopEnd loop_end = RunCommandLoop();
+    const LoopEnd loop_end = RunCommandLoop(options);
     // What the last command printed goes out before the library's last words.
     ConsoleFlush();
     CALL_LIBRARY(TunnelStop);
-    return EndStatus(loop_end == LoopEnd::kFailure);
+    return EndStatus(options, loop_end == LoopEnd::kFailure);
 }

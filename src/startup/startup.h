@@ -1,6 +1,10 @@
 #pragma once
 
-#include "commands/command_io.h"
+// How a session runs, as the command line asks.
+struct SessionOptions {
+    bool quiet = false;          // no prompts at all
+    bool exit_on_error = false;  // the first failure ends the run
+};
 
 // The whole run: locate the program's folder, prepare and start the tunnel
 // library, run the command loop, stop the library. Returns the exit status:
