@@ -5,14 +5,14 @@
 #include "commands/handlers.h"
 #include "commands/record_print.h"
 #include "console/console.h"
+#include "platform/os_system.h"
 #include "run/run_state.h"
 #include "tunnel/library_call.h"
-#include "win32_standins/win32_calls.h"
 
 namespace {
 
 constexpr uint32_t kConnectionsPerRound = 10;
-constexpr DWORD kPauseMilliseconds = 200;
+constexpr unsigned kPauseMilliseconds = 200;
 
 using Address = TextField<kAddressCapacity>;
 
@@ -85,10 +85,10 @@ CommandOutcome RunConnectStressTest(CommandRun& run) {
         ListConnections(run);
         // A person watching sees each step before the pause, not at the end.
         ConsoleFlush();
-        Sleep(kPauseMilliseconds);
+        OsSleep(kPauseMilliseconds);
         DeleteConnections(run, peer_id);
         ConsoleFlush();
-        Sleep(kPauseMilliseconds);
+        OsSleep(kPauseMilliseconds);
     }
     return OutcomeOf(run);
 }

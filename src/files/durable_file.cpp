@@ -4,24 +4,21 @@
 #include <cerrno>
 #include <cstring>
 
-#include "run/diagnostics.h"
-#include "platform/os_durable_file.h"
-#include "platform/os_program_folder.h"
 #include "console/text_stream.h"
-#include "win32_standins/win32_calls.h"
+#include "platform/os_durable_file.h"
+#include "platform/os_system.h"
+#include "run/diagnostics.h"
 
 namespace {
 
-constexpr std::size_t kPathCapacity = 4096;
-
-using Path = std::array<char, kPathCapacity>;
+using Path = PathText;
 
 // How often a file that keeps changing is read again, and how long a scratch
 // file that another start holds (or, on Windows, a file that another process
 // reads) is waited for: that start needs a few milliseconds, unless it hangs.
 constexpr int kMaxRewrites = 3;
 constexpr int kInUseWaits = 100;
-constexpr DWORD kInUseWaitMilliseconds = 20;
+constexpr unsigned kInUseWaitMilliseconds = 20;
 
 // The file being replaced, and what the tries of one replace share.
 struct Replacement {
@@ -78,7 +75,7 @@ void Report(const Replacement& file, const Notice& notice) {
             ReportProblem(
                 "%s was not rewritten: the folder %s is too long: a path in it may have at most "
                 "%u characters",
-                file.name, notice.path, static_cast<unsigned>(MAX_PATH - 1));
+                file.name, notice.path, OsLongestJoinedPath());
             return;
         case Notice::kCannot:
             ReportProblem("%s was not rewritten: cannot %s %s: %s", file.name, notice.action,
@@ -145,7 +142,7 @@ bool CompareText(ReplacementOutput& output, std::string_view text) {
 
 // Finds the file at the end of the link chain, and the scratch file's place.
 Notice Locate(Replacement& file, const char* folder, const char* scratch_name) {
-    if (PathCombineA(file.link.data(), folder, file.name) == nullptr) {
+    if (!OsJoinPath(file.link, folder, file.name)) {
         return {.kind = Notice::kFolderTooLong, .path = folder};
     }
     switch (OsResolveLink(file.link.data(), file.target)) {
@@ -161,8 +158,8 @@ Notice Locate(Replacement& file, const char* folder, const char* scratch_name) {
         return {.kind = Notice::kNotRegularFile, .path = file.link.data()};
     }
     file.folder = file.target;
-    PathRemoveFileSpecA(file.folder.data());
-    if (PathCombineA(file.scratch.data(), file.folder.data(), scratch_name) == nullptr) {
+    OsRemoveLastComponent(file.folder.data());
+    if (!OsJoinPath(file.scratch, file.folder.data(), scratch_name)) {
         return {.kind = Notice::kFolderTooLong, .path = file.folder.data()};
     }
     return {};
@@ -304,8 +301,7 @@ Attempt Rename(Replacement& file, ScratchFile& scratch, const FileIdentity& read
         if (!OsIdentifyPath(file.target.data(), current) || !SameFileUnchanged(current, read)) {
             return Attempt::kChanged;
         }
-        if (MoveFileExA(file.scratch.data(), file.target.data(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+        if (OsReplaceFile(file.scratch.data(), file.target.data())) {
             scratch.committed = true;
             return Attempt::kDone;
         }
@@ -315,7 +311,7 @@ Attempt Rename(Replacement& file, ScratchFile& scratch, const FileIdentity& read
         if (!OsReplaceBlockedByAnOpenFile(error) || ++file.waits == kInUseWaits) {
             return FailedRename(file, scratch, written, error, notice);
         }
-        Sleep(kInUseWaitMilliseconds);
+        OsSleep(kInUseWaitMilliseconds);
     }
 }
 
@@ -327,7 +323,7 @@ std::FILE* OpenTarget(Replacement& file, const char* mode) {
             ++file.waits >= kInUseWaits) {
             return opened;
         }
-        Sleep(kInUseWaitMilliseconds);
+        OsSleep(kInUseWaitMilliseconds);
     }
 }
 
@@ -379,7 +375,7 @@ bool ReplaceWithRetries(Replacement& file, Notice& notice) {
                     notice = {.kind = Notice::kScratchInUse, .path = file.scratch.data()};
                     return false;
                 }
-                Sleep(kInUseWaitMilliseconds);
+                OsSleep(kInUseWaitMilliseconds);
                 break;
         }
     }

@@ -8,7 +8,7 @@
 #include "commands/command_table.h"
 #include "console/text_stream.h"
 #include "platform/os_console.h"
-#include "platform/os_program_folder.h"
+#include "platform/os_system.h"
 #include "run/diagnostics.h"
 #include "startup/startup.h"
 

@@ -3,18 +3,16 @@
 #include <array>
 
 #include "console/console.h"
+#include "platform/os_system.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "startup/command_loop.h"
 #include "startup/log_callback.h"
 #include "startup/tunnel_config.h"
 #include "tunnel/library_call.h"
-#include "win32_standins/executable_folder.h"
-#include "win32_standins/win32_calls.h"
 
 namespace {
 
-constexpr std::size_t kPathCapacity = 4096;
 constexpr std::size_t kDeviceIdCapacity = 128;
 
 // Standard output stays as the interface has it; standard error says why.
@@ -66,15 +64,14 @@ int RunTunnelConsole(SessionOptions options) {
     ConsoleInit();
     ConsoleShowPrompts(!options.quiet);
 
-    std::array<char, kPathCapacity> program_dir{};
-    std::array<char, kPathCapacity> config_path{};
-    const FolderSpelling spelling = GetProgramFolder(program_dir);
+    PathText program_dir{};
+    PathText config_path{};
+    const FolderSpelling spelling = OsProgramFolder(program_dir);
     ReportFolderSpelling(spelling, program_dir.data());
-    PathCombineA(config_path.data(), program_dir.data(), "config.ini");
+    OsJoinPath(config_path, program_dir.data(), "config.ini");
 
     std::array<char, kDeviceIdCapacity> device_id_text{};
-    GetPrivateProfileStringA("config", "device_id", "undefined", device_id_text.data(),
-                             kDeviceIdCapacity, config_path.data());
+    OsReadIniValue(config_path.data(), "config", "device_id", "undefined", device_id_text);
 
     // Such a Home item would name some other folder; tunnel.cfg keeps its own.
     const bool prepared =

@@ -5,11 +5,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "win32_standins/win32_calls.h"
+#include "platform/os_system.h"
 
 namespace {
 
-constexpr std::size_t kPathCapacity = 4096;
 // Each read takes at most 1023 characters; a longer line arrives in pieces.
 constexpr std::size_t kPieceCapacity = 1024;
 
@@ -74,11 +73,11 @@ Production RewriteHomeItems(TextReader& config, std::FILE* temp, const char* hom
 }
 
 bool PrepareTunnelConfig(const char* program_dir) {
-    std::array<char, kPathCapacity> home_path{};
+    PathText home_path{};
     // Never longer than the path of tunnel.cfg in the same folder, which the
     // replace joins first and reports when it does not fit.
     static_assert(sizeof "Home" < sizeof "tunnel.cfg");
-    if (PathCombineA(home_path.data(), program_dir, "Home") == nullptr) {
+    if (!OsJoinPath(home_path, program_dir, "Home")) {
         home_path[0] = '\0';
     }
     return ReplaceFileIfUnchanged(program_dir, "tunnel.cfg", "temp.cfg",
