@@ -49,6 +49,9 @@ int32_t CommandRun::number(std::size_t field) const {
 
 CommandOutcome PromptFields(const Prompts& prompts, CommandRun& run) {
     for (std::size_t i = 0; i < prompts.size() && prompts[i].capacity() != 0; ++i) {
+        std::fill_n(run.fields[i].begin(), prompts[i].capacity(), '\0');
+    }
+    for (std::size_t i = 0; i < prompts.size() && prompts[i].capacity() != 0; ++i) {
         const CommandOutcome read = PromptField(prompts[i], run.fields[i]);
         if (read != CommandOutcome::kCompleted) {
             return read;

@@ -66,8 +66,10 @@ using Prompts = std::array<Prompt, kMostFields>;
 
 // One run of a command: its fields as typed, each NUL-terminated within its
 // capacity and zero-filled past its text, and whether a library call failed.
+// Only the fields the command asks for are filled: a command without fields
+// costs no zero-filling of them.
 struct CommandRun {
-    std::array<std::array<char, kWidestField>, kMostFields> fields{};
+    std::array<std::array<char, kWidestField>, kMostFields> fields;
     // Set by the loop: a failure ends the session, so a command of many calls
     // stops at the first.
     bool stop_at_failure = false;

@@ -118,9 +118,11 @@ const Command* FindCommand(std::string_view line) {
 CommandOutcome RunCommand(const Command& command, bool stop_at_failure) {
     CommandRun run;
     run.stop_at_failure = stop_at_failure;
-    const CommandOutcome read = PromptFields(command.prompts, run);
-    if (read != CommandOutcome::kCompleted) {
-        return read;
+    if (command.prompts[0].capacity() != 0) {
+        const CommandOutcome read = PromptFields(command.prompts, run);
+        if (read != CommandOutcome::kCompleted) {
+            return read;
+        }
     }
     return command.handler(run);
 }
