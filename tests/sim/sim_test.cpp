@@ -12,11 +12,11 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "../common/scratch.h"
 #include "sim_internal.h"
 #include "sim_switches.h"
 #include "tunnel/tunnel_api.h"
@@ -28,36 +28,6 @@ namespace {
 
 // A hang guard for waits on other threads, never a timing expectation.
 constexpr auto kHangGuard = std::chrono::seconds(60);
-
-class TempDir {
-public:
-    TempDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("sim_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-    std::string File(const std::string& name, const std::string& content) const {
-        const fs::path file = path_ / name;
-        std::ofstream(file, std::ios::binary) << content;
-        return file.string();
-    }
-
-private:
-    fs::path path_;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Everything the library reports, shared with its heartbeat thread.
 struct LogSink {
@@ -129,7 +99,7 @@ protected:
         return peers;
     }
 
-    TempDir temp_;
+    Scratch temp_;
     std::string last_client_;
 };
 
@@ -714,7 +684,7 @@ TEST_F(SimTest, TraceWritesOneLinePerCall) {
     for (const std::string& line : lines) {
         expected += line + "\n";
     }
-    EXPECT_EQ(ReadFile(trace), expected);
+    EXPECT_EQ(ReadBytes(trace), expected);
 }
 
 TEST(SimSwitches, FaultListsKeepGoodEntriesAndWarnOnceForEachBadOne) {

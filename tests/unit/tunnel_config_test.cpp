@@ -9,10 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "../common/scratch.h"
 #include "startup/tunnel_config.h"
 
 // The tests stand between the rewrite and the system at fsync and rename, to
@@ -49,27 +48,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 class PrepareTunnelConfigTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tunnel-config-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
-    }
     void TearDown() override {
         hooks::on_fsync = nullptr;
         hooks::on_rename = nullptr;
-        fs::remove_all(dir_);
     }
 
     fs::path tunnel() const { return dir_ / "tunnel.cfg"; }
@@ -90,8 +73,9 @@ protected:
         return errors;
     }
 
-    fs::path dir_;
-    std::string home_item_;
+    Scratch scratch_;
+    const fs::path& dir_ = scratch_.path();
+    const std::string home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
 };
 
 // Where the hooks find the folder of the test that runs.
