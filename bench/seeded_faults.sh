@@ -129,7 +129,7 @@ EOF
         case $? in
             0) verdict="MISSED"; missed=$((missed + 1)) ;;
             1)
-                first="$(grep -m1 -E 'Test +#[0-9]+: .*[*]{3}' "$build/seeded_fault.test.log" |
+                first="$(grep -m1 -E 'Test +#[0-9]+: .*[*]{3}(Failed|Timeout|Exception)' "$build/seeded_fault.test.log" |
                     sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/')"
                 verdict="caught by ${first:-a failing test}"
                 caught=$((caught + 1))
