@@ -206,6 +206,7 @@ inline std::vector<IniCase> IniCases() {
          "undefined"},
         {"BareKeyAlone", "[config]\r\ndevice_id\r\n", "undefined"},
         {"BareKeyInOtherSection", "[other]\r\ndevice_id\r\n[config]\r\ndevice_id=abc\r\n"},
+        {"LongerKeyIsAnother", "[config]\r\ndevice_idx=no\r\ndevice_id=abc\r\n"},
         {"BareOtherKey", "[config]\r\ndevice\r\ndevice_id=abc\r\n"},
         {"BareKeyAfterValue", "[config]\r\ndevice_id=abc\r\ndevice_id\r\n"},
 
@@ -253,6 +254,7 @@ inline std::vector<IniCase> IniCases() {
         {"NulCutsQuotedValue", "[config]\r\ndevice_id=\"ab\0c\"\r\n"sv, "\"ab"},
         {"NulStartsValue", "[config]\r\ndevice_id= \0abc\r\n"sv, ""},
         {"NulEndsKeyName", "[config]\r\ndevice_id\0x=abc\r\n"sv},
+        {"NulCutsKeyNameShort", "[config]\r\ndevice\0_id=no\r\ndevice_id=abc\r\n"sv},
         {"NulAfterBlankInKeyName", "[config]\r\ndevice_id \0x=abc\r\n"sv, "undefined"},
         {"NulStartsKeyName", "[config]\r\n\0device_id=no\r\ndevice_id=abc\r\n"sv},
         {"NulEndsSectionName", "[config\0x]\r\ndevice_id=abc\r\n"sv},

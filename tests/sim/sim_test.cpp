@@ -193,13 +193,14 @@ TEST(SimConfigText, BuildsDevIdFirstThenOneItemPerLine) {
         {"stray paren", "((A){1}\n", "(DevID){}(A){1}"},
         {"empty value", "(A){}\n", "(DevID){}(A){}"},
         {"item across a break", "(A){1\n}\n", "(DevID){}"},
-        {"eof mark", "(A){1}\n(B){2}\x1a(C){3}\n", "(DevID){}(A){1}(B){2}"},
+        {"eof mark", "(A){1}\n(B){2}\x1a(C){3}\n\x1a\n(D){4}\n", "(DevID){}(A){1}(B){2}"},
         {"second DevID", "(DevID){a}\n(DevID){b}\n(X){y}\n", "(DevID){a}(X){y}"},
         {"lone cr stays in the line", "(A){1}\r(B){2}\n", "(DevID){}(A){1}"},
         {"value runs to its closing brace", "(Home){C:\\P (x86)\\{x}\n",
          "(DevID){}(Home){C:\\P (x86)\\{x}"},
         {"value ends at its first closing brace", "(A){x}y}\n", "(DevID){}(A){x}"},
         {"name holds no parenthesis", "(A(B){1}\n", "(DevID){}(B){1}"},
+        {"empty name", "(){1}(A){2}\n", "(DevID){}(A){2}"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ts::ConfigTextFromFile(c.content), c.expected) << c.name;
