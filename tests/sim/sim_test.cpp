@@ -196,6 +196,7 @@ TEST(SimConfigText, BuildsDevIdFirstThenOneItemPerLine) {
         {"eof mark", "(A){1}\n(B){2}\x1a(C){3}\n\x1a\n(D){4}\n", "(DevID){}(A){1}(B){2}"},
         {"second DevID", "(DevID){a}\n(DevID){b}\n(X){y}\n", "(DevID){a}(X){y}"},
         {"lone cr stays in the line", "(A){1}\r(B){2}\n", "(DevID){}(A){1}"},
+        {"lone cr ends no value", "(A){1\r2}\n", "(DevID){}"},
         {"value runs to its closing brace", "(Home){C:\\P (x86)\\{x}\n",
          "(DevID){}(Home){C:\\P (x86)\\{x}"},
         {"value ends at its first closing brace", "(A){x}y}\n", "(DevID){}(A){x}"},
