@@ -28,6 +28,15 @@ std::string CaseName(const testing::TestParamInfo<Case>& info) {
     return info.param.name;
 }
 
+// A row is shown by its name.
+template <typename Case>
+requires requires(const Case& c) {
+    c.name;
+}
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
+
 // ---------------------------------------------------------------------------
 
 // Looks `key` up in a file of `file`'s bytes (none: no file at all) and
@@ -83,10 +92,6 @@ struct IniCallCase {
     const char* expected;  // null: the buffer stays untouched
 };
 
-void PrintTo(const IniCallCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 const IniCallCase kIniCallCases[] = {
     {"MissingFile", std::nullopt, "config", "key", "def", 64, "def"},
     {"NullDefaultActsAsEmpty", "[config]\n", "config", "key", nullptr, 64, ""},
@@ -118,10 +123,6 @@ struct RemoveFileSpecCase {
     const char* expected;
     bool removed;
 };
-
-void PrintTo(const RemoveFileSpecCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 const RemoveFileSpecCase kRemoveFileSpecCases[] = {
     {"ThreeLevels", "/a/b/c", "/a/b", true},
@@ -169,10 +170,6 @@ struct CombineCase {
     Alias alias;
     std::optional<std::string> expected;  // nullopt: the call returns null
 };
-
-void PrintTo(const CombineCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 std::vector<CombineCase> CombineCases() {
     const std::string long_dir(4093, 'd');
@@ -250,10 +247,6 @@ struct ModuleFileNameCase {
     DWORD (*expected_return)(DWORD path_length);
 };
 
-void PrintTo(const ModuleFileNameCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 const ModuleFileNameCase kModuleFileNameCases[] = {
     {"Roomy", false, [](DWORD) -> DWORD { return 4096; }, [](DWORD n) { return n; },
      [](DWORD n) { return n; }},
@@ -312,10 +305,6 @@ struct MoveCase {
     DWORD flags;
     bool succeeds;
 };
-
-void PrintTo(const MoveCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 // The stand-in makes only the replacing move, the one the program makes.
 const MoveCase kMoveCases[] = {
