@@ -29,7 +29,28 @@ restore() {
         git -C "$checkout" checkout -- "$(cat "$marker")" && rm -f "$marker"
     fi
 }
-trap 'restore; exit 130' INT TERM HUP
+
+# Builds and tests run in a session of their own, waited for here, so that a
+# signal to this run stops them all before the file is taken back: nothing
+# compiled from the fault is left newer than the file.
+child=
+run() {
+    setsid "$@" &
+    child=$!
+    wait "$child"
+    local status=$?
+    child=
+    return "$status"
+}
+stop() {
+    if [ -n "$child" ]; then
+        kill -TERM -- "-$child" 2>/dev/null
+        wait "$child" 2>/dev/null
+    fi
+    restore
+    exit 130
+}
+trap stop INT TERM HUP
 trap restore EXIT
 restore
 
@@ -83,13 +104,17 @@ EOF
 }
 build="$(binary_dir)"
 results="${RESULTS:-$build/seeded_faults.result}"
+[[ $results = /* ]] || results="$PWD/$results"
+mkdir -p "$build"
+# The presets are found from the checkout.
+cd "$checkout" || exit 2
 
 build_and_test() {  # 0: the suite passed; 1: a test failed; 2: the build failed
-    (cd "$checkout" && { [ -f "$build/CMakeCache.txt" ] || cmake --preset "$preset" >/dev/null; } &&
-        cmake --build --preset "$preset" -j2 >"$build/seeded_fault.build.log" 2>&1) || return 2
+    { [ -f "$build/CMakeCache.txt" ] || run cmake --preset "$preset" >/dev/null; } &&
+        run cmake --build --preset "$preset" -j2 >"$build/seeded_fault.build.log" 2>&1 || return 2
     # Stops at the first failure: one is enough to call the fault caught.
-    (cd "$checkout" && ctest --preset "$preset" -j2 --stop-on-failure \
-        >"$build/seeded_fault.test.log" 2>&1) && return 0
+    run ctest --preset "$preset" -j2 --stop-on-failure >"$build/seeded_fault.test.log" 2>&1 &&
+        return 0
     return 1
 }
 
@@ -146,4 +171,4 @@ summary="caught $caught of $((caught + missed)) ($missed missed, $invalid invali
 echo "$summary"
 echo "$summary" >>"$results"
 # The build folder back in step with the untouched sources.
-(cd "$checkout" && cmake --build --preset "$preset" -j2 >/dev/null 2>&1)
+run cmake --build --preset "$preset" -j2 >/dev/null 2>&1
