@@ -9,10 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "../common/scratch.h"
 #include "startup/tunnel_config.h"
 
 // The tests stand between the rewrite and the system at fsync and rename, to
@@ -49,27 +48,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 class PrepareTunnelConfigTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tunnel-config-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
-    }
     void TearDown() override {
         hooks::on_fsync = nullptr;
         hooks::on_rename = nullptr;
-        fs::remove_all(dir_);
     }
 
     fs::path tunnel() const { return dir_ / "tunnel.cfg"; }
@@ -90,8 +73,9 @@ protected:
         return errors;
     }
 
-    fs::path dir_;
-    std::string home_item_;
+    Scratch scratch_;
+    const fs::path& dir_ = scratch_.path();
+    const std::string home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
 };
 
 // Where the hooks find the folder of the test that runs.
@@ -174,6 +158,7 @@ TEST_F(PrepareTunnelConfigTest, FolderNotFlushedAfterTheRenameIsSaidSo) {
     EXPECT_FALSE(fs::exists(temp()));
 }
 
+// Shapes of tunnel.cfg that the end-to-end rows do not give.
 TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
     const std::string long_prefix(1100, 'a');
     const struct {
@@ -183,7 +168,6 @@ TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
     } cases[] = {
         {"empty file", "", "\r\n@"},
         {"two lines without item", "a\nb\n", "a\r\nb\r\n\r\n@"},
-        {"last line without break", "a\r\nb", "a\r\nb\r\n@"},
         {"item on last line without break", "x\n(Home){old}", "x\r\n@"},
         {"item on first line", "(Home){old}\nline2\r\nline3\n", "@\r\nline2\r\nline3\r\n"},
         {"item inside other text", "pre (Home) post\n", "@\r\n"},
@@ -206,40 +190,9 @@ TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
     }
 }
 
-TEST_F(PrepareTunnelConfigTest, RunningTwiceGivesTheSameFile) {
-    WriteBytes(tunnel(), "(DevID){}\n(Home){old}\n(LogLevel){2}");
-    Prepare();
-    const std::string once = ReadBytes(tunnel());
-    Prepare();
-    EXPECT_EQ(ReadBytes(tunnel()), once);
-}
-
-TEST_F(PrepareTunnelConfigTest, ReplacesAStaleTempFile) {
-    WriteBytes(temp(), "stale contents that are longer than the new file");
-    WriteBytes(tunnel(), "(Home){x}\n");
-    Prepare();
-    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + "\r\n");
-    EXPECT_FALSE(fs::exists(temp()));
-}
-
 TEST_F(PrepareTunnelConfigTest, MissingConfigCreatesNothing) {
     Prepare();
     EXPECT_TRUE(fs::is_empty(dir_));
-}
-
-TEST_F(PrepareTunnelConfigTest, ConfigThatIsADirectoryIsLeftAlone) {
-    fs::create_directory(tunnel());
-    Prepare();
-    EXPECT_TRUE(fs::is_directory(tunnel()));
-    EXPECT_FALSE(fs::exists(temp()));
-}
-
-TEST_F(PrepareTunnelConfigTest, UncreatableTempFileLeavesEverythingAsItWas) {
-    fs::create_directory(temp());
-    WriteBytes(tunnel(), "(Home){x}\n");
-    Prepare();
-    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\n");
-    EXPECT_TRUE(fs::is_directory(temp()));
 }
 
 TEST_F(PrepareTunnelConfigTest, IncompleteTempFileIsRemovedAndConfigKept) {
@@ -312,7 +265,6 @@ TEST(SubstituteDeviceIdTest, WritesTheIdentifierIntoTheFirstDevIdItem) {
         {"longer value shrinks", "(DevID){longvalue}rest", "ab", "(DevID){ab}rest"},
         {"same length in place", "(DevID){xyz}rest", "abc", "(DevID){abc}rest"},
         {"text before kept", "(A){1}(DevID){}", "id", "(A){1}(DevID){id}"},
-        {"empty identifier", "(DevID){x}", "", "(DevID){x}"},
         {"no item", "(Home){h}", "abc", "(Home){h}"},
         {"name is case-sensitive", "(devid){}", "abc", "(devid){}"},
         {"no closing brace", "(DevID){abc", "id", "(DevID){abc"},
@@ -321,8 +273,6 @@ TEST(SubstituteDeviceIdTest, WritesTheIdentifierIntoTheFirstDevIdItem) {
         {"exactly 255 characters fit", text_250, "12345", "(DevID){12345}" + std::string(241, 'x')},
         {"256 characters leave it unchanged", text_250, "123456", text_250},
         {"empty text", "", "abc", ""},
-        {"brace in the identifier", "(DevID){}(Home){h}", "x}(Home){/e", "(DevID){}(Home){h}"},
-        {"parenthesis in the identifier", "(DevID){}", "a(b", "(DevID){}"},
     };
     for (const auto& c : cases) {
         std::array<char, 256> buffer{};
