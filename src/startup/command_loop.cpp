@@ -133,6 +133,9 @@ CommandOutcome RunCommand(std::string_view line) {
         }
     }
     PrintHelp();
+    // A typo in a script: where the session ends at the first failure, it
+    // ends here.
+    NoteFailure();
     return CommandOutcome::Completed;
 }
 
@@ -171,7 +174,9 @@ LoopEnd RunCommandLoop() {
         CurrentSessionOptions().quiet ? std::string_view() : kCommandPrompt;
     while (!RunShouldEnd()) {
         const auto line = ConsoleReadCommandLine(prompt, command_line, kCommandNames);
-        if (!line || RunCommand(*line) != CommandOutcome::Completed) {
+        // A stop, or output lost, cuts the input where its read was: the
+        // line it ended early is no command typed.
+        if (!line || RunShouldEnd() || RunCommand(*line) != CommandOutcome::Completed) {
             return LoopEnd::kInputOrQuit;
         }
         if (EndForFailure()) {

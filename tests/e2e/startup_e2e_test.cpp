@@ -48,6 +48,7 @@ struct Row {
     std::optional<std::string> tunnel_cfg = kTunnelCfg;       // nullopt: no file
     std::string input = "quit\n";
     bool no_input = false;
+    bool input_folder = false;
     Output output = Output::kFile;
     bool no_error_output = false;
     std::vector<std::pair<std::string, std::string>> environment = {};
@@ -79,6 +80,7 @@ std::vector<Case> FromRows(std::initializer_list<Row> rows) {
         c.tunnel_cfg = row.tunnel_cfg;
         c.input = row.input;
         c.no_input = row.no_input;
+        c.input_folder = row.input_folder;
         c.output = row.output;
         c.no_error_output = row.no_error_output;
         c.environment = row.environment;
@@ -345,6 +347,10 @@ INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases())
 constexpr const char* kClosedUnderTheEmulator =
     "the emulator gives a closed descriptor a handle that fails every write";
 
+const std::string kDeviceFull =
+    "tunnelconsole: standard output failed: No space left on device\r\n";
+const std::string kInputIsAFolder = "tunnelconsole: standard input failed: Is a directory\r\n";
+
 // Standard streams that are closed or fail: the run still stops the library
 // once, and nothing lands where it does not belong.
 std::vector<Case> StreamCases() {
@@ -385,7 +391,56 @@ std::vector<Case> StreamCases() {
          .input = commands,
          .output = Output::kFullDevice,
          .expected_output = "",
-         .expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n",
+         .expected_errors = kDeviceFull,
+         .expected_trace = start_and_stop},
+        // With -e what was lost is a failure; a reader that went away took
+        // what it wanted.
+        {.name = "ExitOnErrorOutputDeviceFull",
+         .arguments = {"-e"},
+         .input = commands,
+         .output = Output::kFullDevice,
+         .expected_output = "",
+         .expected_errors = kDeviceFull,
+         .expected_status = 1,
+         .expected_trace = start_and_stop},
+        {.name = "ExitOnErrorOutputReaderGone",
+         .arguments = {"-e"},
+         .input = commands,
+         .output = Output::kPipeWithoutReader,
+         .expected_output = "",
+         .expected_trace = start_and_stop},
+        {.name = "HelpToAFullDevice",
+         .arguments = {"--help"},
+         .output = Output::kFullDevice,
+         .expected_output = "",
+         .expected_errors = kDeviceFull,
+         .expected_status = 1,
+         .expected_tunnel_cfg = kTunnelCfg,
+         .expected_trace = ""},
+        {.name = "VersionWithOutputClosed",
+         .arguments = {"-V"},
+         .output = Output::kClosed,
+         .expected_output = "",
+         .expected_errors = "tunnelconsole: standard output failed: Bad file descriptor\r\n",
+         .expected_status = 1,
+         .expected_tunnel_cfg = kTunnelCfg,
+         .expected_trace = ""},
+        {.name = "HelpToAReaderGone",
+         .arguments = {"--help"},
+         .output = Output::kPipeWithoutReader,
+         .expected_output = "",
+         .expected_tunnel_cfg = kTunnelCfg,
+         .expected_trace = ""},
+        // A read that fails is said, and ends the input; with -e, status 1.
+        {.name = "InputFolder",
+         .input_folder = true,
+         .expected_errors = kInputIsAFolder,
+         .expected_trace = start_and_stop},
+        {.name = "ExitOnErrorInputFolder",
+         .arguments = {"-e"},
+         .input_folder = true,
+         .expected_errors = kInputIsAFolder,
+         .expected_status = 1,
          .expected_trace = start_and_stop},
         // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
         // each is opened on the null device, so the run goes on unseen.
@@ -637,6 +692,13 @@ const std::string kWindowsFileMayNotBeWritten =
     "tunnelconsole into a folder you may write, such as "
     "%LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
 
+const std::string kFolderMayNotBeWritten =
+    "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a folder you "
+    "may write, such as ~/tunnelconsole\r\n";
+const std::string kWindowsFolderMayNotBeWritten =
+    "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a folder you "
+    "may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
+
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
     "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
@@ -854,10 +916,10 @@ std::vector<Case> TunnelCfgCases() {
          .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
          .expected_output = kBannerOfOldHome,
          .expected_errors =
-             NotRewritten(std::string("cannot open {DIR}/tunnel.cfg: ") + NotWritableError()) +
+             NotRewritten(std::string("cannot write {DIR}/tunnel.cfg: ") + NotWritableError()) +
              kFileMayNotBeWritten,
          .windows_expected_errors =
-             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             NotRewritten("cannot write {DIR}/tunnel.cfg: Permission denied") +
              kWindowsFileMayNotBeWritten,
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); }},
@@ -869,16 +931,32 @@ std::vector<Case> TunnelCfgCases() {
          .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
          .expected_errors =
              NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
-             "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a "
-             "folder you may write, such as ~/tunnelconsole\r\n"
-             "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+             kFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
          .windows_expected_errors =
              NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
-             "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a "
-             "folder you may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n"
-             "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+             kWindowsFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder& f) { SetWritable(f.app, true); }},
+        // Whatever tunnel.cfg's own mode, the folder is what to mend.
+        {.name = "FolderAndFileMayNotBeWritten",
+         .lay =
+             [](const ProgramFolder& f) {
+                 SetWritable(f.app / "tunnel.cfg", false);
+                 SetWritable(f.app, false);
+             },
+         .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
+         .expected_errors =
+             NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
+             kFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .windows_expected_errors =
+             NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
+             kWindowsFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 SetWritable(f.app, true);
+                 SetWritable(f.app / "tunnel.cfg", true);
+             }},
         // The emulator shows a file without write permission as read-only.
         {.name = "HiddenAndReadOnlyAttributesKept",
          .windows_only = "POSIX files have no hidden attribute",
@@ -1268,10 +1346,10 @@ std::vector<Case> ExitOnErrorCases() {
          .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
          .expected_output = "",
          .expected_errors =
-             NotRewritten(std::string("cannot open {DIR}/tunnel.cfg: ") + NotWritableError()) +
+             NotRewritten(std::string("cannot write {DIR}/tunnel.cfg: ") + NotWritableError()) +
              kFileMayNotBeWritten,
          .windows_expected_errors =
-             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             NotRewritten("cannot write {DIR}/tunnel.cfg: Permission denied") +
              kWindowsFileMayNotBeWritten,
          .expected_status = 1,
          .expected_tunnel_cfg = kTunnelCfg,
@@ -1281,6 +1359,13 @@ std::vector<Case> ExitOnErrorCases() {
                  SetWritable(f.app / "tunnel.cfg", true);
                  NoHomeMade(f);
              }},
+        // A typo in a script: nothing after it runs.
+        {.name = "ExitOnErrorAtALineThatIsNoCommand",
+         .arguments = {"-e"},
+         .input = "comentset\nhello\nversionget\n",
+         .expected_output = Banner(kDev) + kCommandList,
+         .expected_status = 1,
+         .expected_trace = StartTrace(kDev) + kStopTrace},
         {.name = "ExitOnErrorWithoutAFailure",
          .arguments = {"-e"},
          .input = "versionget\n",
