@@ -1530,6 +1530,9 @@ TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
         {"SegvOnALibraryThread", "TunnelUserExtend=thread", SIGSEGV,
          "tunnelconsole: ended by signal SIGSEGV on a library thread\r\n",
          "tunnelconsole: ended by exception 0xC0000005 on a library thread\r\n", 0x05},
+        {"AbortOnTheLibrarysLogThread", "TunnelUserExtend=logabort", SIGABRT,
+         "tunnelconsole: ended by signal SIGABRT on a library thread\r\n",
+         "tunnelconsole: ended by signal SIGABRT on a library thread\r\n", 3},
     };
     constexpr int kCommands = 300;
     for (const auto& row : rows) {
@@ -1550,8 +1553,10 @@ TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
             open((folder.root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int err =
             open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int status =
-            WaitForEnd(StartProgram(folder, in, out, {{"TUNNEL_SIM_CRASH", row.crash}}, err));
+        // The log thread runs, and never logs within the run.
+        const int status = WaitForEnd(StartProgram(
+            folder, in, out,
+            {{"TUNNEL_SIM_CRASH", row.crash}, {"TUNNEL_SIM_LOG_THREAD", "4000000000"}}, err));
         close(in);
         close(out);
         close(err);
