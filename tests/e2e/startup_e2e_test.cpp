@@ -1400,7 +1400,6 @@ TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
         ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
         const pid_t pid =
             StartProgram(folder, input[0], output[1], {}, STDERR_FILENO, nullptr, {"-e"});
-        close(input[0]);
         close(output[1]);
         // Waiting at the prompt: the stop request is the only way out. Read
         // up to the prompt, whatever came before it, so that a start that
@@ -1416,8 +1415,16 @@ TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
             seen.append(chunk, static_cast<std::size_t>(count));
         }
         EXPECT_EQ(WithPlaceholders(seen, folder), Banner(kDev));
+        // A line cut short by the request is no command typed: it fails
+        // nothing. Taken in, and back at the wait, before the signal.
+        ASSERT_EQ(write(input[1], "vers", 4), 4);
+        for (int pending = 1; ioctl(input[0], FIONREAD, &pending) == 0 && pending > 0;) {
+            sched_yield();
+        }
+        WaitUntilAsleepOrEnded(pid);
         kill(pid, signal_number);
         EXPECT_EQ(WaitForExit(pid), 128 + signal_number);
+        close(input[0]);
         close(input[1]);
         close(output[0]);
     }
