@@ -355,6 +355,7 @@ constexpr const char* kClosedUnderTheEmulator =
 
 const std::string kDeviceFull =
     "tunnelconsole: standard output failed: No space left on device\r\n";
+const std::string kBadDescriptor = "tunnelconsole: standard output failed: Bad file descriptor\r\n";
 const std::string kInputIsAFolder = "tunnelconsole: standard input failed: Is a directory\r\n";
 
 // Standard streams that are closed or fail: the run still stops the library
@@ -364,7 +365,7 @@ std::vector<Case> StreamCases() {
     const std::string all_calls =
         StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
     const std::string start_and_stop = StartTrace(kDev) + kStopTrace;
-    return FromRows({
+    std::vector<Case> cases = FromRows({
         {.name = "OutputClosed",
          .input = commands,
          .output = Output::kClosed,
@@ -398,55 +399,6 @@ std::vector<Case> StreamCases() {
          .output = Output::kFullDevice,
          .expected_output = "",
          .expected_errors = kDeviceFull,
-         .expected_trace = start_and_stop},
-        // With -e what was lost is a failure; a reader that went away took
-        // what it wanted.
-        {.name = "ExitOnErrorOutputDeviceFull",
-         .arguments = {"-e"},
-         .input = commands,
-         .output = Output::kFullDevice,
-         .expected_output = "",
-         .expected_errors = kDeviceFull,
-         .expected_status = 1,
-         .expected_trace = start_and_stop},
-        {.name = "ExitOnErrorOutputReaderGone",
-         .arguments = {"-e"},
-         .input = commands,
-         .output = Output::kPipeWithoutReader,
-         .expected_output = "",
-         .expected_trace = start_and_stop},
-        {.name = "HelpToAFullDevice",
-         .arguments = {"--help"},
-         .output = Output::kFullDevice,
-         .expected_output = "",
-         .expected_errors = kDeviceFull,
-         .expected_status = 1,
-         .expected_tunnel_cfg = kTunnelCfg,
-         .expected_trace = ""},
-        {.name = "VersionWithOutputClosed",
-         .arguments = {"-V"},
-         .output = Output::kClosed,
-         .expected_output = "",
-         .expected_errors = "tunnelconsole: standard output failed: Bad file descriptor\r\n",
-         .expected_status = 1,
-         .expected_tunnel_cfg = kTunnelCfg,
-         .expected_trace = ""},
-        {.name = "HelpToAReaderGone",
-         .arguments = {"--help"},
-         .output = Output::kPipeWithoutReader,
-         .expected_output = "",
-         .expected_tunnel_cfg = kTunnelCfg,
-         .expected_trace = ""},
-        // A read that fails is said, and ends the input; with -e, status 1.
-        {.name = "InputFolder",
-         .input_folder = true,
-         .expected_errors = kInputIsAFolder,
-         .expected_trace = start_and_stop},
-        {.name = "ExitOnErrorInputFolder",
-         .arguments = {"-e"},
-         .input_folder = true,
-         .expected_errors = kInputIsAFolder,
-         .expected_status = 1,
          .expected_trace = start_and_stop},
         // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
         // each is opened on the null device, so the run goes on unseen.
@@ -497,6 +449,39 @@ std::vector<Case> StreamCases() {
          .expected_output = "",
          .expected_trace = start_and_stop},
     });
+    // What was lost is said once; it is a failure with -e, and for the help
+    // and the version. A reader that went away took what it wanted.
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        Output output;
+        bool input_folder;
+        std::string errors;
+        int status;
+    } lost[] = {
+        {"ExitOnErrorOutputDeviceFull", {"-e"}, Output::kFullDevice, false, kDeviceFull, 1},
+        {"ExitOnErrorOutputReaderGone", {"-e"}, Output::kPipeWithoutReader, false, "", 0},
+        {"InputFolder", {}, Output::kFile, true, kInputIsAFolder, 0},
+        {"ExitOnErrorInputFolder", {"-e"}, Output::kFile, true, kInputIsAFolder, 1},
+        {"HelpToAFullDevice", {"--help"}, Output::kFullDevice, false, kDeviceFull, 1},
+        {"HelpToAReaderGone", {"--help"}, Output::kPipeWithoutReader, false, "", 0},
+        {"VersionWithOutputClosed", {"-V"}, Output::kClosed, false, kBadDescriptor, 1},
+    };
+    for (const auto& row : lost) {
+        const bool session = row.arguments.empty() || row.arguments[0] == "-e";
+        cases.push_back(
+            FromRows({{.name = row.name,
+                       .arguments = row.arguments,
+                       .input = commands,
+                       .input_folder = row.input_folder,
+                       .output = row.output,
+                       .expected_output = session && row.input_folder ? Banner(kDev) : "",
+                       .expected_errors = row.errors,
+                       .expected_status = row.status,
+                       .expected_tunnel_cfg = session ? kTunnelCfgRewritten : kTunnelCfg,
+                       .expected_trace = session ? start_and_stop : ""}})[0]);
+    }
+    return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
