@@ -54,23 +54,70 @@ run_stage() {
   stage=""
 }
 
+# ctest pads every test's name to the longest, so its lines run far past 80
+# columns. Here a test that passed or was skipped is only counted; one that
+# did not gets a short line, "Failed: <name>", before its output. A name is
+# shown without the "<Suite>.Transcript/" of the table-driven cases (ctest -R
+# finds it by what is left).
+brief_ctest() {
+  ctest "$@" | awk '
+    function short(name) { sub(/[A-Za-z0-9]+\.Transcript\//, "", name); return name }
+    /^ +Start +[0-9]+: / { next }
+    /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
+      if ($0 ~ /(Passed|\*\*\*Skipped) +[0-9.]+ sec$/) next
+      status = $0
+      sub(/^.*\*\*\*/, "", status)
+      sub(/ +[0-9.]+ sec$/, "", status)
+      print status ": " short($4); fflush()
+      next
+    }
+    /^The following tests did not run:$/ { skipping = 1; next }
+    skipping && /^\t/ { skipped++; next }
+    { skipping = 0 }
+    /^\t *[0-9]+ - / { print "  " short($3) " " $4; fflush(); next }
+    /^(Label Time Summary:|win32 +=|Total Test time)/ { next }
+    { print; fflush() }
+    END {
+      if (skipped) print skipped " tests skipped: cases with no meaning here"
+    }' | cat -s
+}
+
+# A build's progress lines name each object by its path inside the build
+# folder; the source file's name alone says as much in fewer columns.
+short_build_lines() {
+  awk '/^\[ *[0-9]+%\] Building / {
+         n = split($NF, part, "/")
+         print substr($0, 1, index($0, "]")) " Building " part[n]; fflush()
+         next
+       }
+       { print; fflush() }'
+}
+
+brief_build() {
+  cmake --build "$@" | short_build_lines
+}
+
+fuzz_briefly() {
+  scripts/fuzz.sh 10 | short_build_lines
+}
+
 build_and_test() {
   cmake --preset "$1"
-  cmake --build --preset "$1" -j "$jobs"
-  ctest --preset "$1" -j "$jobs"
+  brief_build --preset "$1" -j "$jobs"
+  brief_ctest --preset "$1" -j "$jobs"
 }
 
 wine_tests() {
   cmake --preset win32
-  cmake --build --preset win32 -j "$jobs"
+  brief_build --preset win32 -j "$jobs"
   # Wine makes its prefix on first use; do it once, before tests run in parallel.
   wineboot --init >/dev/null 2>&1 || true
-  ctest --preset win32 -j "$jobs"
+  brief_ctest --preset win32 -j "$jobs"
 }
 
 stdcall_binding() {
   cmake --preset win32-stdcall
-  cmake --build --preset win32-stdcall -j "$jobs"
+  brief_build --preset win32-stdcall -j "$jobs"
   bash tests/win32/check_binding.sh i686-w64-mingw32-objdump build-win32-stdcall/bin
 }
 
@@ -79,7 +126,7 @@ run_stage "asan: build and test" build_and_test asan
 # The concurrency cases (signals, pipes, the library's log thread) under the
 # thread sanitizer.
 run_stage "tsan: build and test the concurrency cases" build_and_test tsan
-run_stage "fuzz: each target for a short while, its seeds first" scripts/fuzz.sh 10
+run_stage "fuzz: each target for a short while, its seeds first" fuzz_briefly
 wine_started=true
 run_stage "win32: build, then test under Wine" wine_tests
 run_stage "win32-stdcall: the variant for a stdcall library builds and binds by ordinal" \

@@ -35,13 +35,14 @@ using Connection = ConnectRecord;
 struct State {
     std::mutex mutex;
     std::condition_variable push_ready;      // a message was queued, or the tunnel stopped
-    std::condition_variable heartbeat_wake;  // the tunnel stopped
+    std::condition_variable heartbeat_wake;  // the tunnel stopped, or the thread is to abort
     bool started = false;
     // Bumped by every start and stop, so a waiter can tell its tunnel is gone
     // even if another start followed.
     uint64_t generation = 0;
     LogCallbackType callback = nullptr;
     std::thread heartbeat;
+    bool heartbeat_aborts = false;  // the heartbeat thread aborts when it wakes
     std::array<char, kSelfIdCapacity> self_id{};
     std::array<char, kDomainCapacity> domain{};
     std::array<char, kCommentInCapacity> comment{};
@@ -186,7 +187,10 @@ void HeartbeatLoop(uint64_t generation, uint32_t interval_us, bool unended,
             const auto stopped = [&] { return state.generation != generation; };
             if (interval_us > 0) {
                 state.heartbeat_wake.wait_for(lock, std::chrono::microseconds(interval_us),
-                                              stopped);
+                                              [&] { return stopped() || state.heartbeat_aborts; });
+            }
+            if (state.heartbeat_aborts) {
+                std::abort();
             }
             if (stopped()) {
                 return;
@@ -564,6 +568,20 @@ void CrashAsAsked(Crash crash) {
         case Crash::kThread:
             std::thread(WriteThroughNull).join();
             return;
+        case Crash::kLogThreadAbort: {
+            State& state = TheState();
+            std::unique_lock lock(state.mutex);
+            if (!state.heartbeat.joinable()) {
+                lock.unlock();
+                std::thread(std::abort).join();
+                return;
+            }
+            state.heartbeat_aborts = true;
+            state.heartbeat_wake.notify_all();
+            // Until the abort ends the process.
+            state.heartbeat_wake.wait(lock, [] { return false; });
+            return;
+        }
     }
 }
 

@@ -137,8 +137,10 @@ void ParseFaults(std::string_view list, Switches& switches, std::vector<std::str
 }
 
 void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::string>& warnings) {
-    constexpr std::pair<std::string_view, Crash> kKinds[] = {
-        {"segv", Crash::kSegv}, {"abort", Crash::kAbort}, {"thread", Crash::kThread}};
+    constexpr std::pair<std::string_view, Crash> kKinds[] = {{"segv", Crash::kSegv},
+                                                             {"abort", Crash::kAbort},
+                                                             {"thread", Crash::kThread},
+                                                             {"logabort", Crash::kLogThreadAbort}};
     while (!list.empty()) {
         const std::size_t comma = list.find(',');
         const std::string_view entry = Trim(list.substr(0, comma));
@@ -160,7 +162,7 @@ void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::st
         }
         if (!operation || crash == Crash::kNone) {
             warnings.push_back(
-                Warning(kSimCrashVariable, entry, "expected Name=segv|abort|thread"));
+                Warning(kSimCrashVariable, entry, "expected Name=segv|abort|thread|logabort"));
             continue;
         }
         switches.crashes[static_cast<std::size_t>(*operation)] = crash;

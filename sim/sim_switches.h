@@ -39,5 +39,7 @@ inline constexpr const char* kSimLogUnendedVariable = "TUNNEL_SIM_LOG_UNENDED";
 // "TunnelUserExtend=segv,TunnelStart=thread": each named operation crashes
 // when called, before its work: "segv" writes through a null pointer,
 // "abort" aborts, "thread" has a thread of the library's own write through a
-// null pointer while the call waits for it.
+// null pointer while the call waits for it, "logabort" has the heartbeat
+// thread (kSimLogThreadVariable; without it a thread of its own) abort while
+// the call waits for it.
 inline constexpr const char* kSimCrashVariable = "TUNNEL_SIM_CRASH";

@@ -115,7 +115,11 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
         const std::lock_guard lock(output_lock);
         AddRawLocked(prompt);
     }
-    return ReadTextLine(standard_input, line);
+    const auto read = ReadTextLine(standard_input, line);
+    if (standard_input.failed) {
+        NoteInputFailed(standard_input.error);
+    }
+    return read;
 }
 
 // Apart from the text reader's path, which stays short. The prompt's last

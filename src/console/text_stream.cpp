@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -21,6 +22,7 @@ bool FillBuffer(TextReader& reader) {
     if (count <= 0) {
         reader.ended = true;
         reader.failed = count < 0;
+        reader.error = count < 0 ? errno : 0;
         return false;
     }
     reader.position = 0;

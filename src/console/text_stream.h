@@ -11,7 +11,8 @@
 #include <span>
 #include <string_view>
 
-// Fills `buffer` with raw bytes: returns how many, 0 at the end, < 0 on error.
+// Fills `buffer` with raw bytes: returns how many, 0 at the end, < 0 on error
+// (errno set).
 using ByteSource = std::ptrdiff_t (*)(void* source, char* buffer, std::size_t capacity);
 
 struct TextReader {
@@ -24,6 +25,7 @@ struct TextReader {
     std::size_t length = 0;
     bool ended = false;   // end, 0x1A or error seen: nothing more is read
     bool failed = false;  // the source reported an error
+    int error = 0;        // its errno value
 };
 
 TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)() = nullptr);

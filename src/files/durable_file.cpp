@@ -240,14 +240,10 @@ bool WriteContent(Replacement& file, std::FILE* current, std::FILE* scratch, Not
     return true;
 }
 
-// Makes the scratch file afresh and fills it from `current`; notes which file
-// was read and which written.
-Attempt FillScratchFile(Replacement& file, std::FILE* current, ScratchFile& scratch,
-                        FileIdentity& read, FileIdentity& written, Notice& notice) {
-    if (!OsIdentifyFile(current, read)) {
-        notice = Cannot("read", file.target.data(), errno);
-        return Attempt::kFailed;
-    }
+// Makes the scratch file afresh, before the file is opened for writing: a
+// folder that may not be written is what to mend then, whatever the file's
+// own mode.
+Attempt MakeScratchFile(Replacement& file, ScratchFile& scratch, Notice& notice) {
     const ScratchCreation creation = OsCreateScratchFile(file.scratch.data(), scratch.os);
     if (creation == ScratchCreation::kInUse) {
         return Attempt::kScratchInUse;
@@ -261,6 +257,17 @@ Attempt FillScratchFile(Replacement& file, std::FILE* current, ScratchFile& scra
     }
     if (creation != ScratchCreation::kCreated) {
         notice = Cannot("create", file.scratch.data(), errno, Notice::kFolderMayNotBeWritten);
+        return Attempt::kFailed;
+    }
+    return Attempt::kDone;
+}
+
+// Fills the scratch file from `current`; notes which file was read and which
+// written.
+Attempt FillScratchFile(Replacement& file, std::FILE* current, ScratchFile& scratch,
+                        FileIdentity& read, FileIdentity& written, Notice& notice) {
+    if (!OsIdentifyFile(current, read)) {
+        notice = Cannot("read", file.target.data(), errno);
         return Attempt::kFailed;
     }
     bool complete = WriteContent(file, current, scratch.os.stream, notice);
@@ -338,13 +345,18 @@ Attempt ReplaceOnce(Replacement& file, Notice& notice) {
     if (same) {
         return Attempt::kDone;
     }
+    ScratchFile scratch(file.scratch.data());
+    if (const Attempt made = MakeScratchFile(file, scratch, notice); made != Attempt::kDone) {
+        return made;
+    }
     // Opened for update too: a file the user may not write is not replaced.
+    // It was read, so what a refusal refused is the write.
     std::FILE* current = OpenTarget(file, "rb+");
     if (current == nullptr) {
-        notice = Cannot("open", file.target.data(), errno, Notice::kFileMayNotBeWritten);
+        notice = Cannot(RefusedForPermission(errno) ? "write" : "open", file.target.data(), errno,
+                        Notice::kFileMayNotBeWritten);
         return Attempt::kFailed;
     }
-    ScratchFile scratch(file.scratch.data());
     FileIdentity read{};
     FileIdentity written{};
     const Attempt filled = FillScratchFile(file, current, scratch, read, written, notice);

@@ -13,6 +13,8 @@ namespace {
 // Read and written from signal handlers and the library's threads.
 std::atomic<bool> stop_requested{false};
 std::atomic<bool> output_lost{false};
+std::atomic<bool> input_failed{false};
+std::atomic<bool> stream_failed{false};
 std::atomic<int> stop_status{0};
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -24,6 +26,8 @@ void RunStateInit(void (*write_pending_output)()) {
     OsOpenMissingStandardStreams();
     stop_requested.store(false);
     output_lost.store(false);
+    input_failed.store(false);
+    stream_failed.store(false);
     stop_status.store(0);
     OsWatchStopRequests({NoteStopRequest, ReportEnding});
 }
@@ -52,6 +56,19 @@ void NoteOutputLost(int error) {
     }
     OsWakeInputWait();
     if (!OsReaderWentAway(error)) {
+        stream_failed.store(true);
         ReportProblem("standard output failed: %s", std::strerror(error));
     }
+}
+
+void NoteInputFailed(int error) {
+    if (input_failed.exchange(true)) {
+        return;
+    }
+    stream_failed.store(true);
+    ReportProblem("standard input failed: %s", std::strerror(error));
+}
+
+bool StandardStreamFailed() {
+    return stream_failed.load();
 }

@@ -2,7 +2,8 @@
 // (Ctrl-C, termination, hang-up; on Windows the console's control events) or
 // standard output can no longer be written. Either ends the run as the end of
 // input does: the command in progress finishes, the library is stopped once,
-// the exit status is 0.
+// the exit status is 0 (for a session that ends at the first failure, see
+// StopRequestStatus and StandardStreamFailed).
 #pragma once
 
 // Clears the state and starts watching for stop requests and crashes, which
@@ -28,3 +29,11 @@ int StopRequestStatus();
 // Any thread may call it. A reader that went away (EPIPE) ends the run
 // silently; any other failure also says why on standard error.
 void NoteOutputLost(int error);
+
+// Records that reading standard input failed with `error` (an errno value),
+// which ends the input: said once on standard error.
+void NoteInputFailed(int error);
+
+// True once standard input or output failed for another reason than a reader
+// that went away: what the run was to read or write was lost.
+bool StandardStreamFailed();

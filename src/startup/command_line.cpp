@@ -10,6 +10,7 @@
 #include "platform/os_console.h"
 #include "platform/os_system.h"
 #include "run/diagnostics.h"
+#include "run/run_state.h"
 #include "startup/startup.h"
 
 namespace {
@@ -43,12 +44,16 @@ constexpr std::string_view kUsageHead =
     "Commands, and the fields each asks for, one line each:\n";
 
 constexpr std::string_view kUsageTail =
-    "Any other line prints the list of commands.\n"
+    "Any other line prints the list of commands; with -e it is a failure.\n"
     "\n"
     "Exit status:\n"
-    "  0           quit or the end of input; always so without -e\n"
-    "  1           with -e: tunnel.cfg not rewritten, the library not\n"
-    "              started, or a command's failure line\n"
+    "  0           quit, the end of input, or a reader of standard output\n"
+    "              that went away (as with | head); a session without -e\n"
+    "              always ends with 0\n"
+    "  1           the help or the version not written; with -e: tunnel.cfg\n"
+    "              not rewritten, the library not started, a command's\n"
+    "              failure line, a line that is no command, or standard\n"
+    "              input or output failed\n"
     "  2           an option or argument not understood; nothing was run\n"
     "  128+N       with -e on Linux: ended by signal N (Ctrl-C 130)\n"
     "  3221225786  with -e on Windows: ended by Ctrl-C, Ctrl-Break or the\n"
@@ -56,25 +61,31 @@ constexpr std::string_view kUsageTail =
 
 constexpr std::string_view kVersionLine = "tunnelconsole " TUNNEL_VERSION "\n";
 
+constexpr int kOutputFailedStatus = 1;
+
 // Writes `text` to standard output with every LF as CR LF, as all output
-// goes, without setting up the console for a session.
-void WriteOut(std::string_view text) {
+// goes, without setting up the console for a session. Returns the exit
+// status: 1 when the text was lost, said on standard error; 0 when written,
+// or when the reader went away, as `| head` does.
+int WriteOut(std::string_view text) {
     std::array<char, 512> staged;
     while (!text.empty()) {
         const StagedText step = StageText(text, staged);
-        if (OsWriteStandardOutput(staged.data(), step.stored) != 0) {
-            return;
+        if (const int error = OsWriteStandardOutput(staged.data(), step.stored); error != 0) {
+            NoteOutputLost(error);
+            return StandardStreamFailed() ? kOutputFailedStatus : 0;
         }
         text.remove_prefix(step.taken);
     }
+    return 0;
 }
 
-void PrintUsage() {
+int PrintUsage() {
     std::array<char, 4096> text;
     std::size_t length = kUsageHead.copy(text.data(), text.size());
     length += WriteCommandUsage(std::span(text).subspan(length));
     length += kUsageTail.copy(text.data() + length, text.size() - length);
-    WriteOut(std::string_view(text.data(), length));
+    return WriteOut(std::string_view(text.data(), length));
 }
 
 constexpr std::array<option, 5> kLongOptions = {{
@@ -135,12 +146,10 @@ int RunFromCommandLine(int argc, char** argv) {
         help = true;
     }
     if (help) {
-        PrintUsage();
-        return 0;
+        return PrintUsage();
     }
     if (version) {
-        WriteOut(kVersionLine);
-        return 0;
+        return WriteOut(kVersionLine);
     }
     return RunTunnelConsole(options);
 }

@@ -24,9 +24,19 @@ LoopEnd RunCommandLoop(SessionOptions options) {
             }
             return LoopEnd::kInputOrQuit;
         }
+        // A stop, or output lost, cuts the input where its read was: the
+        // line it ended early is no command typed.
+        if (RunShouldEnd()) {
+            return LoopEnd::kInputOrQuit;
+        }
         const Command* command = FindCommand(*line);
         if (command == nullptr) {
             PrintCommandList();
+            // A typo in a script: where the session ends at the first
+            // failure, it ends here.
+            if (options.exit_on_error) {
+                return LoopEnd::kFailure;
+            }
             continue;
         }
         switch (RunCommand(*command, options.exit_on_error)) {

@@ -46,12 +46,14 @@ void ReportFolderSpelling(FolderSpelling spelling, const char* program_dir) {
 constexpr int kFailureStatus = 1;
 
 // The exit status: 0 unless the session ends at the first failure, then 1 for
-// a failure and the platform's status for a stop request.
+// a failure or a standard stream that failed, and the platform's status for a
+// stop request. A reader that went away is no failure: it took what it
+// wanted, as `| head` does.
 int EndStatus(SessionOptions options, bool failed) {
     if (!options.exit_on_error) {
         return 0;
     }
-    if (failed) {
+    if (failed || StandardStreamFailed()) {
         return kFailureStatus;
     }
     return StopRequestStatus();

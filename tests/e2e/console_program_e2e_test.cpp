@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <spawn.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -453,6 +454,52 @@ TEST(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
     EXPECT_NE(run.RestOfScreen().find("Version: 1.0.0-sim\n"), std::string::npos);
     EXPECT_EQ(WaitForExit(run.pid), 0);
     EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
+}
+
+// Lines typed at a cmd prompt: `tunnelconsole` names the console program,
+// which cmd waits for, so %ERRORLEVEL% and out.txt are the run's once it ends.
+TEST(ConsoleProgramE2e, ExitStatusThroughCmdAndAPipe) {
+    if (!TestingWindowsProgram()) {
+        GTEST_SKIP() << kConsoleProgramOnly;
+    }
+    const struct {
+        const char* line;
+        const char* input;  // cmds.txt
+        const char* status;
+        std::string output;
+    } rows[] = {
+        {"type cmds.txt | tunnelconsole -e > out.txt", "comentset\nversionget\n", "1",
+         Banner(kDeviceId) + kCommandList},
+        {"tunnelconsole -e < cmds.txt > out.txt", "comentset\nversionget\n", "1",
+         Banner(kDeviceId) + kCommandList},
+        {"type cmds.txt | tunnelconsole -e > out.txt", "versionget\n", "0",
+         Banner(kDeviceId) + "Version: 1.0.0-sim\r\n" + kPrompt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.line);
+        const ProgramFolder folder;
+        // The windowed program beside it too, as the package has it.
+        std::filesystem::copy_file(
+            std::filesystem::path(std::getenv("E2E_PROGRAM_DIR")) / "tunnelconsole.exe",
+            folder.app / "tunnelconsole.exe");
+        std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni(kDeviceId);
+        std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
+        std::ofstream(folder.app / "cmds.txt", std::ios::binary) << row.input;
+        std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
+        arguments.insert(arguments.end(), {"cmd", "/v:on", "/c",
+                                           "cd /d " + ProgramView(folder.app) + " & " + row.line +
+                                               " & >status.txt echo !ERRORLEVEL!"});
+        std::vector<char*> argv;
+        for (std::string& argument : arguments) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        pid_t pid = -1;
+        ASSERT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+        WaitForEnd(pid);
+        EXPECT_EQ(ReadFile(folder.app / "status.txt"), std::string(row.status) + "\r\n");
+        EXPECT_EQ(WithPlaceholders(ReadFile(folder.app / "out.txt"), folder), row.output);
+    }
 }
 
 }  // namespace

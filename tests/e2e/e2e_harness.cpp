@@ -323,7 +323,9 @@ Result Run(const Case& c) {
         environment.emplace_back(kSimTraceVariable, trace.string());
     }
 
-    const int input = c.no_input ? -1 : open((root / "input").c_str(), O_RDONLY | O_CLOEXEC);
+    const int input =
+        c.no_input ? -1
+                   : open((c.input_folder ? root : root / "input").c_str(), O_RDONLY | O_CLOEXEC);
     int output = -1;
     if (c.output == Output::kFile) {
         output = open((root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

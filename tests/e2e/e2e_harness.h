@@ -49,6 +49,7 @@ struct Case {
     std::optional<std::string> tunnel_cfg;  // nullopt: no file
     std::string input;                      // bytes on standard input
     bool no_input = false;                  // standard input closed instead
+    bool input_folder = false;              // standard input a folder: every read fails
     Output output = Output::kFile;
     bool no_error_output = false;                                  // standard error closed
     std::vector<std::pair<std::string, std::string>> environment;  // the library's switches

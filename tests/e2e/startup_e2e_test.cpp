@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -48,6 +49,7 @@ struct Row {
     std::optional<std::string> tunnel_cfg = kTunnelCfg;       // nullopt: no file
     std::string input = "quit\n";
     bool no_input = false;
+    bool input_folder = false;
     Output output = Output::kFile;
     bool no_error_output = false;
     std::vector<std::pair<std::string, std::string>> environment = {};
@@ -79,6 +81,7 @@ std::vector<Case> FromRows(std::initializer_list<Row> rows) {
         c.tunnel_cfg = row.tunnel_cfg;
         c.input = row.input;
         c.no_input = row.no_input;
+        c.input_folder = row.input_folder;
         c.output = row.output;
         c.no_error_output = row.no_error_output;
         c.environment = row.environment;
@@ -147,7 +150,12 @@ std::vector<Case> LoopCases() {
         {.name = "NulInsideCommand",
          .input = std::string("quit\0x\nquit\n", 12),
          .expected_output = Banner(kDev) + list},
-        {.name = "NoStandardInput", .input = "", .no_input = true},
+        // Under the emulator a closed standard input is a folder it opened
+        // (InputHandleNull has the Windows case).
+        {.name = "NoStandardInput",
+         .input = "",
+         .no_input = true,
+         .posix_only = "the emulator gives a closed standard input a folder to read"},
     });
 }
 
@@ -345,6 +353,11 @@ INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases())
 constexpr const char* kClosedUnderTheEmulator =
     "the emulator gives a closed descriptor a handle that fails every write";
 
+const std::string kDeviceFull =
+    "tunnelconsole: standard output failed: No space left on device\r\n";
+const std::string kBadDescriptor = "tunnelconsole: standard output failed: Bad file descriptor\r\n";
+const std::string kInputIsAFolder = "tunnelconsole: standard input failed: Is a directory\r\n";
+
 // Standard streams that are closed or fail: the run still stops the library
 // once, and nothing lands where it does not belong.
 std::vector<Case> StreamCases() {
@@ -352,7 +365,7 @@ std::vector<Case> StreamCases() {
     const std::string all_calls =
         StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
     const std::string start_and_stop = StartTrace(kDev) + kStopTrace;
-    return FromRows({
+    std::vector<Case> cases = FromRows({
         {.name = "OutputClosed",
          .input = commands,
          .output = Output::kClosed,
@@ -385,7 +398,7 @@ std::vector<Case> StreamCases() {
          .input = commands,
          .output = Output::kFullDevice,
          .expected_output = "",
-         .expected_errors = "tunnelconsole: standard output failed: No space left on device\r\n",
+         .expected_errors = kDeviceFull,
          .expected_trace = start_and_stop},
         // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
         // each is opened on the null device, so the run goes on unseen.
@@ -436,6 +449,39 @@ std::vector<Case> StreamCases() {
          .expected_output = "",
          .expected_trace = start_and_stop},
     });
+    // What was lost is said once; it is a failure with -e, and for the help
+    // and the version. A reader that went away took what it wanted.
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        Output output;
+        bool input_folder;
+        std::string errors;
+        int status;
+    } lost[] = {
+        {"ExitOnErrorOutputDeviceFull", {"-e"}, Output::kFullDevice, false, kDeviceFull, 1},
+        {"ExitOnErrorOutputReaderGone", {"-e"}, Output::kPipeWithoutReader, false, "", 0},
+        {"InputFolder", {}, Output::kFile, true, kInputIsAFolder, 0},
+        {"ExitOnErrorInputFolder", {"-e"}, Output::kFile, true, kInputIsAFolder, 1},
+        {"HelpToAFullDevice", {"--help"}, Output::kFullDevice, false, kDeviceFull, 1},
+        {"HelpToAReaderGone", {"--help"}, Output::kPipeWithoutReader, false, "", 0},
+        {"VersionWithOutputClosed", {"-V"}, Output::kClosed, false, kBadDescriptor, 1},
+    };
+    for (const auto& row : lost) {
+        const bool session = row.arguments.empty() || row.arguments[0] == "-e";
+        cases.push_back(
+            FromRows({{.name = row.name,
+                       .arguments = row.arguments,
+                       .input = commands,
+                       .input_folder = row.input_folder,
+                       .output = row.output,
+                       .expected_output = session && row.input_folder ? Banner(kDev) : "",
+                       .expected_errors = row.errors,
+                       .expected_status = row.status,
+                       .expected_tunnel_cfg = session ? kTunnelCfgRewritten : kTunnelCfg,
+                       .expected_trace = session ? start_and_stop : ""}})[0]);
+    }
+    return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
@@ -636,6 +682,13 @@ const std::string kWindowsFileMayNotBeWritten =
     "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or unpack "
     "tunnelconsole into a folder you may write, such as "
     "%LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
+
+const std::string kFolderMayNotBeWritten =
+    "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a folder you "
+    "may write, such as ~/tunnelconsole\r\n";
+const std::string kWindowsFolderMayNotBeWritten =
+    "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a folder you "
+    "may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
 
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
@@ -854,10 +907,10 @@ std::vector<Case> TunnelCfgCases() {
          .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
          .expected_output = kBannerOfOldHome,
          .expected_errors =
-             NotRewritten(std::string("cannot open {DIR}/tunnel.cfg: ") + NotWritableError()) +
+             NotRewritten(std::string("cannot write {DIR}/tunnel.cfg: ") + NotWritableError()) +
              kFileMayNotBeWritten,
          .windows_expected_errors =
-             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             NotRewritten("cannot write {DIR}/tunnel.cfg: Permission denied") +
              kWindowsFileMayNotBeWritten,
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); }},
@@ -869,16 +922,32 @@ std::vector<Case> TunnelCfgCases() {
          .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
          .expected_errors =
              NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
-             "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a "
-             "folder you may write, such as ~/tunnelconsole\r\n"
-             "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+             kFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
          .windows_expected_errors =
              NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
-             "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a "
-             "folder you may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n"
-             "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+             kWindowsFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder& f) { SetWritable(f.app, true); }},
+        // Whatever tunnel.cfg's own mode, the folder is what to mend.
+        {.name = "FolderAndFileMayNotBeWritten",
+         .lay =
+             [](const ProgramFolder& f) {
+                 SetWritable(f.app / "tunnel.cfg", false);
+                 SetWritable(f.app, false);
+             },
+         .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
+         .expected_errors =
+             NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
+             kFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .windows_expected_errors =
+             NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
+             kWindowsFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_tunnel_cfg = kTunnelCfg,
+         .inspect =
+             [](const ProgramFolder& f) {
+                 SetWritable(f.app, true);
+                 SetWritable(f.app / "tunnel.cfg", true);
+             }},
         // The emulator shows a file without write permission as read-only.
         {.name = "HiddenAndReadOnlyAttributesKept",
          .windows_only = "POSIX files have no hidden attribute",
@@ -1268,10 +1337,10 @@ std::vector<Case> ExitOnErrorCases() {
          .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
          .expected_output = "",
          .expected_errors =
-             NotRewritten(std::string("cannot open {DIR}/tunnel.cfg: ") + NotWritableError()) +
+             NotRewritten(std::string("cannot write {DIR}/tunnel.cfg: ") + NotWritableError()) +
              kFileMayNotBeWritten,
          .windows_expected_errors =
-             NotRewritten("cannot open {DIR}/tunnel.cfg: Permission denied") +
+             NotRewritten("cannot write {DIR}/tunnel.cfg: Permission denied") +
              kWindowsFileMayNotBeWritten,
          .expected_status = 1,
          .expected_tunnel_cfg = kTunnelCfg,
@@ -1281,6 +1350,13 @@ std::vector<Case> ExitOnErrorCases() {
                  SetWritable(f.app / "tunnel.cfg", true);
                  NoHomeMade(f);
              }},
+        // A typo in a script: nothing after it runs.
+        {.name = "ExitOnErrorAtALineThatIsNoCommand",
+         .arguments = {"-e"},
+         .input = "comentset\nhello\nversionget\n",
+         .expected_output = Banner(kDev) + kCommandList,
+         .expected_status = 1,
+         .expected_trace = StartTrace(kDev) + kStopTrace},
         {.name = "ExitOnErrorWithoutAFailure",
          .arguments = {"-e"},
          .input = "versionget\n",
@@ -1309,7 +1385,6 @@ TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
         ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
         const pid_t pid =
             StartProgram(folder, input[0], output[1], {}, STDERR_FILENO, nullptr, {"-e"});
-        close(input[0]);
         close(output[1]);
         // Waiting at the prompt: the stop request is the only way out. Read
         // up to the prompt, whatever came before it, so that a start that
@@ -1325,8 +1400,16 @@ TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
             seen.append(chunk, static_cast<std::size_t>(count));
         }
         EXPECT_EQ(WithPlaceholders(seen, folder), Banner(kDev));
+        // A line cut short by the request is no command typed: it fails
+        // nothing. Taken in, and back at the wait, before the signal.
+        ASSERT_EQ(write(input[1], "vers", 4), 4);
+        for (int pending = 1; ioctl(input[0], FIONREAD, &pending) == 0 && pending > 0;) {
+            sched_yield();
+        }
+        WaitUntilAsleepOrEnded(pid);
         kill(pid, signal_number);
         EXPECT_EQ(WaitForExit(pid), 128 + signal_number);
+        close(input[0]);
         close(input[1]);
         close(output[0]);
     }
@@ -1445,6 +1528,9 @@ TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
         {"SegvOnALibraryThread", "TunnelUserExtend=thread", SIGSEGV,
          "tunnelconsole: ended by signal SIGSEGV on a library thread\r\n",
          "tunnelconsole: ended by exception 0xC0000005 on a library thread\r\n", 0x05},
+        {"AbortOnTheLibrarysLogThread", "TunnelUserExtend=logabort", SIGABRT,
+         "tunnelconsole: ended by signal SIGABRT on a library thread\r\n",
+         "tunnelconsole: ended by signal SIGABRT on a library thread\r\n", 3},
     };
     constexpr int kCommands = 300;
     for (const auto& row : rows) {
@@ -1465,8 +1551,12 @@ TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
             open((folder.root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const int err =
             open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int status =
-            WaitForEnd(StartProgram(folder, in, out, {{"TUNNEL_SIM_CRASH", row.crash}}, err));
+        // For logabort the log thread runs, and never logs within the run.
+        const int status = WaitForEnd(StartProgram(
+            folder, in, out,
+            {{"TUNNEL_SIM_CRASH", row.crash},
+             {"TUNNEL_SIM_LOG_THREAD", std::strstr(row.crash, "logabort") ? "4000000000" : ""}},
+            err));
         close(in);
         close(out);
         close(err);

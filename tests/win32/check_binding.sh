@@ -106,5 +106,5 @@ exported=$(grep -o '+base\[ *[0-9]*\]' <<<"$library" | tr -dc '0-9\n' | sort -n 
 if [ "$failures" -gt 0 ]; then
   exit 1
 fi
-echo "binding ok: both programs, ordinals $expected_ordinals, runtime linked in," \
-  "manifest and version $version"
+echo "binding ok: both programs, runtime linked in, manifest and version $version,"
+echo "  ordinals $expected_ordinals"

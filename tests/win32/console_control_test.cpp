@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "console/console.h"
 #include "platform/windows/console_code_page.h"
@@ -63,6 +64,60 @@ void CheckASecondRequestEndsTheProcess(const char* self) {
           "a second Ctrl-C", "the console's code pages not given back");
 }
 
+// The program, in a folder of its own beside the stand-in library (from the
+// build's bin folder) and its files, gets a close event while it waits for
+// input that never comes: the library is stopped before the process ends.
+void CheckACloseStopsTheLibraryFirst() {
+    char tests[MAX_PATH];
+    GetModuleFileNameA(nullptr, tests, sizeof tests);
+    *std::strrchr(tests, '\\') = '\0';
+    char folder[MAX_PATH];
+    std::snprintf(folder, sizeof folder, "%s\\close-run", tests);
+    CreateDirectoryA(folder, nullptr);
+    char from[MAX_PATH];
+    char to[MAX_PATH];
+    for (const char* name : {"veskDllTunnel.dll", "config.ini", "tunnel.cfg"}) {
+        std::snprintf(from, sizeof from, "%s\\..\\bin\\%s", tests, name);
+        std::snprintf(to, sizeof to, "%s\\%s", folder, name);
+        Check(CopyFileA(from, to, FALSE) != 0, "close", "the library's files not laid");
+    }
+    std::snprintf(from, sizeof from, "%s\\close_event_child.exe", tests);
+    std::snprintf(to, sizeof to, "%s\\tunnelconsole.exe", folder);
+    Check(CopyFileA(from, to, FALSE) != 0, "close", "the program not laid");
+    char trace[MAX_PATH];
+    std::snprintf(trace, sizeof trace, "%s\\trace", folder);
+    DeleteFileA(trace);
+    SetEnvironmentVariableA("TUNNEL_SIM_TRACE", trace);
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE input = nullptr;
+    HANDLE kept_open = nullptr;
+    CreatePipe(&input, &kept_open, &inherited, 0);
+    SetHandleInformation(kept_open, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput =
+        CreateFileA("NUL", GENERIC_WRITE, 0, &inherited, OPEN_EXISTING, 0, nullptr);
+    startup.hStdError = startup.hStdOutput;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(to, nullptr, nullptr, nullptr, TRUE, 0, nullptr, folder, &startup,
+                        &process)) {
+        Check(false, "close", "cannot start the program");
+        return;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(kept_open);
+    char text[4096] = {};
+    std::FILE* file = std::fopen(trace, "rb");
+    if (file != nullptr) {
+        static_cast<void>(std::fread(text, 1, sizeof text - 1, file));
+        std::fclose(file);
+    }
+    Check(std::strstr(text, "TunnelStop() = 0\n") != nullptr, "close",
+          "the process ended before the library was stopped");
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], kSecondRequest) == 0) {
         RunStateInit(ConsoleWritePendingAfterCrash);
@@ -76,6 +131,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     CheckASecondRequestEndsTheProcess(argv[0]);
+    CheckACloseStopsTheLibraryFirst();
     const struct {
         const char* name;
         DWORD event;

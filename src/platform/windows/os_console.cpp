@@ -89,8 +89,23 @@ bool StartInputReader() {
     return input_reader.thread != nullptr;
 }
 
+// The errno value that names a failed read's system error in a message.
+int ErrnoOfReadError(DWORD error) {
+    switch (error) {
+        case ERROR_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        case ERROR_INVALID_FUNCTION:  // a folder, read as a file
+            return EISDIR;
+        default:
+            return EIO;
+    }
+}
+
 // What a finished ReadFile means for the text: the end of a pipe, a file or a
-// console line aborted by Ctrl-C is the end of input; anything else fails it.
+// console line aborted by Ctrl-C is the end of input; anything else fails it,
+// with errno set.
 std::ptrdiff_t ReadResult(BOOL succeeded, DWORD got, DWORD error) {
     if (succeeded) {
         return static_cast<std::ptrdiff_t>(got);
@@ -99,6 +114,7 @@ std::ptrdiff_t ReadResult(BOOL succeeded, DWORD got, DWORD error) {
         error == ERROR_OPERATION_ABORTED) {
         return 0;
     }
+    errno = ErrnoOfReadError(error);
     return -1;
 }
 

@@ -97,7 +97,10 @@ BOOL WINAPI OsOnConsoleControl(DWORD event) {
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     }
     // After the close, log-off and shutdown events the system ends the
-    // process once this returns: hold it until the library is stopped.
+    // process once this returns: hold it until the library is stopped. The
+    // system also ends it when its time for the event runs out (5 seconds
+    // after a close); the request ends a wait for input at once and the
+    // stress test at its next round, so the stop comes well within it.
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
         WaitForSingleObject(run_ended, INFINITE);
     }

@@ -1,0 +1,27 @@
+// The program itself, given the console's close event once its run has set
+// up its handler, as closing its window would; once the handler returns, the
+// system ends the process. Started by console_control_test in a folder of
+// its own, beside the stand-in library, whose trace shows what came first.
+#include <windows.h>
+
+#include "platform/windows/console_control.h"
+#include "platform/windows/input_wake.h"
+#include "startup/command_line.h"
+
+namespace {
+
+DWORD WINAPI CloseTheConsole(void*) {
+    while (OsInputWakeEvent() == nullptr) {
+        SwitchToThread();
+    }
+    OsOnConsoleControl(CTRL_CLOSE_EVENT);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CreateThread(nullptr, 0, CloseTheConsole, nullptr, 0, nullptr);
+    return RunFromCommandLine(argc, argv);
+}
