@@ -7,7 +7,6 @@
 #include "console/text_stream.h"
 #include "platform/os_durable_file.h"
 #include "platform/os_system.h"
-#include "run/diagnostics.h"
 
 namespace {
 
@@ -16,108 +15,43 @@ using Path = PathText;
 // How often a file that keeps changing is read again, and how long a scratch
 // file that another start holds (or, on Windows, a file that another process
 // reads) is waited for: that start needs a few milliseconds, unless it hangs.
-constexpr int kMaxRewrites = 3;
 constexpr int kInUseWaits = 100;
 constexpr unsigned kInUseWaitMilliseconds = 20;
 
 // The file being replaced, and what the tries of one replace share.
 struct Replacement {
-    const char* name = nullptr;  // as the messages call it
+    const char* name = nullptr;
     ContentProducer producer;
-    Path link{};     // the folder joined with the name
-    Path target{};   // the file at the end of the link chain
-    Path folder{};   // the target's folder
-    Path scratch{};  // beside the target, so the rename stays within one file system
-    int waits = 0;   // for another process, kInUseWaitMilliseconds each
-    bool remark_said = false;
+    Path link{};                   // the folder joined with the name
+    Path target{};                 // the file at the end of the link chain
+    Path folder{};                 // the target's folder
+    Path scratch{};                // beside the target, so the rename stays within one file system
+    int waits = 0;                 // for another process, kInUseWaitMilliseconds each
+    const char* remark = nullptr;  // the producer's, due
 };
 
-// Something to say on standard error, said by Report alone.
+// What went wrong, with the path it names, until the replace is over.
 struct Notice {
-    enum Kind {
-        kNone,
-        kRemark,            // the producer's, in `text`
-        kFolderTooLong,     // `path` is the folder
-        kCannot,            // `action` on `path` failed with `error`
-        kTooManyLinks,      // from `path`
-        kNotRegularFile,    // `path`
-        kKeptChanging,      // `path`
-        kScratchInUse,      // `path` stayed in use
-        kFolderNotFlushed,  // replaced, but the rename may not last: `error`
-    } kind = kNone;
+    ReplaceResult::Code code = ReplaceResult::kReplaced;
     const char* path = nullptr;
-    const char* action = nullptr;
+    ReplaceResult::Step step = ReplaceResult::kOpen;
     int error = 0;
-    // After a refusal the user can mend by installing elsewhere: a folder of
-    // their own.
-    enum Advice { kNoAdvice, kFileMayNotBeWritten, kFolderMayNotBeWritten } advice = kNoAdvice;
-    const char* text = "";
+    ReplaceResult::Writes writes = ReplaceResult::kNeither;
 };
 
-Notice Cannot(const char* action, const char* path, int error,
-              Notice::Advice advice = Notice::kNoAdvice) {
-    return {
-        .kind = Notice::kCannot, .path = path, .action = action, .error = error, .advice = advice};
+Notice Failed(ReplaceResult::Step step, const char* path, int error,
+              ReplaceResult::Writes writes = ReplaceResult::kNeither) {
+    return {.code = ReplaceResult::kFailed,
+            .path = path,
+            .step = step,
+            .error = error,
+            .writes = writes};
 }
 
-bool RefusedForPermission(int error) {
-    return error == EACCES || error == EPERM || error == EROFS;
-}
-
-void Report(const Replacement& file, const Notice& notice) {
-    switch (notice.kind) {
-        case Notice::kNone:
-            return;
-        case Notice::kRemark:
-            ReportProblem("%s", notice.text);
-            return;
-        case Notice::kFolderTooLong:
-            ReportProblem(
-                "%s was not rewritten: the folder %s is too long: a path in it may have at most "
-                "%u characters",
-                file.name, notice.path, OsLongestJoinedPath());
-            return;
-        case Notice::kCannot:
-            ReportProblem("%s was not rewritten: cannot %s %s: %s", file.name, notice.action,
-                          notice.path, std::strerror(notice.error));
-            if (notice.advice != Notice::kNoAdvice && RefusedForPermission(notice.error)) {
-                const bool file_refused = notice.advice == Notice::kFileMayNotBeWritten;
-                ReportProblem(
-                    "%s%s%s may not be written: %sunpack tunnelconsole into a folder you may "
-                    "write, such as %s",
-                    file_refused ? file.name : "the folder ", file_refused ? " in " : "",
-                    file.folder.data(), file_refused ? "make it writable, or " : "",
-                    kWritableFolderExample);
-            }
-            return;
-        case Notice::kTooManyLinks:
-            ReportProblem("%s was not rewritten: more than %d symbolic links lead on from %s",
-                          file.name, kMaxLinksFollowed, notice.path);
-            return;
-        case Notice::kNotRegularFile:
-            ReportProblem("%s was not rewritten: %s is not a regular file", file.name, notice.path);
-            return;
-        case Notice::kKeptChanging:
-            ReportProblem("%s was not rewritten: %s changed while it was rewritten, %d times",
-                          file.name, notice.path, kMaxRewrites);
-            return;
-        case Notice::kScratchInUse:
-            ReportProblem("%s was not rewritten: another start is rewriting it (%s stayed in use)",
-                          file.name, notice.path);
-            return;
-        case Notice::kFolderNotFlushed:
-            ReportProblem(
-                "%s was replaced, but its folder could not be flushed to stable storage: %s",
-                file.name, std::strerror(notice.error));
-            return;
-    }
-}
-
-// The producer's remark, at most once for all tries that write.
-void SayRemarkOnce(Replacement& file, const Production& production) {
-    if (!file.remark_said && production.remark != nullptr) {
-        Report(file, {.kind = Notice::kRemark, .text = production.remark});
-        file.remark_said = true;
+// The producer's remark, due once its content stood complete.
+void NoteRemark(Replacement& file, const Production& production) {
+    if (file.remark == nullptr) {
+        file.remark = production.remark;
     }
 }
 
@@ -143,24 +77,24 @@ bool CompareText(ReplacementOutput& output, std::string_view text) {
 // Finds the file at the end of the link chain, and the scratch file's place.
 Notice Locate(Replacement& file, const char* folder, const char* scratch_name) {
     if (!OsJoinPath(file.link, folder, file.name)) {
-        return {.kind = Notice::kFolderTooLong, .path = folder};
+        return {.code = ReplaceResult::kFolderTooLong, .path = folder};
     }
     switch (OsResolveLink(file.link.data(), file.target)) {
         case LinkResolution::kResolved:
             break;
         case LinkResolution::kTooLong:
-            return Cannot("follow the link", file.link.data(), ENAMETOOLONG);
+            return Failed(ReplaceResult::kFollowLink, file.link.data(), ENAMETOOLONG);
         case LinkResolution::kTooManyLinks:
-            return {.kind = Notice::kTooManyLinks, .path = file.link.data()};
+            return {.code = ReplaceResult::kTooManyLinks, .path = file.link.data()};
     }
     // Read, it would wait for a writer or never end.
     if (OsIsSpecialFile(file.target.data())) {
-        return {.kind = Notice::kNotRegularFile, .path = file.link.data()};
+        return {.code = ReplaceResult::kNotRegularFile, .path = file.link.data()};
     }
     file.folder = file.target;
     OsRemoveLastComponent(file.folder.data());
     if (!OsJoinPath(file.scratch, file.folder.data(), scratch_name)) {
-        return {.kind = Notice::kFolderTooLong, .path = file.folder.data()};
+        return {.code = ReplaceResult::kFolderTooLong, .path = file.folder.data()};
     }
     return {};
 }
@@ -181,8 +115,8 @@ bool HoldsNewContent(Replacement& file, std::FILE* source) {
     const bool same = production.status == Production::kComplete && !output.differs &&
                       std::fgetc(held) == EOF && std::ferror(held) == 0;
     std::fclose(held);
-    if (same && production.remark != nullptr) {
-        Report(file, {.kind = Notice::kRemark, .text = production.remark});
+    if (same) {
+        NoteRemark(file, production);
     }
     return same;
 }
@@ -217,24 +151,24 @@ enum class Attempt {
 // Writes the new content into the scratch file, in full and on stable storage.
 bool WriteContent(Replacement& file, std::FILE* current, std::FILE* scratch, Notice& notice) {
     if (!OsKeepFileAttributes(current, scratch)) {
-        notice = Cannot("set the permissions of", file.scratch.data(), errno);
+        notice = Failed(ReplaceResult::kSetPermissions, file.scratch.data(), errno);
         return false;
     }
     ReplacementOutput output{.file = scratch};
     const Production production = file.producer.produce(file.producer.context, current, output);
     if (production.status == Production::kReadFailed) {
-        notice = Cannot("read", file.target.data(), production.error);
+        notice = Failed(ReplaceResult::kRead, file.target.data(), production.error);
         return false;
     }
     if (production.status == Production::kWriteFailed || std::fflush(scratch) != 0) {
-        notice = Cannot("write", file.scratch.data(),
+        notice = Failed(ReplaceResult::kWrite, file.scratch.data(),
                         production.status == Production::kWriteFailed ? production.error : errno);
         return false;
     }
     // Once, though a save meanwhile may have the content made again.
-    SayRemarkOnce(file, production);
+    NoteRemark(file, production);
     if (!OsFlushToDisk(scratch)) {
-        notice = Cannot("flush", file.scratch.data(), errno);
+        notice = Failed(ReplaceResult::kFlush, file.scratch.data(), errno);
         return false;
     }
     return true;
@@ -252,11 +186,12 @@ Attempt MakeScratchFile(Replacement& file, ScratchFile& scratch, Notice& notice)
     // folder of its own cannot be removed either (on Windows with the same
     // error), and moving the program would not help.
     if (creation == ScratchCreation::kRemoveFailed) {
-        notice = Cannot("remove", file.scratch.data(), errno);
+        notice = Failed(ReplaceResult::kRemove, file.scratch.data(), errno);
         return Attempt::kFailed;
     }
     if (creation != ScratchCreation::kCreated) {
-        notice = Cannot("create", file.scratch.data(), errno, Notice::kFolderMayNotBeWritten);
+        notice =
+            Failed(ReplaceResult::kCreate, file.scratch.data(), errno, ReplaceResult::kTheFolder);
         return Attempt::kFailed;
     }
     return Attempt::kDone;
@@ -267,7 +202,7 @@ Attempt MakeScratchFile(Replacement& file, ScratchFile& scratch, Notice& notice)
 Attempt FillScratchFile(Replacement& file, std::FILE* current, ScratchFile& scratch,
                         FileIdentity& read, FileIdentity& written, Notice& notice) {
     if (!OsIdentifyFile(current, read)) {
-        notice = Cannot("read", file.target.data(), errno);
+        notice = Failed(ReplaceResult::kRead, file.target.data(), errno);
         return Attempt::kFailed;
     }
     bool complete = WriteContent(file, current, scratch.os.stream, notice);
@@ -275,7 +210,7 @@ Attempt FillScratchFile(Replacement& file, std::FILE* current, ScratchFile& scra
     const int closed = std::fclose(scratch.os.stream);
     scratch.os.stream = nullptr;
     if (closed != 0 && complete) {
-        notice = Cannot("write", file.scratch.data(), errno);
+        notice = Failed(ReplaceResult::kWrite, file.scratch.data(), errno);
         complete = false;
     }
     return complete ? Attempt::kDone : Attempt::kFailed;
@@ -287,7 +222,7 @@ Attempt FailedRename(const Replacement& file, ScratchFile& scratch, const FileId
     FileIdentity now;
     if (OsIdentifyPath(file.target.data(), now) && SameFile(now, written)) {
         scratch.committed = true;
-        notice = {.kind = Notice::kFolderNotFlushed, .error = error};
+        notice = {.code = ReplaceResult::kFolderNotFlushed, .error = error};
         return Attempt::kDone;
     }
     if (error == ENOENT) {
@@ -295,7 +230,7 @@ Attempt FailedRename(const Replacement& file, ScratchFile& scratch, const FileId
         // for stale.
         return Attempt::kChanged;
     }
-    notice = Cannot("replace", file.target.data(), error);
+    notice = Failed(ReplaceResult::kReplace, file.target.data(), error);
     return Attempt::kFailed;
 }
 
@@ -337,7 +272,7 @@ std::FILE* OpenTarget(Replacement& file, const char* mode) {
 Attempt ReplaceOnce(Replacement& file, Notice& notice) {
     std::FILE* source = OpenTarget(file, "rb");
     if (source == nullptr) {
-        notice = Cannot("open", file.target.data(), errno);
+        notice = Failed(ReplaceResult::kOpen, file.target.data(), errno);
         return Attempt::kFailed;
     }
     const bool same = HoldsNewContent(file, source);
@@ -353,8 +288,7 @@ Attempt ReplaceOnce(Replacement& file, Notice& notice) {
     // It was read, so what a refusal refused is the write.
     std::FILE* current = OpenTarget(file, "rb+");
     if (current == nullptr) {
-        notice = Cannot(RefusedForPermission(errno) ? "write" : "open", file.target.data(), errno,
-                        Notice::kFileMayNotBeWritten);
+        notice = Failed(ReplaceResult::kOpen, file.target.data(), errno, ReplaceResult::kTheFile);
         return Attempt::kFailed;
     }
     FileIdentity read{};
@@ -377,14 +311,14 @@ bool ReplaceWithRetries(Replacement& file, Notice& notice) {
             case Attempt::kFailed:
                 return false;
             case Attempt::kChanged:
-                if (++rewrites == kMaxRewrites) {
-                    notice = {.kind = Notice::kKeptChanging, .path = file.target.data()};
+                if (++rewrites == kMostRewrites) {
+                    notice = {.code = ReplaceResult::kKeptChanging, .path = file.target.data()};
                     return false;
                 }
                 break;
             case Attempt::kScratchInUse:
                 if (++file.waits >= kInUseWaits) {
-                    notice = {.kind = Notice::kScratchInUse, .path = file.scratch.data()};
+                    notice = {.code = ReplaceResult::kScratchInUse, .path = file.scratch.data()};
                     return false;
                 }
                 OsSleep(kInUseWaitMilliseconds);
@@ -399,11 +333,21 @@ bool WriteReplacementText(ReplacementOutput& output, std::string_view text) {
     return output.compare ? CompareText(output, text) : WriteText(output.file, text);
 }
 
-bool ReplaceFileIfUnchanged(const char* folder, const char* name, const char* scratch_name,
-                            ContentProducer producer) {
+ReplaceResult ReplaceFileIfUnchanged(const char* folder, const char* name, const char* scratch_name,
+                                     ContentProducer producer) {
     Replacement file{.name = name, .producer = producer};
     Notice notice = Locate(file, folder, scratch_name);
-    const bool replaced = notice.kind == Notice::kNone && ReplaceWithRetries(file, notice);
-    Report(file, notice);
-    return replaced;
+    if (notice.code == ReplaceResult::kReplaced) {
+        static_cast<void>(ReplaceWithRetries(file, notice));
+    }
+    ReplaceResult result{.code = notice.code,
+                         .step = notice.step,
+                         .error = notice.error,
+                         .writes = notice.writes,
+                         .remark = file.remark};
+    if (notice.path != nullptr) {
+        std::string_view(notice.path).copy(result.path.data(), result.path.size() - 1);
+    }
+    std::string_view(file.folder.data()).copy(result.folder.data(), result.folder.size() - 1);
+    return result;
 }

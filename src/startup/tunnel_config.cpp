@@ -5,7 +5,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/os_durable_file.h"
 #include "platform/os_system.h"
+#include "run/diagnostics.h"
 
 namespace {
 
@@ -65,6 +67,98 @@ Production RewriteConfig(const void* home_path, std::FILE* current, ReplacementO
     return RewriteInto(reader, output, static_cast<const char*>(home_path));
 }
 
+bool RefusedForPermission(int error) {
+    return error == EACCES || error == EPERM || error == EROFS;
+}
+
+constexpr const char* StepName(ReplaceResult::Step step, bool refused_write) {
+    switch (step) {
+        case ReplaceResult::kFollowLink:
+            return "follow the link";
+        case ReplaceResult::kOpen:
+            // A file that was read and may not be written: the write was refused.
+            return refused_write ? "write" : "open";
+        case ReplaceResult::kRead:
+            return "read";
+        case ReplaceResult::kCreate:
+            return "create";
+        case ReplaceResult::kRemove:
+            return "remove";
+        case ReplaceResult::kSetPermissions:
+            return "set the permissions of";
+        case ReplaceResult::kWrite:
+            return "write";
+        case ReplaceResult::kFlush:
+            return "flush";
+        case ReplaceResult::kReplace:
+            return "replace";
+    }
+    return "change";
+}
+
+// Says what the rewrite of tunnel.cfg did, when it did not simply succeed, and
+// after a refusal that moving the program mends, where to move it.
+void ReportRewrite(const ReplaceResult& result) {
+    if (result.remark != nullptr) {
+        ReportProblem("%s", result.remark);
+    }
+    const char* path = result.path.data();
+    switch (result.code) {
+        case ReplaceResult::kReplaced:
+            return;
+        case ReplaceResult::kFolderNotFlushed:
+            ReportProblem(
+                "tunnel.cfg was replaced, but its folder could not be flushed to stable storage: "
+                "%s",
+                std::strerror(result.error));
+            return;
+        case ReplaceResult::kFolderTooLong:
+            ReportProblem(
+                "tunnel.cfg was not rewritten: the folder %s is too long: a path in it may have "
+                "at most %u characters",
+                path, OsLongestJoinedPath());
+            return;
+        case ReplaceResult::kTooManyLinks:
+            ReportProblem(
+                "tunnel.cfg was not rewritten: more than %d symbolic links lead on from %s",
+                kMaxLinksFollowed, path);
+            return;
+        case ReplaceResult::kNotRegularFile:
+            ReportProblem("tunnel.cfg was not rewritten: %s is not a regular file", path);
+            return;
+        case ReplaceResult::kKeptChanging:
+            ReportProblem(
+                "tunnel.cfg was not rewritten: %s changed while it was rewritten, %d times", path,
+                kMostRewrites);
+            return;
+        case ReplaceResult::kScratchInUse:
+            ReportProblem(
+                "tunnel.cfg was not rewritten: another start is rewriting it (%s stayed in use)",
+                path);
+            return;
+        case ReplaceResult::kFailed:
+            break;
+    }
+    const bool refused = RefusedForPermission(result.error);
+    ReportProblem("tunnel.cfg was not rewritten: cannot %s %s: %s",
+                  StepName(result.step, refused && result.writes == ReplaceResult::kTheFile), path,
+                  std::strerror(result.error));
+    if (!refused || result.writes == ReplaceResult::kNeither) {
+        return;
+    }
+    if (result.writes == ReplaceResult::kTheFile) {
+        ReportProblem(
+            "tunnel.cfg in %s may not be written: make it writable, or unpack tunnelconsole into a "
+            "folder you may write, such as %s",
+            result.folder.data(), kWritableFolderExample);
+    } else {
+        ReportProblem(
+            "the folder %s may not be written: unpack tunnelconsole into a folder you may write, "
+            "such as %s",
+            result.folder.data(), kWritableFolderExample);
+    }
+}
+
 }  // namespace
 
 Production RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path) {
@@ -80,8 +174,12 @@ bool PrepareTunnelConfig(const char* program_dir) {
     if (!OsJoinPath(home_path, program_dir, "Home")) {
         home_path[0] = '\0';
     }
-    return ReplaceFileIfUnchanged(program_dir, "tunnel.cfg", "temp.cfg",
-                                  {.produce = RewriteConfig, .context = home_path.data()});
+    const ReplaceResult result =
+        ReplaceFileIfUnchanged(program_dir, "tunnel.cfg", "temp.cfg",
+                               {.produce = RewriteConfig, .context = home_path.data()});
+    ReportRewrite(result);
+    return result.code == ReplaceResult::kReplaced ||
+           result.code == ReplaceResult::kFolderNotFlushed;
 }
 
 DeviceIdSubstitution SubstituteDeviceId(std::span<char> config_text, const char* device_id_text) {

@@ -234,8 +234,9 @@ void CheckReadOnlyFileSavedDuringTheRewrite() {
     const std::string target = InFolder("tunnel.cfg");
     Lay(target, "first\n", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     const EditedDuringTheRewrite edit{target};
-    const bool replaced = ReplaceFileIfUnchanged(folder.c_str(), "tunnel.cfg", "temp.cfg",
-                                                 {AddLineWhileSaved, &edit});
+    const bool replaced =
+        ReplaceFileIfUnchanged(folder.c_str(), "tunnel.cfg", "temp.cfg", {AddLineWhileSaved, &edit})
+            .code == ReplaceResult::kReplaced;
     const std::string row = "read-only file saved during the rewrite";
     Check(replaced, row, "not replaced");
     Check(edit.writes == 2, row, "not made again from the save");
