@@ -353,7 +353,8 @@ Result Run(const Case& c) {
     Result result;
     const auto start = std::chrono::steady_clock::now();
     result.exit_status = WaitForExit(
-        StartProgram(folder, input, output, environment, errors, c.windows_handles, c.arguments));
+        StartProgram(folder, input, output, environment, errors,
+                     c.windows_handles.empty() ? nullptr : c.windows_handles.c_str(), c.arguments));
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     for (const int stream : {input, output, errors, console}) {
@@ -383,7 +384,7 @@ void RunAndCheck(const Case& c) {
     if (c.posix_only != nullptr && TestingWindowsProgram()) {
         GTEST_SKIP() << c.posix_only;
     }
-    if (c.windows_handles != nullptr && !TestingWindowsProgram()) {
+    if (!c.windows_handles.empty() && !TestingWindowsProgram()) {
         GTEST_SKIP() << "standard handles only a Windows parent gives";
     }
     if (c.windows_only != nullptr && !TestingWindowsProgram()) {

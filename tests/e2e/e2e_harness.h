@@ -40,51 +40,76 @@ enum class Output {
     kFullDevice,         // a device where every write fails for lack of space
 };
 
-// In the texts a run yields, the Home folder beside the program reads "{HOME}"
-// and the program's folder "{DIR}", whatever their spelling on the platform.
+// What a usual session sees, byte for byte.
+inline const std::string kPrompt = "\r\n> ";
+inline const std::string kDeviceId = "dev-1";
+inline const std::string kTunnelCfg = "(DevID){}\r\n(Home){Home}\r\n(LogLevel){2}\r\n";
+inline const std::string kTunnelCfgRewritten = "(DevID){}\r\n(Home){{HOME}}\r\n(LogLevel){2}\r\n";
+
+inline std::string ConfigIni(const std::string& device_id) {
+    return "[config]\r\ndevice_id=" + device_id + "\r\n";
+}
+
+// The configuration text the library hands back for kTunnelCfg.
+inline std::string ConfigText(const std::string& device_id) {
+    return "(DevID){" + device_id + "}(Home){{HOME}}(LogLevel){2}";
+}
+
+// What a run prints before its first prompt, when the library starts.
+inline std::string Banner(const std::string& device_id) {
+    return ConfigText(device_id) + "\r\ntunnel started: " + device_id + "\r\n" + kPrompt;
+}
+
+// A run as one row of data: by default a usual session (config.ini naming
+// kDeviceId, kTunnelCfg) that types "quit", sees the banner and leaves
+// tunnel.cfg rewritten. Fields give first what the run is given, then what
+// it must yield. In the texts a run yields, the Home folder beside the
+// program reads "{HOME}" and the program's folder "{DIR}", whatever their
+// spelling on the platform.
 struct Case {
     std::string name;
-    std::vector<std::string> arguments;     // the program's command line after its name
-    std::optional<std::string> config_ini;  // nullopt: no file
-    std::optional<std::string> tunnel_cfg;  // nullopt: no file
-    std::string input;                      // bytes on standard input
-    bool no_input = false;                  // standard input closed instead
-    bool input_folder = false;              // standard input a folder: every read fails
+    std::vector<std::string> arguments = {};                       // after the program's name
+    std::optional<std::string> config_ini = ConfigIni(kDeviceId);  // nullopt: no file
+    std::optional<std::string> tunnel_cfg = kTunnelCfg;            // nullopt: no file
+    std::string input = "quit\n";                                  // bytes on standard input
+    bool no_input = false;                                         // standard input closed instead
+    bool input_folder = false;  // standard input a folder: every read fails
     Output output = Output::kFile;
-    bool no_error_output = false;                                  // standard error closed
-    std::vector<std::pair<std::string, std::string>> environment;  // the library's switches
-    std::string expected_output;
-    std::string expected_errors;  // standard error, byte for byte
-    int expected_status = 0;
-    // Where the Windows program legitimately differs: the system's own words
-    // for a failure on standard error, and cases that have no Windows meaning
-    // (POSIX permissions, symbolic links, a descriptor closed under the
-    // emulator) with the reason they are left out there.
-    std::optional<std::string> windows_expected_errors;
-    const char* posix_only = nullptr;
-    const char* windows_only = nullptr;  // why the case has no POSIX meaning
-    // Standard handles only a Windows parent gives, as the Win32 launcher's
-    // options (tests/win32/std_handles_launcher.cpp), say "--stdout=null";
-    // such a case runs against the Windows program only.
-    const char* windows_handles = nullptr;
-    // Standard error a terminal, which the emulator makes the console that
-    // the launcher and the console program share; what the console shows is
-    // not compared.
-    bool console = false;
-    std::optional<std::string> expected_tunnel_cfg;  // nullopt: not checked
-    std::optional<std::string> expected_trace;       // nullopt: trace not taken
-    std::chrono::milliseconds min_duration{0};       // the run takes at least this long
+    bool no_error_output = false;                                       // standard error closed
+    std::vector<std::pair<std::string, std::string>> environment = {};  // the library's switches
     // The length of the program's folder as the program spells it; 0 for a
     // short one.
     std::size_t program_folder_length = 0;
     // The program's folder inside the scratch space, subfolders allowed
     // (empty: "app"), and whether the Windows program spells it by its short
     // name, as the system gives it.
-    std::string program_folder_name;
+    std::string program_folder_name = {};
     bool short_name_on_windows = false;
-    // Lays what the fields above cannot (links, permissions, folders), and
-    // looks at the folder after the run, before it is removed.
+    // Standard handles only a Windows parent gives, as the Win32 launcher's
+    // options (tests/win32/std_handles_launcher.cpp), say "--stdout=null";
+    // such a case runs against the Windows program only (empty: none).
+    std::string windows_handles = {};
+    // Standard error a terminal, which the emulator makes the console that
+    // the launcher and the console program share; what the console shows is
+    // not compared.
+    bool console = false;
+    // Cases that have no meaning on one side (POSIX permissions, symbolic
+    // links, a descriptor closed under the emulator), with the reason.
+    const char* posix_only = nullptr;
+    const char* windows_only = nullptr;
+    // Lays what the fields above cannot (links, permissions, folders).
     void (*lay)(const struct ProgramFolder&) = nullptr;
+
+    std::string expected_output = Banner(kDeviceId);
+    std::string expected_errors = {};  // standard error, byte for byte
+    // Where the Windows program legitimately differs: the system's own
+    // words for a failure on standard error.
+    std::optional<std::string> windows_expected_errors = {};
+    int expected_status = 0;
+    std::optional<std::string> expected_tunnel_cfg = kTunnelCfgRewritten;  // nullopt: not checked
+    std::optional<std::string> expected_trace = {};                        // nullopt: not taken
+    std::chrono::milliseconds min_duration{0};  // the run takes at least this long
+    // Looks at the folder after the run, before it is removed.
     void (*inspect)(const struct ProgramFolder&) = nullptr;
 };
 

@@ -38,77 +38,10 @@ TEST_P(StartupE2e, Transcript) {
     RunAndCheck(GetParam());
 }
 
-// A start-up case as one row of data: a session with the usual files
-// (config.ini naming dev-1, kTunnelCfg) that types "quit" and sees the
-// banner, except where a field says otherwise. Fields give first what the
-// run is given, then what it must yield.
-struct Row {
-    const char* name = "";
-    std::vector<std::string> arguments = {};
-    std::optional<std::string> config_ini = ConfigIni(kDev);  // nullopt: no file
-    std::optional<std::string> tunnel_cfg = kTunnelCfg;       // nullopt: no file
-    std::string input = "quit\n";
-    bool no_input = false;
-    bool input_folder = false;
-    Output output = Output::kFile;
-    bool no_error_output = false;
-    std::vector<std::pair<std::string, std::string>> environment = {};
-    std::size_t program_folder_length = 0;
-    const char* program_folder_name = "";
-    bool short_name_on_windows = false;
-    const char* windows_handles = nullptr;
-    bool console = false;
-    const char* posix_only = nullptr;
-    const char* windows_only = nullptr;
-    void (*lay)(const ProgramFolder&) = nullptr;
-
-    std::string expected_output = Banner(kDev);
-    std::string expected_errors = {};
-    std::optional<std::string> windows_expected_errors = {};
-    int expected_status = 0;
-    std::optional<std::string> expected_tunnel_cfg = kTunnelCfgRewritten;  // nullopt: no check
-    std::optional<std::string> expected_trace = {};                        // nullopt: not taken
-    void (*inspect)(const ProgramFolder&) = nullptr;
-};
-
-std::vector<Case> FromRows(std::initializer_list<Row> rows) {
-    std::vector<Case> cases;
-    for (const Row& row : rows) {
-        Case c;
-        c.name = row.name;
-        c.arguments = row.arguments;
-        c.config_ini = row.config_ini;
-        c.tunnel_cfg = row.tunnel_cfg;
-        c.input = row.input;
-        c.no_input = row.no_input;
-        c.input_folder = row.input_folder;
-        c.output = row.output;
-        c.no_error_output = row.no_error_output;
-        c.environment = row.environment;
-        c.program_folder_length = row.program_folder_length;
-        c.program_folder_name = row.program_folder_name;
-        c.short_name_on_windows = row.short_name_on_windows;
-        c.windows_handles = row.windows_handles;
-        c.console = row.console;
-        c.posix_only = row.posix_only;
-        c.windows_only = row.windows_only;
-        c.lay = row.lay;
-        c.expected_output = row.expected_output;
-        c.expected_errors = row.expected_errors;
-        c.windows_expected_errors = row.windows_expected_errors;
-        c.expected_status = row.expected_status;
-        c.expected_tunnel_cfg = row.expected_tunnel_cfg;
-        c.expected_trace = row.expected_trace;
-        c.inspect = row.inspect;
-        cases.push_back(c);
-    }
-    return cases;
-}
-
 std::vector<Case> LoopCases() {
     const std::string list = kCommandList + kPrompt;
     const std::string version = "Version: 1.0.0-sim\r\n" + kPrompt;
-    return FromRows({
+    return {
         {.name = "NewcomerSession",
          .input = "versionget\nstatusget\nhelp\nquit\n",
          .expected_output = Banner(kDev) + version + "Status: 1\r\n" + kPrompt + list},
@@ -156,7 +89,7 @@ std::vector<Case> LoopCases() {
          .input = "",
          .no_input = true,
          .posix_only = "the emulator gives a closed standard input a folder to read"},
-    });
+    };
 }
 
 INSTANTIATE_TEST_SUITE_P(Loop, StartupE2e, testing::ValuesIn(LoopCases()),
@@ -175,7 +108,7 @@ std::vector<Case> ConfigurationCases() {
     const std::string own_id_banner =
         "(DevID){file-dev}(Home){{HOME}}\r\ntunnel started: file-dev\r\n" + kPrompt;
     const std::string padding(120, 'p');
-    return FromRows({
+    return {
         {.name = "ConfigIniMissing",
          .config_ini = std::nullopt,
          .expected_output = Banner("undefined")},
@@ -236,22 +169,23 @@ std::vector<Case> ConfigurationCases() {
          .expected_output =
              "(DevID){dev-1}(LogLevel){2}(Home){{HOME}}\r\ntunnel started: dev-1\r\n" + kPrompt,
          .expected_tunnel_cfg = "(DevID){}\r\n(LogLevel){2}\r\n(Home){{HOME}}"},
-    });
+    };
 }
 
 INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(ConfigurationCases()),
                          [](const auto& info) { return info.param.name; });
+
+// The library's trace of a start it refuses.
+const std::string kStartRefused =
+    "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\nTunnelStart(\"tunnel.cfg\", \"" +
+    ConfigText(kDeviceId) + "\", 0, callback) = -9\n";
 
 // Start-up failures end the run at once; the trace shows the library was never stopped.
 std::vector<Case> FailureCases() {
     const std::string own_id_cfg = "(DevID){file-dev}\r\n(Home){x}\r\n(LogLevel){2}\r\n";
     const std::string own_id_rewritten = "(DevID){file-dev}\r\n(Home){{HOME}}\r\n(LogLevel){2}\r\n";
     const std::string config_get_too_long = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -5\n";
-    const std::string start_refused =
-        "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
-        "TunnelStart(\"tunnel.cfg\", \"" +
-        ConfigText(kDev) + "\", 0, callback) = -9\n";
-    return FromRows({
+    return {
         {.name = "TunnelCfgMissing",
          .tunnel_cfg = std::nullopt,
          .input = "versionget\n",
@@ -308,7 +242,7 @@ std::vector<Case> FailureCases() {
          .environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}},
          .expected_output = ConfigText(kDev) + "\r\n",
          .expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n",
-         .expected_trace = start_refused},
+         .expected_trace = kStartRefused},
         {.name = "VersionAndStatusFail",
          .input = "versionget\nstatusget\n",
          .environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=-5,TunnelStatusGet=-2147483648"}},
@@ -342,7 +276,7 @@ std::vector<Case> FailureCases() {
          .input = "versionget\n",
          .environment = {{"TUNNEL_SIM_FAULTS", "TunnelVersionGet=5"}},
          .expected_output = Banner(kDev) + "Get version failed, Error: 5\r\n" + kPrompt},
-    });
+    };
 }
 
 INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
@@ -365,15 +299,14 @@ std::vector<Case> StreamCases() {
     const std::string all_calls =
         StartTrace(kDev) + "TunnelVersionGet(out) = 0\nTunnelStatusGet(0, out) = 0\n" + kStopTrace;
     const std::string start_and_stop = StartTrace(kDev) + kStopTrace;
-    std::vector<Case> cases = FromRows({
+    // Every row types `commands`.
+    std::vector<Case> cases = {
         {.name = "OutputClosed",
-         .input = commands,
          .output = Output::kClosed,
          .posix_only = kClosedUnderTheEmulator,
          .expected_output = "",
          .expected_trace = all_calls},
         {.name = "AllStreamsClosed",
-         .input = commands,
          .no_input = true,
          .output = Output::kClosed,
          .no_error_output = true,
@@ -381,21 +314,16 @@ std::vector<Case> StreamCases() {
          .expected_output = "",
          .expected_trace = start_and_stop},
         {.name = "ErrorsClosedAtAFailedStart",
-         .input = commands,
          .no_error_output = true,
          .environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}},
          .expected_output = ConfigText(kDev) + "\r\n",
-         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
-                           "TunnelStart(\"tunnel.cfg\", \"" +
-                           ConfigText(kDev) + "\", 0, callback) = -9\n"},
+         .expected_trace = kStartRefused},
         // Nobody reads what follows: the run ends as at the end of input.
         {.name = "OutputReaderGoneBeforeStart",
-         .input = commands,
          .output = Output::kPipeWithoutReader,
          .expected_output = "",
          .expected_trace = start_and_stop},
         {.name = "OutputDeviceFull",
-         .input = commands,
          .output = Output::kFullDevice,
          .expected_output = "",
          .expected_errors = kDeviceFull,
@@ -403,32 +331,26 @@ std::vector<Case> StreamCases() {
         // A Windows parent may give no handle (NULL) or INVALID_HANDLE_VALUE:
         // each is opened on the null device, so the run goes on unseen.
         {.name = "InputHandleNull",
-         .input = commands,
          .windows_handles = "--stdin=null",
          .expected_trace = start_and_stop},
         {.name = "InputHandleInvalid",
-         .input = commands,
          .windows_handles = "--stdin=invalid",
          .expected_trace = start_and_stop},
         {.name = "OutputHandleNull",
-         .input = commands,
          .windows_handles = "--stdout=null",
          .expected_output = "",
          .expected_trace = all_calls},
         {.name = "OutputHandleInvalid",
-         .input = commands,
          .windows_handles = "--stdout=invalid",
          .expected_output = "",
          .expected_trace = all_calls},
         {.name = "AllHandlesMissing",
-         .input = commands,
          .windows_handles = "--stdout=null --stderr=invalid",
          .expected_output = "",
          .expected_trace = all_calls},
         // A Windows pipe whose reader is gone fails a write with ERROR_NO_DATA:
         // nobody reads what follows, and that is no failure to report.
         {.name = "OutputPipeReaderGoneBeforeStart",
-         .input = commands,
          .windows_handles = "--stdout=gone",
          .expected_output = "",
          .expected_trace = start_and_stop},
@@ -436,19 +358,20 @@ std::vector<Case> StreamCases() {
         // of the next command, flushed before the next read, finds it gone, and
         // that read does not wait.
         {.name = "NoWaitForInputOnceAFlushFails",
-         .input = commands,
          .windows_handles = "--stdin=versionget --stdout=leaves",
          .expected_output = "",
          .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
         // The reader leaves while the program waits at the prompt, and the
         // library's next message, from its own thread, is what finds it gone.
         {.name = "ReaderLeavesWhileIdleAndTheLibraryLogs",
-         .input = commands,
          .environment = {{"TUNNEL_SIM_LOG_THREAD", "1000"}},
          .windows_handles = "--stdin=endless --stdout=leaves",
          .expected_output = "",
          .expected_trace = start_and_stop},
-    });
+    };
+    for (Case& c : cases) {
+        c.input = commands;
+    }
     // What was lost is said once; it is a failure with -e, and for the help
     // and the version. A reader that went away took what it wanted.
     const struct {
@@ -469,17 +392,16 @@ std::vector<Case> StreamCases() {
     };
     for (const auto& row : lost) {
         const bool session = row.arguments.empty() || row.arguments[0] == "-e";
-        cases.push_back(
-            FromRows({{.name = row.name,
-                       .arguments = row.arguments,
-                       .input = commands,
-                       .input_folder = row.input_folder,
-                       .output = row.output,
-                       .expected_output = session && row.input_folder ? Banner(kDev) : "",
-                       .expected_errors = row.errors,
-                       .expected_status = row.status,
-                       .expected_tunnel_cfg = session ? kTunnelCfgRewritten : kTunnelCfg,
-                       .expected_trace = session ? start_and_stop : ""}})[0]);
+        cases.push_back(Case{.name = row.name,
+                             .arguments = row.arguments,
+                             .input = commands,
+                             .input_folder = row.input_folder,
+                             .output = row.output,
+                             .expected_output = session && row.input_folder ? Banner(kDev) : "",
+                             .expected_errors = row.errors,
+                             .expected_status = row.status,
+                             .expected_tunnel_cfg = session ? kTunnelCfgRewritten : kTunnelCfg,
+                             .expected_trace = session ? start_and_stop : ""});
     }
     return cases;
 }
@@ -487,39 +409,40 @@ std::vector<Case> StreamCases() {
 INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
                          [](const auto& info) { return info.param.name; });
 
+// The ANSI code page under the emulator is then 1252.
+const std::vector<std::pair<std::string, std::string>> kCodePage1252 = {{"LANG", "C.UTF-8"},
+                                                                        {"LC_ALL", "C.UTF-8"}};
+
 // The console program shares its console with whoever started it, and gives
 // the console back with the code pages it had. The launcher says which code
 // pages the console has once the program ended. (After a second Ctrl-C:
 // tests/win32/console_control_test.cpp.)
 std::vector<Case> ConsoleCodePageCases() {
-    // The ANSI code page under the emulator is then 1252.
-    const std::vector<std::pair<std::string, std::string>> code_page_1252 = {{"LANG", "C.UTF-8"},
-                                                                             {"LC_ALL", "C.UTF-8"}};
-    // While the program runs, the console has the ANSI code page.
-    const std::string at_the_prompt =
-        Banner(kDev) + "console code pages at the prompt: 1252 1252\r\n";
-    return FromRows({
-        {.name = "CodePagesBackAfterTheRun",
-         .environment = code_page_1252,
-         .windows_handles = "--stdin=quit --console-program --code-pages=437,437",
-         .console = true,
-         .expected_output = at_the_prompt + "console code pages: 437 437\r\n"},
-        {.name = "DifferentInputAndOutputCodePagesBack",
-         .environment = code_page_1252,
-         .windows_handles = "--stdin=quit --console-program --code-pages=850,437",
-         .console = true,
-         .expected_output = at_the_prompt + "console code pages: 850 437\r\n"},
-        {.name = "OnlyTheOutputCodePageDiffers",
-         .environment = code_page_1252,
-         .windows_handles = "--stdin=quit --console-program --code-pages=1252,850",
-         .console = true,
-         .expected_output = at_the_prompt + "console code pages: 1252 850\r\n"},
-        {.name = "OnlyTheInputCodePageDiffers",
-         .environment = code_page_1252,
-         .windows_handles = "--stdin=quit --console-program --code-pages=850,1252",
-         .console = true,
-         .expected_output = at_the_prompt + "console code pages: 850 1252\r\n"},
-    });
+    const struct {
+        const char* name;
+        const char* code_pages;  // input, output
+    } rows[] = {
+        {"CodePagesBackAfterTheRun", "437,437"},
+        {"DifferentInputAndOutputCodePagesBack", "850,437"},
+        {"OnlyTheOutputCodePageDiffers", "1252,850"},
+        {"OnlyTheInputCodePageDiffers", "850,1252"},
+    };
+    std::vector<Case> cases;
+    for (const auto& row : rows) {
+        std::string pages = row.code_pages;
+        const std::string handles = "--stdin=quit --console-program --code-pages=" + pages;
+        pages[pages.find(',')] = ' ';
+        // While the program runs, the console has the ANSI code page.
+        cases.push_back({.name = row.name,
+                         .environment = kCodePage1252,
+                         .windows_handles = handles,
+                         .console = true,
+                         .expected_output = Banner(kDev) +
+                                            "console code pages at the prompt: 1252 1252\r\n"
+                                            "console code pages: " +
+                                            pages + "\r\n"});
+    }
+    return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(ConsoleCodePages, StartupE2e, testing::ValuesIn(ConsoleCodePageCases()),
@@ -673,23 +596,6 @@ void LetGo() {
     WaitForEnd(file_holder.pid);
 }
 
-// What a start says, besides the failure, when tunnel.cfg or its folder may
-// not be written.
-const std::string kFileMayNotBeWritten =
-    "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or unpack "
-    "tunnelconsole into a folder you may write, such as ~/tunnelconsole\r\n";
-const std::string kWindowsFileMayNotBeWritten =
-    "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or unpack "
-    "tunnelconsole into a folder you may write, such as "
-    "%LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
-
-const std::string kFolderMayNotBeWritten =
-    "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a folder you "
-    "may write, such as ~/tunnelconsole\r\n";
-const std::string kWindowsFolderMayNotBeWritten =
-    "tunnelconsole: the folder {DIR} may not be written: unpack tunnelconsole into a folder you "
-    "may write, such as %LOCALAPPDATA%\\Programs\\tunnelconsole\r\n";
-
 // What a run prints when tunnel.cfg kept its Home item.
 const std::string kBannerOfOldHome =
     "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt;
@@ -776,10 +682,27 @@ std::string NotRewritten(const std::string& reason) {
     return "tunnelconsole: tunnel.cfg was not rewritten: " + reason + "\r\n";
 }
 
+// What a start says when it may not write tunnel.cfg (`file`) or the folder
+// (then the library fails too), with the advice: POSIX's or Windows' words.
+std::string NotWritable(bool file, bool windows) {
+    const std::string error = windows ? "Permission denied" : NotWritableError();
+    const std::string advice =
+        std::string("unpack tunnelconsole into a folder you may write, ") + "such as " +
+        (windows ? "%LOCALAPPDATA%\\Programs\\tunnelconsole\r\n" : "~/tunnelconsole\r\n");
+    if (file) {
+        return NotRewritten("cannot write {DIR}/tunnel.cfg: " + error) +
+               "tunnelconsole: tunnel.cfg in {DIR} may not be written: make it writable, or " +
+               advice;
+    }
+    return NotRewritten("cannot create {DIR}/temp.cfg: " + error) +
+           "tunnelconsole: the folder {DIR} may not be written: " + advice +
+           "tunnelconsole: TunnelStart failed, Error: -9\r\n";
+}
+
 std::vector<Case> TunnelCfgCases() {
     const std::string not_a_regular_file = NotRewritten("{DIR}/tunnel.cfg is not a regular file") +
                                            "tunnelconsole: TunnelConfigGet failed, Error: -9\r\n";
-    return FromRows({
+    return {
         {.name = "PermissionsKept",
          .posix_only = "Windows files have no POSIX permission bits",
          .lay =
@@ -906,12 +829,8 @@ std::vector<Case> TunnelCfgCases() {
         {.name = "ReadableOnlyLeftAsItIs",
          .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
          .expected_output = kBannerOfOldHome,
-         .expected_errors =
-             NotRewritten(std::string("cannot write {DIR}/tunnel.cfg: ") + NotWritableError()) +
-             kFileMayNotBeWritten,
-         .windows_expected_errors =
-             NotRewritten("cannot write {DIR}/tunnel.cfg: Permission denied") +
-             kWindowsFileMayNotBeWritten,
+         .expected_errors = NotWritable(true, false),
+         .windows_expected_errors = NotWritable(true, true),
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", true); }},
         // Installed where the user may not write: temp.cfg cannot be made, and
@@ -920,12 +839,8 @@ std::vector<Case> TunnelCfgCases() {
          .input = "versionget\n",
          .lay = [](const ProgramFolder& f) { SetWritable(f.app, false); },
          .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
-         .expected_errors =
-             NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
-             kFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
-         .windows_expected_errors =
-             NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
-             kWindowsFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_errors = NotWritable(false, false),
+         .windows_expected_errors = NotWritable(false, true),
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder& f) { SetWritable(f.app, true); }},
         // Whatever tunnel.cfg's own mode, the folder is what to mend.
@@ -936,12 +851,8 @@ std::vector<Case> TunnelCfgCases() {
                  SetWritable(f.app, false);
              },
          .expected_output = "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\n",
-         .expected_errors =
-             NotRewritten(std::string("cannot create {DIR}/temp.cfg: ") + NotWritableError()) +
-             kFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
-         .windows_expected_errors =
-             NotRewritten("cannot create {DIR}/temp.cfg: Permission denied") +
-             kWindowsFolderMayNotBeWritten + "tunnelconsole: TunnelStart failed, Error: -9\r\n",
+         .expected_errors = NotWritable(false, false),
+         .windows_expected_errors = NotWritable(false, true),
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect =
              [](const ProgramFolder& f) {
@@ -1098,7 +1009,7 @@ std::vector<Case> TunnelCfgCases() {
                  EXPECT_EQ(FileText(f.app / "temp.cfg" / "keep.txt", f), "kept\n");
                  fs::remove_all(f.app / "temp.cfg");
              }},
-    });
+    };
 }
 
 INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
@@ -1112,63 +1023,55 @@ void HomeFolderMade(const ProgramFolder& f) {
     EXPECT_TRUE(fs::is_directory(f.app / "Home"));
 }
 
+// Every folder's run makes Home; one that tunnel.cfg names calls the library
+// as usual.
 std::vector<Case> FolderCases() {
-    // The code page 1252 under the emulator.
-    const std::vector<std::pair<std::string, std::string>> code_page_1252 = {{"LANG", "C.UTF-8"},
-                                                                             {"LC_ALL", "C.UTF-8"}};
-    return FromRows({
+    const std::string home_left_out =
+        "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds } or a line "
+        "break, which would end it\r\n";
+    std::vector<Case> cases = {
         {.name = "ProgramFilesX86",
-         .environment = code_page_1252,
+         .environment = kCodePage1252,
          .program_folder_name = "Program Files (x86)/tunnelconsole",
-         .short_name_on_windows = true,
-         .expected_trace = StartTrace(kDev) + kStopTrace,
-         .inspect = HomeFolderMade},
+         .short_name_on_windows = true},
         {.name = "NumberedCopy",
-         .environment = code_page_1252,
+         .environment = kCodePage1252,
          .program_folder_name = "tunnelconsole (1)",
-         .short_name_on_windows = true,
-         .expected_trace = StartTrace(kDev) + kStopTrace,
-         .inspect = HomeFolderMade},
+         .short_name_on_windows = true},
         {.name = "OutsideTheAnsiCodePage",
-         .environment = code_page_1252,
+         .environment = kCodePage1252,
          .program_folder_name = "\xE8\xB7\xAF\xE5\xBE\x84",
-         .short_name_on_windows = true,
-         .expected_trace = StartTrace(kDev) + kStopTrace,
-         .inspect = HomeFolderMade},
+         .short_name_on_windows = true},
         // The ANSI code page spells it: the full name stays, in that code page.
         {.name = "AnsiCodePageSpellsIt",
-         .environment = code_page_1252,
-         .program_folder_name = "caf\xC3\xA9",
-         .expected_trace = StartTrace(kDev) + kStopTrace,
-         .inspect = HomeFolderMade},
+         .environment = kCodePage1252,
+         .program_folder_name = "caf\xC3\xA9"},
         // A valid short name already: it has no other spelling.
         {.name = "ParenthesesWithoutAShortName",
          .program_folder_name = "tc(1)",
-         .windows_expected_errors =
-             "tunnelconsole: the program folder \"{DIR}\" holds one of ( ) { "
-             "and has no short name\r\n",
-         .expected_trace = StartTrace(kDev) + kStopTrace,
-         .inspect = HomeFolderMade},
+         .windows_expected_errors = "tunnelconsole: the program folder \"{DIR}\" holds one of ( "
+                                    ") { and has no short name\r\n"},
         // No spelling of it fits an item: tunnel.cfg keeps its own Home, which
         // the library takes from its folder.
         {.name = "ClosingBraceInTheFolder",
          .program_folder_name = "tc}1",
-         .expected_output =
-             "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt,
-         .expected_errors = "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds "
-                            "} or a line break, which would end it\r\n",
-         .expected_tunnel_cfg = kTunnelCfg,
-         .inspect = HomeFolderMade},
+         .expected_output = kBannerOfOldHome,
+         .expected_errors = home_left_out,
+         .expected_tunnel_cfg = kTunnelCfg},
         {.name = "CarriageReturnInTheFolder",
          .program_folder_name = "tc\r1",
          .posix_only = "a Windows folder name holds no CR",
-         .expected_output =
-             "(DevID){dev-1}(Home){Home}(LogLevel){2}\r\ntunnel started: dev-1\r\n" + kPrompt,
-         .expected_errors = "tunnelconsole: Home item left out: the program folder \"{DIR}\" holds "
-                            "} or a line break, which would end it\r\n",
-         .expected_tunnel_cfg = kTunnelCfg,
-         .inspect = HomeFolderMade},
-    });
+         .expected_output = kBannerOfOldHome,
+         .expected_errors = home_left_out,
+         .expected_tunnel_cfg = kTunnelCfg},
+    };
+    for (Case& c : cases) {
+        if (c.expected_tunnel_cfg == kTunnelCfgRewritten) {
+            c.expected_trace = StartTrace(kDev) + kStopTrace;
+        }
+        c.inspect = HomeFolderMade;
+    }
+    return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()),
@@ -1228,80 +1131,47 @@ std::string NotExpected(const std::string& argument) {
 std::vector<Case> CommandLineCases() {
     const std::string usage = ReadmeUsage();
     const std::string version = "tunnelconsole " + ProjectVersion() + "\r\n";
+    const char* slash_help = "/? is the Windows spelling of --help";
+    // A run that says something on standard error ends with status 2.
     const struct {
         const char* name;
         std::vector<std::string> arguments;
-        std::string output;
         std::string errors;
-        int status;
-        const char* posix_only;
-        const char* windows_only;
+        std::string output = "";
+        const char* posix_only = nullptr;
+        const char* windows_only = nullptr;
     } rows[] = {
-        {"HelpLong", {"--help"}, usage, "", 0, nullptr, nullptr},
-        {"HelpShort", {"-h"}, usage, "", 0, nullptr, nullptr},
-        {"HelpAmongOptions", {"-e", "--help", "-q"}, usage, "", 0, nullptr, nullptr},
-        {"VersionLong", {"--version"}, version, "", 0, nullptr, nullptr},
-        {"VersionShort", {"-V"}, version, "", 0, nullptr, nullptr},
-        {"UnknownShortOption", {"-x"}, "", NotUnderstood("option -x"), 2, nullptr, nullptr},
-        {"UnknownOptionAmongKnownOnes",
-         {"-qx"},
-         "",
-         NotUnderstood("option -x"),
-         2,
-         nullptr,
-         nullptr},
-        {"UnknownLongOption",
-         {"--verbose"},
-         "",
-         NotUnderstood("option --verbose"),
-         2,
-         nullptr,
-         nullptr},
-        {"OptionGivenAValue",
-         {"--quiet=yes"},
-         "",
-         NotUnderstood("option --quiet=yes"),
-         2,
-         nullptr,
-         nullptr},
-        {"StrayArgument", {"tunnel.cfg"}, "", NotExpected("tunnel.cfg"), 2, nullptr, nullptr},
-        {"StrayArgumentAfterHelp", {"--help", "now"}, "", NotExpected("now"), 2, nullptr, nullptr},
+        {"HelpLong", {"--help"}, "", usage},
+        {"HelpShort", {"-h"}, "", usage},
+        {"HelpAmongOptions", {"-e", "--help", "-q"}, "", usage},
+        {"VersionLong", {"--version"}, "", version},
+        {"VersionShort", {"-V"}, "", version},
+        {"UnknownShortOption", {"-x"}, NotUnderstood("option -x")},
+        {"UnknownOptionAmongKnownOnes", {"-qx"}, NotUnderstood("option -x")},
+        {"UnknownLongOption", {"--verbose"}, NotUnderstood("option --verbose")},
+        {"OptionGivenAValue", {"--quiet=yes"}, NotUnderstood("option --quiet=yes")},
+        {"StrayArgument", {"tunnel.cfg"}, NotExpected("tunnel.cfg")},
+        {"StrayArgumentAfterHelp", {"--help", "now"}, NotExpected("now")},
         // A line longer than standard error's line is cut, its line break kept.
         {"StrayArgumentCutToTheLine",
          {std::string(2000, 'a')},
-         "",
-         "tunnelconsole: argument \"" + std::string(996, 'a') + "\r\n",
-         2,
-         nullptr,
-         nullptr},
-        {"SlashQuestionMarkIsHelpOnWindows",
-         {"/?"},
-         usage,
-         "",
-         0,
-         nullptr,
-         "/? is the Windows spelling of --help"},
-        {"SlashQuestionMarkIsAStrayArgument",
-         {"/?"},
-         "",
-         NotExpected("/?"),
-         2,
-         "/? is the Windows spelling of --help",
-         nullptr},
+         "tunnelconsole: argument \"" + std::string(996, 'a') + "\r\n"},
+        {"SlashQuestionMarkIsHelpOnWindows", {"/?"}, "", usage, nullptr, slash_help},
+        {"SlashQuestionMarkIsAStrayArgument", {"/?"}, NotExpected("/?"), "", slash_help},
     };
     std::vector<Case> cases;
     for (const auto& row : rows) {
-        Case c = Session(row.name, "versionget\n", "");
-        c.arguments = row.arguments;
-        c.expected_output = row.output;
-        c.expected_errors = row.errors;
-        c.expected_status = row.status;
-        c.posix_only = row.posix_only;
-        c.windows_only = row.windows_only;
-        c.expected_tunnel_cfg = kTunnelCfg;
-        c.expected_trace = "";
-        c.inspect = NoHomeMade;
-        cases.push_back(c);
+        cases.push_back({.name = row.name,
+                         .arguments = row.arguments,
+                         .input = "versionget\n",
+                         .posix_only = row.posix_only,
+                         .windows_only = row.windows_only,
+                         .expected_output = row.output,
+                         .expected_errors = row.errors,
+                         .expected_status = row.errors.empty() ? 0 : 2,
+                         .expected_tunnel_cfg = kTunnelCfg,
+                         .expected_trace = "",
+                         .inspect = NoHomeMade});
     }
     return cases;
 }
@@ -1311,37 +1181,15 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, StartupE2e, testing::ValuesIn(CommandLineC
 
 // With -e a failed start-up step ends the run at once, with status 1.
 std::vector<Case> ExitOnErrorCases() {
-    return FromRows({
-        {.name = "ExitOnErrorAtAFailedStart",
-         .arguments = {"-e"},
-         .input = "versionget\n",
-         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelStart=-9"}},
-         .expected_output = ConfigText(kDev) + "\r\n",
-         .expected_errors = "tunnelconsole: TunnelStart failed, Error: -9\r\n",
-         .expected_status = 1,
-         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = 0\n"
-                           "TunnelStart(\"tunnel.cfg\", \"" +
-                           ConfigText(kDev) + "\", 0, callback) = -9\n"},
-        {.name = "ExitOnErrorWithoutTheConfigurationText",
-         .arguments = {"-e"},
-         .input = "versionget\n",
-         .environment = {{"TUNNEL_SIM_FAULTS", "TunnelConfigGet=-77"}},
-         .expected_output = "",
-         .expected_errors = "tunnelconsole: TunnelConfigGet failed, Error: -77\r\n",
-         .expected_status = 1,
-         .expected_trace = "TunnelConfigGet(\"tunnel.cfg\", out, 256) = -77\n"},
+    std::vector<Case> cases = {
         // The library is never called when tunnel.cfg could not be rewritten.
         {.name = "ExitOnErrorWhenTunnelCfgIsNotRewritten",
          .arguments = {"--exit-on-error"},
          .input = "versionget\n",
          .lay = [](const ProgramFolder& f) { SetWritable(f.app / "tunnel.cfg", false); },
          .expected_output = "",
-         .expected_errors =
-             NotRewritten(std::string("cannot write {DIR}/tunnel.cfg: ") + NotWritableError()) +
-             kFileMayNotBeWritten,
-         .windows_expected_errors =
-             NotRewritten("cannot write {DIR}/tunnel.cfg: Permission denied") +
-             kWindowsFileMayNotBeWritten,
+         .expected_errors = NotWritable(true, false),
+         .windows_expected_errors = NotWritable(true, true),
          .expected_status = 1,
          .expected_tunnel_cfg = kTunnelCfg,
          .expected_trace = "",
@@ -1362,7 +1210,18 @@ std::vector<Case> ExitOnErrorCases() {
          .input = "versionget\n",
          .expected_output = Banner(kDev) + "Version: 1.0.0-sim\r\n" + kPrompt,
          .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
-    });
+    };
+    // A start that fails, from the failure rows: with -e, status 1.
+    for (Case c : FailureCases()) {
+        const bool start = c.name == "StartFails";
+        if (start || c.name == "ConfigGetFails") {
+            c.name = start ? "ExitOnErrorAtAFailedStart" : "ExitOnErrorWithoutTheConfigurationText";
+            c.arguments = {"-e"};
+            c.expected_status = 1;
+            cases.push_back(c);
+        }
+    }
+    return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(ExitOnError, StartupE2e, testing::ValuesIn(ExitOnErrorCases()),

@@ -73,6 +73,15 @@ protected:
         return errors;
     }
 
+    // `text` with each "@" replaced by the new Home item.
+    std::string WithHomeItem(const std::string& text) const {
+        std::string expected;
+        for (const char ch : text) {
+            expected += ch == '@' ? home_item_ : std::string(1, ch);
+        }
+        return expected;
+    }
+
     Scratch scratch_;
     const fs::path& dir_ = scratch_.path();
     const std::string home_item_ = "(Home){" + (dir_ / "Home").string() + "}";
@@ -96,66 +105,63 @@ int SaveInPlace(int call) {
     return 0;
 }
 
-// The first fsync flushes temp.cfg, before the rename; the second, the folder
-// after it.
-TEST_F(PrepareTunnelConfigTest, SaveMadeDuringTheRewriteIsKept) {
-    static int (*save)(int) = nullptr;
-    for (const auto way : {SaveByRename, SaveInPlace}) {
-        hooked_dir = dir_;
-        save = way;
-        WriteBytes(tunnel(), "(Home){x}\nsave 0\n");
-        hooks::on_fsync = [](int call) { return call == 1 ? save(call) : 0; };
-        EXPECT_EQ(PrepareReporting(), "");
-        EXPECT_EQ(ReadBytes(tunnel()), home_item_ + "\r\nsave 1\r\n");
-        EXPECT_FALSE(fs::exists(temp()));
-    }
+std::string NotRewritten(const std::string& reason) {
+    return "tunnelconsole: tunnel.cfg was not rewritten: " + reason + "\r\n";
 }
 
-TEST_F(PrepareTunnelConfigTest, FileThatKeepsChangingIsLeftAfterThreeTries) {
-    hooked_dir = dir_;
-    WriteBytes(tunnel(), "(Home){x}\nsave 0\n");
-    hooks::on_fsync = SaveByRename;
-    EXPECT_EQ(PrepareReporting(),
-              "tunnelconsole: tunnel.cfg was not rewritten: {DIR}/tunnel.cfg changed while it was "
-              "rewritten, 3 times\r\n");
-    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\nsave 3\n");
-    EXPECT_FALSE(fs::exists(temp()));
-}
-
-TEST_F(PrepareTunnelConfigTest, NulByteReportedOnceThoughTheTextIsWrittenAgain) {
-    hooked_dir = dir_;
-    WriteBytes(tunnel(), std::string("(Home){x}\n\0\n", 12));
-    hooks::on_fsync = [](int call) {
-        if (call == 1) {
-            WriteBytes(hooked_dir / "edit.tmp", std::string("(Home){x}\nsaved\0\n", 17));
-            fs::rename(hooked_dir / "edit.tmp", hooked_dir / "tunnel.cfg");
-        }
-        return 0;
+// A save, or a fault, at the moment the rewrite flushes (the first fsync
+// flushes temp.cfg, before the rename; the second, the folder after it) or
+// renames: what the rewrite says, and tunnel.cfg after it. No temp.cfg is left.
+TEST_F(PrepareTunnelConfigTest, SavesAndFaultsAtTheFlushesAndTheRename) {
+    const std::string saved = "(Home){x}\nsave 0\n";
+    const struct {
+        const char* name;
+        std::string before;
+        int (*on_fsync)(int call);
+        int (*on_rename)();
+        std::string errors;
+        std::string after;  // "@" stands for the new Home item
+    } cases[] = {
+        {"save by rename during the rewrite is kept", saved,
+         [](int call) { return call == 1 ? SaveByRename(call) : 0; }, nullptr, "",
+         "@\r\nsave 1\r\n"},
+        {"save in place during the rewrite is kept", saved,
+         [](int call) { return call == 1 ? SaveInPlace(call) : 0; }, nullptr, "",
+         "@\r\nsave 1\r\n"},
+        {"file that keeps changing is left after three tries", saved, SaveByRename, nullptr,
+         NotRewritten("{DIR}/tunnel.cfg changed while it was rewritten, 3 times"),
+         "(Home){x}\nsave 3\n"},
+        // Reported once, though the text is written again.
+        {"NUL byte", std::string("(Home){x}\n\0\n", 12),
+         [](int call) {
+             if (call == 1) {
+                 WriteBytes(hooked_dir / "edit.tmp", std::string("(Home){x}\nsaved\0\n", 17));
+                 fs::rename(hooked_dir / "edit.tmp", hooked_dir / "tunnel.cfg");
+             }
+             return 0;
+         },
+         nullptr,
+         "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to it\r\n",
+         std::string("@\r\nsaved\0\r\n", 11)},
+        {"failed replace", saved, nullptr, [] { return EPERM; },
+         NotRewritten("cannot replace {DIR}/tunnel.cfg: Operation not permitted"), saved},
+        {"folder not flushed after the rename", saved, [](int call) { return call == 2 ? EIO : 0; },
+         nullptr,
+         "tunnelconsole: tunnel.cfg was replaced, but its folder could not be flushed to "
+         "stable storage: Input/output error\r\n",
+         "@\r\nsave 0\r\n"},
+        {"temp.cfg not flushed", saved, [](int) { return EIO; }, nullptr,
+         NotRewritten("cannot flush {DIR}/temp.cfg: Input/output error"), saved},
     };
-    EXPECT_EQ(PrepareReporting(),
-              "tunnelconsole: tunnel.cfg holds a NUL byte: the library reads its line only up to "
-              "it\r\n");
-    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + std::string("\r\nsaved\0\r\n", 10));
-}
-
-TEST_F(PrepareTunnelConfigTest, FailedReplaceLeavesNoTempFile) {
-    WriteBytes(tunnel(), "(Home){x}\n");
-    hooks::on_rename = [] { return EPERM; };
-    EXPECT_EQ(PrepareReporting(),
-              "tunnelconsole: tunnel.cfg was not rewritten: cannot replace {DIR}/tunnel.cfg: "
-              "Operation not permitted\r\n");
-    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\n");
-    EXPECT_FALSE(fs::exists(temp()));
-}
-
-TEST_F(PrepareTunnelConfigTest, FolderNotFlushedAfterTheRenameIsSaidSo) {
-    WriteBytes(tunnel(), "(Home){x}\n");
-    hooks::on_fsync = [](int call) { return call == 2 ? EIO : 0; };
-    EXPECT_EQ(PrepareReporting(),
-              "tunnelconsole: tunnel.cfg was replaced, but its folder could not be flushed to "
-              "stable storage: Input/output error\r\n");
-    EXPECT_EQ(ReadBytes(tunnel()), home_item_ + "\r\n");
-    EXPECT_FALSE(fs::exists(temp()));
+    hooked_dir = dir_;
+    for (const auto& c : cases) {
+        WriteBytes(tunnel(), c.before);
+        hooks::on_fsync = c.on_fsync;
+        hooks::on_rename = c.on_rename;
+        EXPECT_EQ(PrepareReporting(), c.errors) << c.name;
+        EXPECT_EQ(ReadBytes(tunnel()), WithHomeItem(c.after)) << c.name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(temp()))) << c.name;
+    }
 }
 
 // Shapes of tunnel.cfg that the end-to-end rows do not give.
@@ -181,11 +187,7 @@ TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
     for (const auto& c : cases) {
         WriteBytes(tunnel(), c.before);
         Prepare();
-        std::string expected;
-        for (const char ch : c.after) {
-            expected += ch == '@' ? home_item_ : std::string(1, ch);
-        }
-        EXPECT_EQ(ReadBytes(tunnel()), expected) << c.name;
+        EXPECT_EQ(ReadBytes(tunnel()), WithHomeItem(c.after)) << c.name;
         EXPECT_FALSE(fs::exists(temp())) << c.name;
     }
 }
@@ -193,16 +195,6 @@ TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
 TEST_F(PrepareTunnelConfigTest, MissingConfigCreatesNothing) {
     Prepare();
     EXPECT_TRUE(fs::is_empty(dir_));
-}
-
-TEST_F(PrepareTunnelConfigTest, IncompleteTempFileIsRemovedAndConfigKept) {
-    WriteBytes(tunnel(), "(Home){x}\nkeep me\n");
-    hooks::on_fsync = [](int) { return EIO; };
-    EXPECT_EQ(PrepareReporting(),
-              "tunnelconsole: tunnel.cfg was not rewritten: cannot flush {DIR}/temp.cfg: "
-              "Input/output error\r\n");
-    EXPECT_EQ(ReadBytes(tunnel()), "(Home){x}\nkeep me\n");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(temp())));
 }
 
 // Bytes of tunnel.cfg, then a read error.
