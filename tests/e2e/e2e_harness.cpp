@@ -32,6 +32,8 @@ std::string Setting(const char* name, const char* fallback) {
     return value != nullptr ? value : fallback;
 }
 
+}  // namespace
+
 std::string ReadBytes(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
@@ -41,7 +43,18 @@ void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-}  // namespace
+std::string FileText(const fs::path& path, const ProgramFolder& folder) {
+    return WithPlaceholders(ReadBytes(path), folder);
+}
+
+int CreateForWriting(const fs::path& path) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+void LaySettings(const ProgramFolder& folder, const std::string& tunnel_cfg) {
+    WriteBytes(folder.app / "config.ini", ConfigIni(kDeviceId));
+    WriteBytes(folder.app / "tunnel.cfg", tunnel_cfg);
+}
 
 bool TestingWindowsProgram() {
     return Setting("E2E_PATH_STYLE", "posix") == "windows";
@@ -328,7 +341,7 @@ Result Run(const Case& c) {
                    : open((c.input_folder ? root : root / "input").c_str(), O_RDONLY | O_CLOEXEC);
     int output = -1;
     if (c.output == Output::kFile) {
-        output = open((root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        output = CreateForWriting(root / "output");
     } else if (c.output == Output::kFullDevice) {
         output = open("/dev/full", O_WRONLY | O_CLOEXEC);
     } else if (c.output == Output::kPipeWithoutReader) {
@@ -338,9 +351,7 @@ Result Run(const Case& c) {
             output = ends[1];
         }
     }
-    int errors = c.no_error_output ? -1
-                                   : open((root / "errors").c_str(),
-                                          O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    int errors = c.no_error_output ? -1 : CreateForWriting(root / "errors");
     int console = -1;
     if (c.console) {
         close(errors);

@@ -145,6 +145,19 @@ struct ProgramFolder {
     std::string view;               // the program's folder as the program spells it
 };
 
+// A file's bytes (empty when there is none); a file laid with `bytes`; a
+// file's text with the folder's paths as placeholders.
+std::string ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+std::string FileText(const std::filesystem::path& path, const ProgramFolder& folder);
+
+// A file made empty for a program's standard stream, closed on exec.
+int CreateForWriting(const std::filesystem::path& path);
+
+// Lays the usual config.ini, naming kDeviceId, and `tunnel_cfg` in the
+// program's folder.
+void LaySettings(const ProgramFolder& folder, const std::string& tunnel_cfg = kTunnelCfg);
+
 // Starts the program with `input`, `output` and `errors` as its standard
 // streams (each closed when < 0), with the library switches given, and any
 // other variable given in place of the test's own, and `arguments` after

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,11 +101,6 @@ std::string ReadToEnd(int fd, std::string seen) {
     return seen;
 }
 
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 // `output` without the library's heartbeat messages, which arrive at any time.
 std::string WithoutHeartbeats(const std::string& output) {
     return std::regex_replace(output, std::regex("tunnel heartbeat [0-9]+\r\n"), "");
@@ -112,11 +108,6 @@ std::string WithoutHeartbeats(const std::string& output) {
 
 void Send(int fd, const std::string& text) {
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
-
-void LaySettings(const ProgramFolder& folder) {
-    std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni("dev-1");
-    std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
 }
 
 // Also when the parent left the pipe non-blocking: the program waits for
@@ -175,19 +166,16 @@ TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
     // second while the messages flow.
     input += "pushget\n";
     expected += "Push get failed, Error: -6\r\n" + kPrompt;
-    std::ofstream(folder.root / "input", std::ios::binary) << input;
+    WriteBytes(folder.root / "input", input);
 
     const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-    const int out =
-        open((folder.root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int out = CreateForWriting(folder.root / "output");
     const int status = WaitForExit(StartProgram(folder, in, out, {{"TUNNEL_SIM_LOG_THREAD", "0"}}));
     close(in);
     close(out);
     EXPECT_EQ(status, 0);
 
-    std::ifstream file(folder.root / "output", std::ios::binary);
-    const std::string output =
-        WithPlaceholders(std::string(std::istreambuf_iterator<char>(file), {}), folder);
+    const std::string output = FileText(folder.root / "output", folder);
     const std::regex message("tunnel heartbeat ([0-9]+)\r\n");
     std::string rest;
     long messages = 0;
@@ -206,20 +194,19 @@ TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
 // The program on two pipes, as a parent program drives it, with the library's
 // trace taken and standard error kept apart.
 struct DrivenRun {
-    explicit DrivenRun(std::vector<std::pair<std::string, std::string>> environment = {}) {
+    explicit DrivenRun(std::vector<std::pair<std::string, std::string>> environment = {},
+                       const std::vector<std::string>& arguments = {}) {
         LaySettings(folder);
         environment.emplace_back("TUNNEL_SIM_TRACE", (folder.root / "trace").string());
-        const int errors =
-            open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        pid = StartProgram(folder, input.ends[0], output.ends[1], environment, errors);
+        const int errors = CreateForWriting(folder.root / "errors");
+        pid = StartProgram(folder, input.ends[0], output.ends[1], environment, errors, nullptr,
+                           arguments);
         close(errors);
         input.CloseRead();
         output.CloseWrite();
     }
-    std::string Trace() const { return WithPlaceholders(ReadFile(folder.root / "trace"), folder); }
-    std::string Errors() const {
-        return WithPlaceholders(ReadFile(folder.root / "errors"), folder);
-    }
+    std::string Trace() const { return FileText(folder.root / "trace", folder); }
+    std::string Errors() const { return FileText(folder.root / "errors", folder); }
     // What the program wrote until its output ended, as the cases spell it.
     std::string Transcript() {
         return WithoutHeartbeats(WithPlaceholders(ReadToEnd(output.ends[0], seen), folder));
@@ -236,7 +223,9 @@ const std::vector<std::pair<std::string, std::string>> kHeartbeats = {
     {"TUNNEL_SIM_LOG_THREAD", "1000"}};
 
 // A stop request ends the run as the end of input does: a command waiting for
-// a field is abandoned, the library is stopped once, the exit status is 0.
+// a field is abandoned, the library is stopped once, the exit status is 0;
+// with -e it is 128 plus the signal's number, and a line cut short by the
+// request is no command typed: it fails nothing.
 // Standard input stays open throughout, so only the request can end the run.
 // Stop signals are POSIX; the Windows program gets console control events
 // instead, which a windowed program under the emulator has no console for.
@@ -272,6 +261,7 @@ TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
         const char* waiting_at;  // what the program shows when the signal comes
         bool heartbeats;         // the library logs from its own thread meanwhile
         bool to_library_thread;  // the signal goes to that thread, not the waiting one
+        bool exit_on_error = false;
     } rows[] = {
         {"interrupt at the prompt", SIGINT, "", "", false, false},
         {"termination at the prompt", SIGTERM, "", "", false, false},
@@ -283,17 +273,26 @@ TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
         {"interrupt on the library's thread at the prompt", SIGINT, "", "", true, true},
         {"interrupt on the library's thread inside a command", SIGINT, "commentset\n",
          "comment: ", true, true},
+        {"interrupt with -e and a line cut short", SIGINT, "vers", "", false, false, true},
+        {"termination with -e and a line cut short", SIGTERM, "vers", "", false, false, true},
+        {"hang-up with -e and a line cut short", SIGHUP, "vers", "", false, false, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DrivenRun run(row.heartbeats ? kHeartbeats
-                                     : std::vector<std::pair<std::string, std::string>>{});
+        DrivenRun run(
+            row.heartbeats ? kHeartbeats : std::vector<std::pair<std::string, std::string>>{},
+            row.exit_on_error ? std::vector<std::string>{"-e"} : std::vector<std::string>{});
         ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt)) << run.seen;
         Send(run.input.ends[1], row.typed);
         // A message may fall between the prompt and the field's prompt.
         while (WithoutHeartbeats(run.seen).find(kPrompt + row.waiting_at) == std::string::npos) {
             ASSERT_TRUE(ReadMore(run.output.ends[0], run.seen)) << run.seen;
         }
+        // What was typed is taken in, and the program back at the wait.
+        for (int pending = 1; ioctl(run.input.ends[1], FIONREAD, &pending) == 0 && pending > 0;) {
+            sched_yield();
+        }
+        WaitUntilAsleepOrEnded(run.pid);
         if (row.to_library_thread) {
             ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, "tunnel heartbeat"));
             const pid_t thread = LibraryThread(run.pid);
@@ -303,7 +302,7 @@ TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
             kill(run.pid, row.signal);
         }
         EXPECT_EQ(run.Transcript(), Banner("dev-1") + row.waiting_at);
-        EXPECT_EQ(WaitForExit(run.pid), 0);
+        EXPECT_EQ(WaitForExit(run.pid), row.exit_on_error ? 128 + row.signal : 0);
         EXPECT_EQ(run.Trace(), StartTrace("dev-1") + kStopTrace);
         EXPECT_EQ(run.Errors(), "");
     }
@@ -413,8 +412,7 @@ TEST(InteractiveE2e, OutputLeftNonBlockingLosesNothing) {
     fcntl(output.ends[1], F_SETFL, fcntl(output.ends[1], F_GETFL) | O_NONBLOCK);
     // Kept to see when the pipe is full: then it is no longer writable.
     const int watch = fcntl(output.ends[1], F_DUPFD_CLOEXEC, 0);
-    const int errors =
-        open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errors = CreateForWriting(folder.root / "errors");
     const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {}, errors);
     close(errors);
     input.CloseRead();
@@ -448,7 +446,7 @@ TEST(InteractiveE2e, OutputLeftNonBlockingLosesNothing) {
     EXPECT_EQ(transcript.size(), expected.size());
     EXPECT_EQ(differs - transcript.begin(), static_cast<std::ptrdiff_t>(transcript.size()))
         << "first difference";
-    EXPECT_EQ(ReadFile(folder.root / "errors"), "");
+    EXPECT_EQ(ReadBytes(folder.root / "errors"), "");
 }
 
 // Each message reaches a reading program when it is written, whole, while the

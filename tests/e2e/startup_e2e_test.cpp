@@ -450,22 +450,13 @@ INSTANTIATE_TEST_SUITE_P(ConsoleCodePages, StartupE2e, testing::ValuesIn(Console
 
 namespace fs = std::filesystem;
 
-std::string FileText(const fs::path& path, const ProgramFolder& folder) {
-    std::ifstream file(path, std::ios::binary);
-    return WithPlaceholders(std::string(std::istreambuf_iterator<char>(file), {}), folder);
-}
-
-void Lay(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // The rewrite keeps what tunnel.cfg was apart from its Home item, and leaves
 // it alone when nothing would change.
 // tunnel.cfg as the rewrite leaves it, dated at the epoch.
 void LayRewrittenTunnelCfg(const ProgramFolder& f) {
     std::string rewritten = kTunnelCfgRewritten;
     rewritten.replace(rewritten.find("{HOME}"), 6, ProgramView(f.app / "Home"));
-    Lay(f.app / "tunnel.cfg", rewritten);
+    WriteBytes(f.app / "tunnel.cfg", rewritten);
     fs::last_write_time(f.app / "tunnel.cfg", fs::file_time_type());
 }
 
@@ -498,7 +489,7 @@ void LayRewrittenTunnelCfgWithTail(const ProgramFolder& f) {
 
 // tunnel.cfg -> l1 -> ... -> l<count-1> -> real.cfg: `count` links.
 void LayChainOfLinks(const ProgramFolder& f, int count) {
-    Lay(f.app / "real.cfg", kTunnelCfg);
+    WriteBytes(f.app / "real.cfg", kTunnelCfg);
     std::string next = "real.cfg";
     for (int link = count - 1; link >= 1; --link) {
         const std::string name = "l" + std::to_string(link);
@@ -639,7 +630,7 @@ TempCfgHolder temp_cfg_holder;
 }
 
 void LayTempCfgHeldForASecond(const ProgramFolder& f) {
-    Lay(f.app / "temp.cfg", "being written\n");
+    WriteBytes(f.app / "temp.cfg", "being written\n");
     int held[2];
     int go[2];
     ASSERT_EQ(pipe2(held, O_CLOEXEC), 0);
@@ -720,7 +711,7 @@ std::vector<Case> TunnelCfgCases() {
          .posix_only = "the emulator does not show POSIX symbolic links as links",
          .lay =
              [](const ProgramFolder& f) {
-                 Lay(f.app / "real.cfg", kTunnelCfg);
+                 WriteBytes(f.app / "real.cfg", kTunnelCfg);
                  fs::create_symlink("real.cfg", f.app / "tunnel.cfg");
              },
          .inspect =
@@ -734,7 +725,7 @@ std::vector<Case> TunnelCfgCases() {
          .lay =
              [](const ProgramFolder& f) {
                  fs::create_directory(f.root / "conf");
-                 Lay(f.root / "conf" / "real.cfg", kTunnelCfg);
+                 WriteBytes(f.root / "conf" / "real.cfg", kTunnelCfg);
                  fs::create_symlink("real.cfg", f.root / "conf" / "link.cfg");
                  fs::create_symlink(f.root / "conf" / "link.cfg", f.app / "tunnel.cfg");
              },
@@ -766,13 +757,16 @@ std::vector<Case> TunnelCfgCases() {
                  fs::remove(f.app / "temp.cfg");
              }},
         {.name = "StaleTempFileReplaced",
-         .lay = [](const ProgramFolder& f) { Lay(f.app / "temp.cfg", "left by a killed run\n"); }},
+         .lay =
+             [](const ProgramFolder& f) {
+                 WriteBytes(f.app / "temp.cfg", "left by a killed run\n");
+             }},
         // Whatever temp.cfg is, a new file is made in its place.
         {.name = "TempCfgLinkNotWrittenThrough",
          .posix_only = "the emulator shows a POSIX symbolic link as the file it leads to",
          .lay =
              [](const ProgramFolder& f) {
-                 Lay(f.root / "precious.txt", "precious\n");
+                 WriteBytes(f.root / "precious.txt", "precious\n");
                  fs::permissions(f.root / "precious.txt",
                                  fs::perms::owner_read | fs::perms::owner_write);
                  fs::create_symlink(f.root / "precious.txt", f.app / "temp.cfg");
@@ -790,7 +784,7 @@ std::vector<Case> TunnelCfgCases() {
         {.name = "StaleHiddenReadOnlyTempCfgReplaced",
          .lay =
              [](const ProgramFolder& f) {
-                 Lay(f.app / "temp.cfg", "left by a killed run\n");
+                 WriteBytes(f.app / "temp.cfg", "left by a killed run\n");
                  SetHidden(f.app / "temp.cfg");
                  fs::permissions(f.app / "temp.cfg", fs::perms::owner_read);
              }},
@@ -798,7 +792,7 @@ std::vector<Case> TunnelCfgCases() {
          .posix_only = "a start under the emulator holds its temp.cfg by the emulator's own rules",
          .lay =
              [](const ProgramFolder& f) {
-                 Lay(f.app / "temp.cfg", "being written\n");
+                 WriteBytes(f.app / "temp.cfg", "being written\n");
                  held_temp_cfg = open((f.app / "temp.cfg").c_str(), O_RDONLY | O_CLOEXEC);
                  EXPECT_EQ(flock(held_temp_cfg, LOCK_EX), 0);
              },
@@ -927,7 +921,7 @@ std::vector<Case> TunnelCfgCases() {
              [](const ProgramFolder& f) {
                  const fs::path other = OtherFileSystemFolder(f);
                  fs::create_directory(other);
-                 Lay(other / "real.cfg", kTunnelCfg);
+                 WriteBytes(other / "real.cfg", kTunnelCfg);
                  fs::create_symlink(other / "real.cfg", f.app / "tunnel.cfg");
              },
          .expected_tunnel_cfg = std::nullopt,
@@ -998,7 +992,7 @@ std::vector<Case> TunnelCfgCases() {
          .lay =
              [](const ProgramFolder& f) {
                  fs::create_directory(f.app / "temp.cfg");
-                 Lay(f.app / "temp.cfg" / "keep.txt", "kept\n");
+                 WriteBytes(f.app / "temp.cfg" / "keep.txt", "kept\n");
              },
          .expected_output = kBannerOfOldHome,
          .expected_errors = NotRewritten("cannot remove {DIR}/temp.cfg: Is a directory"),
@@ -1227,53 +1221,6 @@ std::vector<Case> ExitOnErrorCases() {
 INSTANTIATE_TEST_SUITE_P(ExitOnError, StartupE2e, testing::ValuesIn(ExitOnErrorCases()),
                          [](const auto& info) { return info.param.name; });
 
-// With -e a stop request ends the run with 128 plus the signal's number.
-TEST(ExitOnErrorE2e, AStopRequestEndsWithTheSignalsStatus) {
-    if (TestingWindowsProgram()) {
-        GTEST_SKIP() << "stop signals are POSIX (tests/win32/console_control_test.cpp has "
-                        "Windows' status)";
-    }
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        SCOPED_TRACE(signal_number);
-        const ProgramFolder folder;
-        Lay(folder.app / "config.ini", ConfigIni(kDev));
-        Lay(folder.app / "tunnel.cfg", kTunnelCfg);
-        int input[2];
-        int output[2];
-        ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
-        ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
-        const pid_t pid =
-            StartProgram(folder, input[0], output[1], {}, STDERR_FILENO, nullptr, {"-e"});
-        close(output[1]);
-        // Waiting at the prompt: the stop request is the only way out. Read
-        // up to the prompt, whatever came before it, so that a start that
-        // printed something else fails here rather than waiting.
-        std::string seen;
-        char chunk[512];
-        pollfd ready{output[0], POLLIN, 0};
-        while (!seen.ends_with(kPrompt) && poll(&ready, 1, kGiveUpMilliseconds) == 1) {
-            const ssize_t count = read(output[0], chunk, sizeof chunk);
-            if (count <= 0) {
-                break;
-            }
-            seen.append(chunk, static_cast<std::size_t>(count));
-        }
-        EXPECT_EQ(WithPlaceholders(seen, folder), Banner(kDev));
-        // A line cut short by the request is no command typed: it fails
-        // nothing. Taken in, and back at the wait, before the signal.
-        ASSERT_EQ(write(input[1], "vers", 4), 4);
-        for (int pending = 1; ioctl(input[0], FIONREAD, &pending) == 0 && pending > 0;) {
-            sched_yield();
-        }
-        WaitUntilAsleepOrEnded(pid);
-        kill(pid, signal_number);
-        EXPECT_EQ(WaitForExit(pid), 128 + signal_number);
-        close(input[0]);
-        close(input[1]);
-        close(output[0]);
-    }
-}
-
 // temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
 // rename does before the run goes on, as the system calls show.
 TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
@@ -1289,8 +1236,7 @@ TEST(TunnelCfgE2e, ReachesStableStorageBeforeAndAfterTheRename) {
     setenv("E2E_LAUNCHER", launcher.c_str(), 1);
     const Result result = e2e::Run(Session("Durable", "quit\n", ""));
     unsetenv("E2E_LAUNCHER");
-    std::ifstream file(calls);
-    const std::string text(std::istreambuf_iterator<char>(file), {});
+    const std::string text = ReadBytes(calls);
     fs::remove(calls);
     EXPECT_EQ(result.tunnel_cfg, kTunnelCfgRewritten);
     const std::size_t rename = text.find("temp.cfg\", \"");
@@ -1311,15 +1257,13 @@ TEST(TunnelCfgE2e, SimultaneousStartsInOneFolder) {
     for (const std::string& tail : {std::string(), comments}) {
         SCOPED_TRACE(tail.size());
         const ProgramFolder folder;
-        Lay(folder.app / "config.ini", ConfigIni(kDev));
-        Lay(folder.app / "tunnel.cfg", kTunnelCfg + tail);
-        Lay(folder.root / "input", "quit\n");
+        LaySettings(folder, kTunnelCfg + tail);
+        WriteBytes(folder.root / "input", "quit\n");
         std::array<pid_t, kStarts> starts{};
         for (int start = 0; start < kStarts; ++start) {
             const int input = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
             const std::string name = "errors" + std::to_string(start);
-            const int errors =
-                open((folder.root / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            const int errors = CreateForWriting(folder.root / name);
             const int output = open("/dev/null", O_WRONLY | O_CLOEXEC);
             starts[start] = StartProgram(folder, input, output, {}, errors);
             close(input);
@@ -1395,21 +1339,18 @@ TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const ProgramFolder folder;
-        Lay(folder.app / "config.ini", ConfigIni(kDev));
-        Lay(folder.app / "tunnel.cfg", kTunnelCfg);
+        LaySettings(folder);
         std::string input;
         std::string expected = Banner(kDev);
         for (int i = 0; i < kCommands; ++i) {
             input += "versionget\n";
             expected += "Version: 1.0.0-sim\r\n" + kPrompt;
         }
-        Lay(folder.root / "input", input + "userextend\nhi\nversionget\n");
+        WriteBytes(folder.root / "input", input + "userextend\nhi\nversionget\n");
         expected += "request data: ";
         const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-        const int out =
-            open((folder.root / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int err =
-            open((folder.root / "errors").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int out = CreateForWriting(folder.root / "output");
+        const int err = CreateForWriting(folder.root / "errors");
         // For logabort the log thread runs, and never logs within the run.
         const int status = WaitForEnd(StartProgram(
             folder, in, out,
