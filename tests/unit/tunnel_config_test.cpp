@@ -180,7 +180,6 @@ TEST_F(PrepareTunnelConfigTest, RewritesTheHomeItem) {
         {"every item line replaced", "(Home){1}\nmid\n(Home){2}\n", "@\r\nmid\r\n@\r\n"},
         {"name is case-sensitive", "(home){x}\n", "(home){x}\r\n\r\n@"},
         {"lone CR kept", "a\rb\n", "a\rb\r\n\r\n@"},
-        {"0x1A ends the text", "a\n\x1a(Home){x}\n", "a\r\n\r\n@"},
         {"item beyond the first piece", long_prefix + "(Home){x}\n",
          std::string(1023, 'a') + "@\r\n"},
     };
