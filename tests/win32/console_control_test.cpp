@@ -12,18 +12,10 @@
 #include "console/console.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
+#include "row_check.h"
 #include "run/run_state.h"
 
 namespace {
-
-int failures = 0;
-
-void Check(bool holds, const char* event, const char* what) {
-    if (!holds) {
-        std::printf("FAIL: %s: %s\n", event, what);
-        ++failures;
-    }
-}
 
 DWORD WINAPI GiveEvent(void* event) {
     return OsOnConsoleControl(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(event)));
@@ -151,27 +143,20 @@ int main(int argc, char** argv) {
             DWORD handled = FALSE;
             GetExitCodeThread(handler, &handled);
             Check(handled == TRUE, row.name, "not handled");
-            Check(RunShouldEnd(), row.name, "no stop requested");
-            // The status of a session that ends at the first failure (-e).
-            Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
-                  "not the status Ctrl-C gives");
         } else {
             // Held until the run ends (at exit here), so the library is
             // stopped before the system ends the process.
             while (!RunShouldEnd() && WaitForSingleObject(handler, 0) == WAIT_TIMEOUT) {
                 SwitchToThread();
             }
-            Check(RunShouldEnd(), row.name, "no stop requested");
-            Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
-                  "not the status Ctrl-C gives");
             Check(WaitForSingleObject(handler, 0) == WAIT_TIMEOUT, row.name,
                   "the handler returned before the run ended");
         }
+        Check(RunShouldEnd(), row.name, "no stop requested");
+        // The status of a session that ends at the first failure (-e).
+        Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
+              "not the status Ctrl-C gives");
         CloseHandle(handler);
     }
-    if (failures == 0) {
-        std::printf("console control events ok\n");
-    }
-    std::fflush(stdout);
-    return failures == 0 ? 0 : 1;
+    return Report("console control events ok");
 }

@@ -14,17 +14,9 @@
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
 #include "platform/windows/final_path.h"
+#include "row_check.h"
 
 namespace {
-
-int failures = 0;
-
-void Check(bool holds, const std::string& row, const char* what) {
-    if (!holds) {
-        std::printf("FAIL: %s: %s\n", row.c_str(), what);
-        ++failures;
-    }
-}
 
 void CheckFinalPaths() {
     const struct {
@@ -311,9 +303,5 @@ int main() {
         RemoveDirectoryA(InFolder(name).c_str());
     }
     RemoveDirectoryA(folder.c_str());
-    if (failures == 0) {
-        std::printf("platform rows ok\n");
-    }
-    std::fflush(stdout);
-    return failures == 0 ? 0 : 1;
+    return Report("platform rows ok");
 }
