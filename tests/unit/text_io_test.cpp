@@ -60,11 +60,7 @@ const LineCase kLineCases[] = {
     {"EmptyLines", "\n\r\n\n", 16, {"", "", ""}},
     {"LoneCrIsOrdinary", "a\rb\n\r", 16, {"a\rb", "\r"}},
     {"CrCrLf", "a\r\r\nb", 16, {"a\r", "b"}},
-    {"SubEndsInput",
-     "a\nb\x1a"
-     "c\nd\n",
-     16,
-     {"a", "b"}},
+    {"SubEndsInput", "a\nb\032c\nd\n", 16, {"a", "b"}},
     {"SubAtLineStart", "a\n\x1a\n", 16, {"a"}},
     {"CrBeforeSub", "a\r\x1a", 16, {"a\r"}},
     {"OverlongKeepsCapacityLessOne", "abcdefgh\nnext\n", 5, {"abcd", "next"}},
@@ -84,11 +80,7 @@ const LineCase kLineCases[] = {
      "1234567\r\n12345678\r\nabc\rdefghijklm\r\n",
      32,
      {"1234567", "12345678", "abc\rdefghijklm"}},
-    {"SubInLongLine",
-     "abcdefghij\x1a"
-     "klmnop\n",
-     32,
-     {"abcdefghij"}},
+    {"SubInLongLine", "abcdefghij\032klmnop\n", 32, {"abcdefghij"}},
     {"OverlongLongLine", "abcdefghijklmnopqrstuvwxyz\nnext\n", 11, {"abcdefghij", "next"}},
 };
 
@@ -106,9 +98,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadTextLineTest, testing::ValuesIn(kLineCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadTextLineTest, NothingIsReadAfterTheEnd) {
-    MemorySource memory{
-        "a\x1a"
-        "b\n"};
+    MemorySource memory{"a\032b\n"};
     TextReader reader = MakeTextReader(ReadFromMemory, &memory);
     std::array<char, 8> line{};
     ASSERT_TRUE(ReadTextLine(reader, line));
@@ -153,11 +143,7 @@ const PieceCase kPieceCases[] = {
     {"KeepsLineBreaks", "a\r\nb\nc", 16, {"a\n", "b\n", "c"}},
     {"CrLfCountsAsOneCharacter", "abc\r\nd", 5, {"abc\n", "d"}},
     {"LongLineInPieces", "abcdefg\n", 4, {"abc", "def", "g\n"}},
-    {"SubEnds",
-     "ab\x1a"
-     "cd",
-     16,
-     {"ab"}},
+    {"SubEnds", "ab\032cd", 16, {"ab"}},
 };
 
 class ReadTextPieceTest : public testing::TestWithParam<PieceCase> {};
