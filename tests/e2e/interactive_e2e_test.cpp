@@ -110,41 +110,68 @@ void Send(int fd, const std::string& text) {
     ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
+// The program on two pipes, as a parent program drives it, with the library's
+// trace taken and standard error kept apart (or closed).
+struct DriveOptions {
+    std::vector<std::pair<std::string, std::string>> environment = {};
+    std::vector<std::string> arguments = {};
+    bool errors_closed = false;
+    bool input_non_blocking = false;  // as the parent left them
+    bool output_non_blocking = false;
+};
+
+struct DrivenRun {
+    explicit DrivenRun(DriveOptions options = {}) {
+        LaySettings(folder);
+        options.environment.emplace_back("TUNNEL_SIM_TRACE", (folder.root / "trace").string());
+        if (options.input_non_blocking) {
+            fcntl(input.ends[0], F_SETFL, fcntl(input.ends[0], F_GETFL) | O_NONBLOCK);
+        }
+        if (options.output_non_blocking) {
+            fcntl(output.ends[1], F_SETFL, fcntl(output.ends[1], F_GETFL) | O_NONBLOCK);
+            output_watch = fcntl(output.ends[1], F_DUPFD_CLOEXEC, 0);
+        }
+        const int errors = options.errors_closed ? -1 : CreateForWriting(folder.root / "errors");
+        pid = StartProgram(folder, input.ends[0], output.ends[1], options.environment, errors,
+                           nullptr, options.arguments);
+        close(errors);
+        input.CloseRead();
+        output.CloseWrite();
+    }
+    std::string Trace() const { return FileText(folder.root / "trace", folder); }
+    std::string Errors() const { return FileText(folder.root / "errors", folder); }
+    // What the program wrote until its output ended, as the cases spell it.
+    std::string Transcript() {
+        return WithoutHeartbeats(WithPlaceholders(ReadToEnd(output.ends[0], seen), folder));
+    }
+
+    ProgramFolder folder;
+    Pipe input;
+    Pipe output;
+    int output_watch = -1;  // the output's writing end, kept to see when it is full
+    pid_t pid = -1;
+    std::string seen;
+};
+
 // Also when the parent left the pipe non-blocking: the program waits for
 // input all the same.
 class PromptsE2e : public testing::TestWithParam<bool> {};
 
 TEST_P(PromptsE2e, EachPromptReachesAPipeBeforeTheProgramWaits) {
-    const ProgramFolder folder;
-    LaySettings(folder);
-    Pipe input;
-    Pipe output;
-    if (GetParam()) {
-        fcntl(input.ends[0], F_SETFL, fcntl(input.ends[0], F_GETFL) | O_NONBLOCK);
-    }
-    const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {});
-    input.CloseRead();
-    output.CloseWrite();
+    DrivenRun run({.input_non_blocking = GetParam()});
 
     // Each line goes out once the program waits for it, so a program that
     // takes an empty non-blocking pipe for the end of input never sees it.
-    const auto answer = [&](const std::string& line) {
-        WaitUntilAsleepOrEnded(pid);
-        Send(input.ends[1], line);
-    };
-    std::string seen;
-    ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, kPrompt)) << seen;
-    answer("domainset\n");
-    ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, "passcode: ")) << seen;
-    answer("example.org\n");
-    ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, "Set domain success\r\n" + kPrompt))
-        << seen;
-    answer("quit\n");
-    input.CloseWrite();
-    EXPECT_FALSE(ReadUntilEndsWith(output.ends[0], seen, "never printed"));
-    EXPECT_EQ(WaitForExit(pid), 0);
-    EXPECT_EQ(WithPlaceholders(seen, folder),
-              Banner("dev-1") + "passcode: Set domain success\r\n" + kPrompt);
+    for (const auto& [shown, line] :
+         {std::pair{kPrompt, "domainset\n"}, std::pair{std::string("passcode: "), "example.org\n"},
+          std::pair{"Set domain success\r\n" + kPrompt, "quit\n"}}) {
+        ASSERT_TRUE(ReadUntilEndsWith(run.output.ends[0], run.seen, shown)) << run.seen;
+        WaitUntilAsleepOrEnded(run.pid);
+        Send(run.input.ends[1], line);
+    }
+    run.input.CloseWrite();
+    EXPECT_EQ(run.Transcript(), Banner("dev-1") + "passcode: Set domain success\r\n" + kPrompt);
+    EXPECT_EQ(WaitForExit(run.pid), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Input, PromptsE2e, testing::Values(false, true),
@@ -190,34 +217,6 @@ TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
     EXPECT_GT(messages, 0);
     EXPECT_EQ(rest, expected);
 }
-
-// The program on two pipes, as a parent program drives it, with the library's
-// trace taken and standard error kept apart.
-struct DrivenRun {
-    explicit DrivenRun(std::vector<std::pair<std::string, std::string>> environment = {},
-                       const std::vector<std::string>& arguments = {}) {
-        LaySettings(folder);
-        environment.emplace_back("TUNNEL_SIM_TRACE", (folder.root / "trace").string());
-        const int errors = CreateForWriting(folder.root / "errors");
-        pid = StartProgram(folder, input.ends[0], output.ends[1], environment, errors, nullptr,
-                           arguments);
-        close(errors);
-        input.CloseRead();
-        output.CloseWrite();
-    }
-    std::string Trace() const { return FileText(folder.root / "trace", folder); }
-    std::string Errors() const { return FileText(folder.root / "errors", folder); }
-    // What the program wrote until its output ended, as the cases spell it.
-    std::string Transcript() {
-        return WithoutHeartbeats(WithPlaceholders(ReadToEnd(output.ends[0], seen), folder));
-    }
-
-    ProgramFolder folder;
-    Pipe input;
-    Pipe output;
-    pid_t pid = -1;
-    std::string seen;
-};
 
 const std::vector<std::pair<std::string, std::string>> kHeartbeats = {
     {"TUNNEL_SIM_LOG_THREAD", "1000"}};
@@ -279,9 +278,9 @@ TEST(StopSignalsE2e, EndTheRunAsTheEndOfInputDoes) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DrivenRun run(
-            row.heartbeats ? kHeartbeats : std::vector<std::pair<std::string, std::string>>{},
-            row.exit_on_error ? std::vector<std::string>{"-e"} : std::vector<std::string>{});
+        using Words = std::vector<std::string>;
+        DrivenRun run({.environment = row.heartbeats ? kHeartbeats : decltype(kHeartbeats){},
+                       .arguments = row.exit_on_error ? Words{"-e"} : Words{}});
         ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt)) << run.seen;
         Send(run.input.ends[1], row.typed);
         // A message may fall between the prompt and the field's prompt.
@@ -319,7 +318,7 @@ TEST(StopSignalsE2e, AStressTestStopsAfterTheRoundInProgress) {
     if (TestingWindowsProgram()) {
         GTEST_SKIP() << kSignalsArePosix;
     }
-    DrivenRun run(kHeartbeats);
+    DrivenRun run({.environment = kHeartbeats});
     StartLongStressTest(run);
     kill(run.pid, SIGTERM);
     const std::string transcript = run.Transcript();
@@ -344,7 +343,7 @@ TEST(StopSignalsE2e, ASecondRequestEndsTheProcessAtOnce) {
     if (TestingWindowsProgram()) {
         GTEST_SKIP() << kSignalsArePosix;
     }
-    DrivenRun run(kHeartbeats);
+    DrivenRun run({.environment = kHeartbeats});
     StartLongStressTest(run);
     // Two kinds of signal, so the second is not merged into the first; both
     // arrive before the program runs on, as it is stopped meanwhile.
@@ -365,21 +364,14 @@ TEST(InteractiveE2e, ClosedStandardErrorIsTheNullDevice) {
     if (TestingWindowsProgram()) {
         GTEST_SKIP() << "descriptors are POSIX";
     }
-    const ProgramFolder folder;
-    LaySettings(folder);
-    Pipe input;
-    Pipe output;
-    const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {}, -1);
-    input.CloseRead();
-    output.CloseWrite();
-    std::string seen;
-    ASSERT_TRUE(ReadUntilEndsWith(output.ends[0], seen, kPrompt)) << seen;
+    DrivenRun run({.errors_closed = true});
+    ASSERT_TRUE(ReadUntilEndsWith(run.output.ends[0], run.seen, kPrompt)) << run.seen;
     std::error_code error;
-    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/fd/2", error),
+    EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(run.pid) + "/fd/2", error),
               "/dev/null");
-    input.CloseWrite();
-    ReadToEnd(output.ends[0], seen);
-    EXPECT_EQ(WaitForExit(pid), 0);
+    run.input.CloseWrite();
+    run.Transcript();
+    EXPECT_EQ(WaitForExit(run.pid), 0);
 }
 
 // `yes statusget | tunnelconsole | head -c 100`: once the reader is gone, the
@@ -405,19 +397,7 @@ TEST(InteractiveE2e, OutputLeftNonBlockingLosesNothing) {
     if (TestingWindowsProgram()) {
         GTEST_SKIP() << "non-blocking descriptors are POSIX";
     }
-    const ProgramFolder folder;
-    LaySettings(folder);
-    Pipe input;
-    Pipe output;
-    fcntl(output.ends[1], F_SETFL, fcntl(output.ends[1], F_GETFL) | O_NONBLOCK);
-    // Kept to see when the pipe is full: then it is no longer writable.
-    const int watch = fcntl(output.ends[1], F_DUPFD_CLOEXEC, 0);
-    const int errors = CreateForWriting(folder.root / "errors");
-    const pid_t pid = StartProgram(folder, input.ends[0], output.ends[1], {}, errors);
-    close(errors);
-    input.CloseRead();
-    output.CloseWrite();
-
+    DrivenRun run({.output_non_blocking = true});
     constexpr int kCommands = 20000;
     std::string commands;
     for (int i = 0; i < kCommands; ++i) {
@@ -426,17 +406,17 @@ TEST(InteractiveE2e, OutputLeftNonBlockingLosesNothing) {
     // Written by a thread of its own: the program answers as it reads, and
     // nobody reads its answers yet.
     std::thread writer([&] {
-        Send(input.ends[1], commands);
-        input.CloseWrite();
+        Send(run.input.ends[1], commands);
+        run.input.CloseWrite();
     });
     // The pipe fills up, so a write of the program finds no room.
-    for (pollfd room{watch, POLLOUT, 0}; poll(&room, 1, 0) == 1; room.revents = 0) {
+    for (pollfd room{run.output_watch, POLLOUT, 0}; poll(&room, 1, 0) == 1; room.revents = 0) {
         sched_yield();
     }
-    close(watch);
-    const std::string transcript = WithPlaceholders(ReadToEnd(output.ends[0], ""), folder);
+    close(run.output_watch);
+    const std::string transcript = run.Transcript();
     writer.join();
-    EXPECT_EQ(WaitForExit(pid), 0);
+    EXPECT_EQ(WaitForExit(run.pid), 0);
     std::string expected = Banner("dev-1");
     for (int i = 0; i < kCommands; ++i) {
         expected += "Status: 1\r\n" + kPrompt;
@@ -446,13 +426,13 @@ TEST(InteractiveE2e, OutputLeftNonBlockingLosesNothing) {
     EXPECT_EQ(transcript.size(), expected.size());
     EXPECT_EQ(differs - transcript.begin(), static_cast<std::ptrdiff_t>(transcript.size()))
         << "first difference";
-    EXPECT_EQ(ReadBytes(folder.root / "errors"), "");
+    EXPECT_EQ(run.Errors(), "");
 }
 
 // Each message reaches a reading program when it is written, whole, while the
 // console waits for input; never a buffer's worth at a time, cut anywhere.
 TEST(InteractiveE2e, LogMessagesReachAPipeOneByOne) {
-    DrivenRun run(std::vector<std::pair<std::string, std::string>>{{"TUNNEL_SIM_LOG_THREAD", "0"}});
+    DrivenRun run({.environment = {{"TUNNEL_SIM_LOG_THREAD", "0"}}});
     ASSERT_TRUE(ReadUntilContains(run.output.ends[0], run.seen, kPrompt));
     const std::regex message("tunnel heartbeat [0-9]+\r\n");
     long messages = 0;
