@@ -180,29 +180,22 @@ INSTANTIATE_TEST_SUITE_P(Input, PromptsE2e, testing::Values(false, true),
 // Messages from the library's own thread may fall between any two writes of
 // the program, but never split one, and none is lost.
 TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
-    const ProgramFolder folder;
-    LaySettings(folder);
-    std::string input;
-    std::string expected = Banner("dev-1");
+    Case c = Session("", "", "");
     for (int i = 0; i < 50; ++i) {
-        input += "versionget\nselfget\nhelp\n";
-        expected += "Version: 1.0.0-sim\r\n" + kPrompt + "Self get success\r\nSelf ID: dev-1\r\n" +
-                    kPrompt + kCommandList + kPrompt;
+        c.input += "versionget\nselfget\nhelp\n";
+        c.expected_output += "Version: 1.0.0-sim\r\n" + kPrompt +
+                             "Self get success\r\nSelf ID: dev-1\r\n" + kPrompt + kCommandList +
+                             kPrompt;
     }
     // An empty push queue keeps the program waiting in the library for a
     // second while the messages flow.
-    input += "pushget\n";
-    expected += "Push get failed, Error: -6\r\n" + kPrompt;
-    WriteBytes(folder.root / "input", input);
+    c.input += "pushget\n";
+    c.expected_output += "Push get failed, Error: -6\r\n" + kPrompt;
+    c.environment = {{"TUNNEL_SIM_LOG_THREAD", "0"}};
+    const Result result = e2e::Run(c);
+    EXPECT_EQ(result.exit_status, 0);
 
-    const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = CreateForWriting(folder.root / "output");
-    const int status = WaitForExit(StartProgram(folder, in, out, {{"TUNNEL_SIM_LOG_THREAD", "0"}}));
-    close(in);
-    close(out);
-    EXPECT_EQ(status, 0);
-
-    const std::string output = FileText(folder.root / "output", folder);
+    const std::string& output = result.output;
     const std::regex message("tunnel heartbeat ([0-9]+)\r\n");
     std::string rest;
     long messages = 0;
@@ -215,7 +208,7 @@ TEST(InteractiveE2e, LogMessagesFromAnotherThreadStayWhole) {
     }
     rest.append(last, output.cend());
     EXPECT_GT(messages, 0);
-    EXPECT_EQ(rest, expected);
+    EXPECT_EQ(rest, c.expected_output);
 }
 
 const std::vector<std::pair<std::string, std::string>> kHeartbeats = {
