@@ -363,9 +363,10 @@ Result Run(const Case& c) {
     }
     Result result;
     const auto start = std::chrono::steady_clock::now();
-    result.exit_status = WaitForExit(
+    result.wait_status = WaitForEnd(
         StartProgram(folder, input, output, environment, errors,
                      c.windows_handles.empty() ? nullptr : c.windows_handles.c_str(), c.arguments));
+    result.exit_status = WIFEXITED(result.wait_status) ? WEXITSTATUS(result.wait_status) : -1;
     result.duration = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     for (const int stream : {input, output, errors, console}) {
@@ -402,7 +403,8 @@ void RunAndCheck(const Case& c) {
         GTEST_SKIP() << c.windows_only;
     }
     const Result result = Run(c);
-    EXPECT_EQ(result.exit_status, c.expected_status) << c.name;
+    EXPECT_EQ(result.exit_status, c.expected_status)
+        << c.name << ", wait status " << result.wait_status;
     EXPECT_EQ(result.output, c.expected_output) << c.name;
     const bool windows_words = c.windows_expected_errors && TestingWindowsProgram();
     EXPECT_EQ(result.errors, windows_words ? *c.windows_expected_errors : c.expected_errors)

@@ -119,7 +119,8 @@ inline void PrintTo(const Case& c, std::ostream* out) {
 }
 
 struct Result {
-    int exit_status = -1;
+    int exit_status = -1;  // -1: ended by a signal
+    int wait_status = 0;
     std::string output;
     std::string errors;
     std::chrono::milliseconds duration{0};

@@ -1280,30 +1280,20 @@ TEST(CrashE2e, WhatWasPrintedSurvivesACrashInTheLibrary) {
     constexpr int kCommands = 300;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const ProgramFolder folder;
-        LaySettings(folder);
-        std::string input;
-        std::string expected = Banner(kDev);
+        Case c = Session(row.name, "", "");
         for (int i = 0; i < kCommands; ++i) {
-            input += "versionget\n";
-            expected += "Version: 1.0.0-sim\r\n" + kPrompt;
+            c.input += "versionget\n";
+            c.expected_output += "Version: 1.0.0-sim\r\n" + kPrompt;
         }
-        WriteBytes(folder.root / "input", input + "userextend\nhi\nversionget\n");
-        expected += "request data: ";
-        const int in = open((folder.root / "input").c_str(), O_RDONLY | O_CLOEXEC);
-        const int out = CreateForWriting(folder.root / "output");
-        const int err = CreateForWriting(folder.root / "errors");
+        c.input += "userextend\nhi\nversionget\n";
         // For logabort the log thread runs, and never logs within the run.
-        const int status = WaitForEnd(StartProgram(
-            folder, in, out,
-            {{"TUNNEL_SIM_CRASH", row.crash},
-             {"TUNNEL_SIM_LOG_THREAD", std::strstr(row.crash, "logabort") ? "4000000000" : ""}},
-            err));
-        close(in);
-        close(out);
-        close(err);
-        EXPECT_EQ(FileText(folder.root / "output", folder), expected);
-        const std::string errors = FileText(folder.root / "errors", folder);
+        c.environment = {
+            {"TUNNEL_SIM_CRASH", row.crash},
+            {"TUNNEL_SIM_LOG_THREAD", std::strstr(row.crash, "logabort") ? "4000000000" : ""}};
+        const Result result = e2e::Run(c);
+        EXPECT_EQ(result.output, c.expected_output + "request data: ");
+        const std::string& errors = result.errors;
+        const int status = result.wait_status;
         if (TestingWindowsProgram()) {
             // The system may add its own report after the line.
             EXPECT_TRUE(errors.starts_with(row.windows_line)) << errors;
