@@ -170,6 +170,11 @@ LoopEnd RunCommandLoop() {
     while (!RunShouldEnd()) {
         const auto line = ConsoleReadCommandLine(prompt, command_line, kCommandNames);
         if (!line || RunCommand(*line) != CommandOutcome::Completed) {
+            // Ctrl-C at the editor drops the line, or the command it was
+            // typed for, and the prompt comes back.
+            if (ConsoleReadWasAbandoned()) {
+                continue;
+            }
             return LoopEnd::kInputOrQuit;
         }
         if (EndForFailure()) {
