@@ -102,6 +102,7 @@ KeyOutcome Apply(Key key) {
         return outcome;
     }
     // Several names: listed below the line, which is drawn again under them.
+    Draw();
     EndLine();
     std::array<char, 2048> listed;
     const int columns = OsTerminalColumns();
@@ -209,10 +210,11 @@ EditorRead LineEditorReadLine(std::string_view prompt,
     while (editor.line_off && editor.output.messages_waiting_locked()) {
         WriteMessages();
     }
+    // Ctrl-C is a stop request again before the screen shows the line ended.
+    OsTerminalLineEnds();
     // Keys typed ahead with the Enter show as typed.
     Draw();
     EndLine();
-    OsTerminalLineEnds();
     editor.output.unlock();
     switch (outcome) {
         case KeyOutcome::kDone:
