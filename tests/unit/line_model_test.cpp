@@ -3,10 +3,14 @@
 // line ended and what is drawn. One row a key or a fault.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "console/line_model.h"
+#include "console/message_handoff.h"
 #include "console/vt_keys.h"
 #include "console/vt_render.h"
 
@@ -188,6 +192,43 @@ TEST(LineModelTest, TheVtRendererWrapsAndGoesBackToTheLinesStart) {
     ModelKey(model, {KeyName::kEnd, 0});
     EXPECT_EQ(draw(), "\r> abcdefgh\x1b[J");
     EXPECT_EQ(std::string(out.data(), VtErase(screen, out)), "\r\x1b[2A\x1b[J");
+}
+
+// Messages from another thread while a line is edited reach the drawing
+// thread whole, in order, each ending its line, none lost; one longer than
+// the hand-off comes in parts.
+TEST(MessageHandoffTest, NothingIsLostReorderedOrTorn) {
+    static std::mutex lock;
+    static bool editing = true;
+    std::string expected;
+    std::vector<std::string> messages;
+    for (int i = 0; i < 3000; ++i) {
+        messages.push_back(i == 1500 ? std::string(40000, 'x') : "message " + std::to_string(i));
+        expected += messages.back() + "\n";
+    }
+    static std::condition_variable woken;
+    static bool done = false;
+    std::thread library([&] {
+        for (const std::string& message : messages) {
+            std::unique_lock held(lock);
+            std::string_view text = message;
+            EXPECT_TRUE(HandOffMessage(
+                held, text, [] { return editing; }, [] { woken.notify_one(); }));
+        }
+        const std::lock_guard held(lock);
+        done = true;
+        woken.notify_one();
+    });
+    std::string drawn;
+    for (bool last = false; !last;) {
+        std::unique_lock held(lock);
+        woken.wait(held, [] { return done || !HandedOffBytes().empty(); });
+        last = done;
+        drawn += HandedOffBytes();
+        HandedOffWritten();
+    }
+    library.join();
+    EXPECT_EQ(drawn, expected);
 }
 
 }  // namespace
