@@ -12,9 +12,6 @@ command -v g++ >/dev/null || packages+=(g++)
 command -v make >/dev/null || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/gmock/gmock.h ] || packages+=(libgmock-dev)
-# Line editing at a terminal; the build goes on without it, reading lines plainly.
-command -v pkg-config >/dev/null || packages+=(pkg-config)
-[ -f /usr/include/histedit.h ] || packages+=(libedit-dev)
 add_i386=false
 if [ "$mode" = test ]; then
   command -v i686-w64-mingw32-g++-posix >/dev/null || packages+=(g++-mingw-w64-i686)

@@ -4,8 +4,10 @@
 #include <mutex>
 
 #include "console/line_editor.h"
+#include "console/message_handoff.h"
 #include "console/text_stream.h"
 #include "platform/os_console.h"
+#include "platform/os_terminal.h"
 #include "run/run_state.h"
 
 namespace {
@@ -64,27 +66,36 @@ void AddTextLocked(std::string_view text) {
     }
 }
 
-// Whether lines are read, and log messages drawn, through the editor
-// (line_editor.h): chosen when the console is set up, before the library
-// starts, so before any other thread prints.
+// Whether lines are read through the editor (line_editor.h): chosen when
+// the console is set up, before the library starts, so before any other
+// thread prints.
 bool editing = false;
 
 // Under the output lock: a line is being read through the editor, whose
-// prompt may not be on the screen yet.
-bool line_awaited = false;
+// thread alone writes meanwhile; messages are handed to it.
+bool line_in_editor = false;
 
 // Set before the first read, on the main thread.
 bool prompts_shown = true;
 
-// At a terminal a message takes lines of its own: above the line being typed,
-// and above a prompt about to be drawn, which follows it.
-void WriteMessageAtTerminalLocked(std::string_view text) {
-    const bool line_cleared = LineEditorClearLine();
-    AddTextLocked(text);
-    if ((line_cleared || line_awaited) && !text.ends_with('\n')) {
-        AddTextLocked("\n");
-    }
+// The last read ended by Ctrl-C at the editor.
+bool read_abandoned = false;
+
+bool LineInEditorLocked() {
+    return line_in_editor;
+}
+
+bool MessagesWaitingLocked() {
+    return !HandedOffBytes().empty();
+}
+
+// The messages handed off, written whole as any print is.
+bool WriteMessagesLocked() {
+    AddTextLocked(HandedOffBytes());
     WritePendingLocked();
+    const bool whole = HandedOffWhole();
+    HandedOffWritten();
+    return whole;
 }
 
 void LockOutput() {
@@ -101,6 +112,10 @@ void WriteForEditorLocked(std::string_view bytes) {
     AddRawLocked(bytes);
     WritePendingLocked();
 }
+
+// The drawing thread's share of the output, for the editor.
+constexpr EditorOutput kEditorOutput = {LockOutput, UnlockOutput, WriteForEditorLocked,
+                                        MessagesWaitingLocked, WriteMessagesLocked};
 
 constexpr TextReader NewStandardInput() {
     return TextReader{.read = OsReadStandardInput, .before_read = ConsoleFlush};
@@ -122,6 +137,18 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
     return read;
 }
 
+// A hidden line read without the editor: with echo off whenever standard
+// input is a terminal or console, whatever standard output is.
+std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
+                                                      std::span<char> line) {
+    const bool echo_off = OsEchoOff();
+    const auto read = ReadTextAfterPrompt(prompt, line);
+    if (echo_off) {
+        OsEchoRestore();
+    }
+    return read;
+}
+
 // Apart from the text reader's path, which stays short. The prompt's last
 // line is the editor's to draw, and to draw again; what comes before it goes
 // out as it stands.
@@ -133,13 +160,22 @@ std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std
         const std::lock_guard lock(output_lock);
         AddRawLocked(prompt.substr(0, last_line));
         WritePendingLocked();
-        line_awaited = true;
+        line_in_editor = true;
     }
     prompt.remove_prefix(last_line);
-    const auto read = LineEditorReadLine(prompt, command_names, echo, line);
+    const EditorRead read = LineEditorReadLine(prompt, command_names, echo, line);
     const std::lock_guard lock(output_lock);
-    line_awaited = false;
-    return read;
+    line_in_editor = false;
+    // Messages handed off as the line ended go out now, in order.
+    if (MessagesWaitingLocked()) {
+        static_cast<void>(WriteMessagesLocked());
+    }
+    HandedOffWritten();
+    read_abandoned = read.end == EditorEnd::kAbandoned;
+    if (read.end != EditorEnd::kLine) {
+        return std::nullopt;
+    }
+    return read.text;
 }
 
 }  // namespace
@@ -151,7 +187,7 @@ void ConsoleInit() {
     // send the first prompt out on its own, where the editor cannot draw it
     // again.
     if (!editing) {
-        editing = LineEditorStart({LockOutput, UnlockOutput, WriteForEditorLocked});
+        editing = LineEditorStart(kEditorOutput);
     }
     const std::lock_guard lock(output_lock);
     pending.length = 0;
@@ -179,9 +215,10 @@ void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
 }
 
 void ConsoleWriteNow(std::string_view text) {
-    const std::lock_guard lock(output_lock);
-    if (editing) {
-        WriteMessageAtTerminalLocked(text);
+    std::unique_lock lock(output_lock);
+    // While a line is edited the editor's thread writes it; otherwise it goes
+    // out at once, as does what is left of it when the line ends meanwhile.
+    if (line_in_editor && HandOffMessage(lock, text, LineInEditorLocked, OsTerminalWakeReader)) {
         return;
     }
     AddTextLocked(text);
@@ -206,13 +243,18 @@ void ConsoleWritePendingAfterCrash() {
     if (length > 0 && length <= pending.bytes.size()) {
         static_cast<void>(OsWriteStandardOutput(pending.bytes.data(), length));
     }
+    // Messages handed to the editor's thread, which will not write them now.
+    const std::string_view handed_off = HandedOffBytes();
+    if (!handed_off.empty()) {
+        static_cast<void>(OsWriteStandardOutput(handed_off.data(), handed_off.size()));
+    }
     if (locked) {
         output_lock.unlock();
     }
 }
 
 bool ConsoleReadWasAbandoned() {
-    return false;
+    return read_abandoned;
 }
 
 std::optional<std::string_view> ConsoleReadCommandLine(
@@ -244,7 +286,7 @@ std::optional<std::string_view> ConsoleReadHiddenLine(std::string_view prompt,
         prompt = {};
     }
     if (!editing) {
-        return ReadTextAfterPrompt(prompt, line);
+        return ReadHiddenAfterPrompt(prompt, line);
     }
     return ReadEditedLine(prompt, line, {}, Echo::kHidden);
 }

@@ -119,7 +119,7 @@ std::size_t DrawnText(std::string_view text, std::span<char> drawn) {
 }
 
 bool HistoryAdd(CommandHistory& history, std::string_view text) {
-    if (text.empty() || text.size() > kEditedLineCapacity - 1 ||
+    if (text.empty() || text.size() > kCommandLineCapacity - 1 ||
         (history.count > 0 && HistoryEntry(history, 1) == text)) {
         return false;
     }

@@ -10,8 +10,13 @@
 #include <span>
 #include <string_view>
 
-// As long as the command line the loop reads, terminator included.
-constexpr std::size_t kEditedLineCapacity = 256;
+// The longest line typed, terminator included: wider than any field, so a
+// field typed longer than its room is seen to be, and cut with a note.
+constexpr std::size_t kEditedLineCapacity = 1024;
+
+// As long as the command line the loop reads, terminator included: the
+// longest line the history keeps.
+constexpr std::size_t kCommandLineCapacity = 256;
 
 struct EditedLine {
     std::array<char, kEditedLineCapacity> text{};
@@ -45,7 +50,7 @@ constexpr std::size_t kHistoryMostEntries = 1000;
 
 struct CommandHistory {
     // NUL-terminated, in a ring that starts at `oldest`.
-    std::array<std::array<char, kEditedLineCapacity>, kHistoryMostEntries> entries{};
+    std::array<std::array<char, kCommandLineCapacity>, kHistoryMostEntries> entries{};
     std::size_t oldest = 0;
     std::size_t count = 0;
 };

@@ -57,7 +57,10 @@ constexpr std::string_view kUsageTail =
     "  2           an option or argument not understood; nothing was run\n"
     "  128+N       with -e on Linux: ended by signal N (Ctrl-C 130)\n"
     "  3221225786  with -e on Windows: ended by Ctrl-C, Ctrl-Break or the\n"
-    "              console's closing (0xC000013A)\n";
+    "              console's closing (0xC000013A)\n"
+    "Ctrl-C while a line is typed at a terminal or console drops that line\n"
+    "and its command, and the run goes on; while a command runs, and from a\n"
+    "pipe or a file, it stops the run. Ctrl-\\ and Ctrl-Break always do.\n";
 
 constexpr std::string_view kVersionLine = "tunnelconsole " TUNNEL_VERSION "\n";
 

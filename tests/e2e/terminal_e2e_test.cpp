@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -106,6 +107,12 @@ public:
                     setenv(name.c_str(), value.c_str(), 1);
                 }
             }
+            // Standard output through a pipe, the terminal still standard
+            // input (as with `tunnelconsole | tee log`).
+            if (const char* pipe = getenv("E2E_STDOUT_PIPE"); pipe != nullptr) {
+                unsetenv("E2E_STDOUT_PIPE");
+                execl("/bin/sh", "sh", "-c", "\"$0\" | cat", folder_.program.c_str(), nullptr);
+            }
             execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
             _exit(127);
         }
@@ -170,6 +177,15 @@ public:
         kill(pid_, first);
         kill(pid_, second);
         kill(pid_, SIGCONT);
+    }
+
+    // A new window width; the program hears of it by SIGWINCH.
+    void Resize(unsigned short columns) {
+        LetSignalsThrough();
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = columns;
+        ASSERT_EQ(ioctl(terminal_, TIOCSWINSZ, &size), 0);
     }
 
     // Waits for the end of the run, reading all it printed; its wait status.
@@ -274,31 +290,93 @@ TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
         << run.Trace();
 }
 
-// A passcode is read unseen: nothing of it is drawn, the keys that would
-// move within it do nothing, and it reaches the library as typed, a tab
-// included.
-TEST(TerminalE2e, APasscodeIsNotShownAsItIsTyped) {
+// A passcode is read unseen whenever the keys come from a terminal: with
+// the editor (nothing of it drawn, the same keys as at any field, the Linux
+// console's F1 adding nothing), and with the editor off (TERM=dumb, standard
+// output a pipe), with the terminal's echo off. It reaches the library as
+// typed, in every locale.
+TEST(TerminalE2e, APasscodeIsNeverShownAndArrivesAsTyped) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> environment;
+        std::string keys;  // at the passcode
+    } rows[] = {
+        {"at the editor", {}, "pw\xc3\xa9x\x1b[[A\x1b[D\x1b[5~\xe2\x82\xac\x1b[C\t\r"},
+        {"at the editor, C locale", {{"LC_ALL", "C"}}, "pw\xc3\xa9x\x1b[D\xe2\x82\xac\x1b[C\t\r"},
+        {"TERM=dumb", {{"TERM", "dumb"}, {"LC_ALL", "C"}}, "pw\xc3\xa9\xe2\x82\xacx\t\r"},
+        {"standard output a pipe", {{"E2E_STDOUT_PIPE", "1"}}, "pw\xc3\xa9\xe2\x82\xacx\t\r"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, row.environment);
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type("tunnelset\r");
+        ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+        run.Type(row.keys);
+        // Enter ends the screen line the prompt is on.
+        ASSERT_TRUE(run.Shows("\r\ncomment: ")) << run.Seen();
+        run.Type("n\xc3\xa9\r");
+        EXPECT_TRUE(run.Shows("Set tunnel success\r\n")) << run.Seen();
+        run.Type(kCtrlD);
+        ExpectEndsWell(run);
+        EXPECT_EQ(run.Seen().find("pw"), std::string::npos) << run.Seen();
+        EXPECT_NE(run.Trace().find("TunnelSet(\"pw\\xc3\\xa9\\xe2\\x82\\xacx\\t\", "
+                                   "\"n\\xc3\\xa9\") = 0\n"),
+                  std::string::npos)
+            << run.Trace();
+        EXPECT_EQ(ReadFile(home.History()).find("pw"), std::string::npos);
+    }
+}
+
+// Ctrl-C while a line is typed drops it, and at a command's field the whole
+// command: the prompt comes back and the run goes on. While a command runs
+// it stays a stop request.
+TEST(TerminalE2e, CtrlCAbandonsTheLineBeingTyped) {
     const HomeFolder home;
     TerminalRun run(home.path);
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type(std::string("statusg") + kCtrlC);
+    ASSERT_TRUE(run.Shows("statusg\r\n\r\n> ")) << run.Seen();
     run.Type("tunnelset\r");
     ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
-    run.Type("s3cr" + std::string(kLeft) + "\x1b[5~x\x7f" + "e\tt\r");
-    // Enter ends the screen line the prompt is on.
-    ASSERT_TRUE(run.Shows("\r\ncomment: ")) << run.Seen();
-    run.Type("note\r");
-    EXPECT_TRUE(run.Shows("note\r\nSet tunnel success\r\n")) << run.Seen();
-    // The same at domainset's prompt is the domain, shown.
-    run.Type("domainset\r");
-    ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
-    run.Type("example.org\r");
-    EXPECT_TRUE(run.Shows("example.org\r\nSet domain success\r\n")) << run.Seen();
+    run.Type(std::string("abc") + kCtrlC);
+    ASSERT_TRUE(run.Shows("\r\n\r\n> ")) << run.Seen();
+    run.Type("versionget\r");
+    ASSERT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+    // An empty push queue keeps the program in the library for a second.
+    run.Type("pushget\r");
+    ASSERT_TRUE(run.Shows("pushget\r\n")) << run.Seen();
+    run.Type(kCtrlC);
+    ExpectEndsWell(run);
+    EXPECT_EQ(run.Trace().find("TunnelSet("), std::string::npos) << run.Trace();
+    EXPECT_EQ(run.Trace().find("TunnelStatusGet"), std::string::npos) << run.Trace();
+    // The run ends, stopping the library once (before or after the push get,
+    // as the stop request lands).
+    EXPECT_TRUE(run.Trace().ends_with(") = 0\nTunnelStop() = 0\n") ||
+                run.Trace().ends_with(") = -6\nTunnelStop() = 0\n"))
+        << run.Trace();
+}
+
+// A line wider than the window wraps, at the width the window has now.
+TEST(TerminalE2e, ALineWrapsAtTheWidthAfterAResize) {
+    const HomeFolder home;
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("commentset\r");
+    ASSERT_TRUE(run.Shows("comment: ")) << run.Seen();
+    // The line is drawn again for the new width.
+    run.Resize(20);
+    ASSERT_TRUE(run.Shows("\rcomment: \x1b[J")) << run.Seen();
+    // 9 + 21 cells: the Home key goes back up a row to the line's start.
+    run.Type(std::string(21, 'w'));
+    ASSERT_TRUE(run.Shows(std::string(21, 'w'))) << run.Seen();
+    run.Type("\x01s");
+    EXPECT_TRUE(run.Shows("\r\x1b[1Acomment: sw")) << run.Seen();
+    run.Type("\r");
+    EXPECT_TRUE(run.Shows("Set comment success\r\n")) << run.Seen();
     run.Type(kCtrlD);
     ExpectEndsWell(run);
-    EXPECT_EQ(run.Seen().find("s3c"), std::string::npos) << run.Seen();
-    EXPECT_NE(run.Trace().find("TunnelSet(\"s3cre\\tt\", \"note\") = 0\n"), std::string::npos)
-        << run.Trace();
-    EXPECT_EQ(ReadFile(home.History()).find("s3c"), std::string::npos);
 }
 
 TEST(TerminalE2e, TabCompletesCommandNames) {
@@ -393,6 +471,12 @@ TEST(TerminalE2e, HistoryRecallsCommandLinesAcrossRuns) {
     ASSERT_TRUE(again.Shows("> ")) << again.Seen();
     again.Type(std::string(kUp) + kUp + "\r");
     EXPECT_TRUE(again.Shows("passcode: ")) << again.Seen();
+    again.Type("d\r");
+    // Ctrl-R finds the last command line with the text typed after it.
+    again.Type("\x12vers");
+    EXPECT_TRUE(again.Shows("(reverse-i-search)`vers': versionget")) << again.Seen();
+    again.Type("\r");
+    EXPECT_TRUE(again.Shows("Version: 1.0.0-sim\r\n")) << again.Seen();
     again.Type(kCtrlD);
     ExpectEndsWell(again);
 }
@@ -522,7 +606,7 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
         int second_signal;
     } rows[] = {
         {"Ctrl-D on an empty line", "", kCtrlD, 0, 0},
-        {"Ctrl-C with a line half typed", "statusg", kCtrlC, 0, 0},
+        {"SIGINT with a line half typed", "statusg", "", SIGINT, 0},
         {"termination with a line half typed", "statusg", "", SIGTERM, 0},
         {"hang-up", "", "", SIGHUP, 0},
         // The second comes while the editor still has the terminal, and ends

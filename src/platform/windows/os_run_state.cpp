@@ -16,6 +16,7 @@
 #include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_control.h"
+#include "platform/windows/console_input_mode.h"
 #include "platform/windows/input_wake.h"
 
 namespace {
@@ -61,6 +62,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
         }
         run_events.ending(std::string_view(cause.data(), 20), true, OnProgramThread());
         RestoreConsoleCodePages();
+        RestoreConsoleInputMode();
     }
     // A debugger sees the exception as it came. Otherwise the process ends at
     // once with the exception's code as its exit status, as the system ends
@@ -79,6 +81,7 @@ void OnAbortSignal(int) {
     if (FirstCrash()) {
         run_events.ending("signal SIGABRT", true, OnProgramThread());
         RestoreConsoleCodePages();
+        RestoreConsoleInputMode();
     }
 }
 
@@ -89,11 +92,17 @@ BOOL WINAPI OsOnConsoleControl(DWORD event) {
     if (!IsStopEvent(event)) {
         return FALSE;
     }
+    // While a line is typed Ctrl-C abandons it, whether the console hands it
+    // on as a key or as this event.
+    if (event == CTRL_C_EVENT && TakeCtrlCAsKey()) {
+        return TRUE;
+    }
     // The status Windows gives a console program that Ctrl-C ends.
     if (!run_events.stop_requested(static_cast<int>(STATUS_CONTROL_C_EXIT))) {
         // A second request while the first is being served: end now, as the
         // event would have without a handler, leaving the console as it was.
         RestoreConsoleCodePages();
+        RestoreConsoleInputMode();
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     }
     // After the close, log-off and shutdown events the system ends the

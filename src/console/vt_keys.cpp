@@ -1,0 +1,179 @@
+#include "console/vt_keys.h"
+
+#include <string_view>
+
+namespace {
+
+constexpr KeyName ControlKey(unsigned char byte) {
+    switch (byte) {
+        case 0x01:
+            return KeyName::kHome;
+        case 0x02:
+            return KeyName::kLeft;
+        case 0x03:
+            return KeyName::kAbandon;
+        case 0x04:
+            return KeyName::kEndOrDelete;
+        case 0x05:
+            return KeyName::kEnd;
+        case 0x06:
+            return KeyName::kRight;
+        case 0x07:
+            return KeyName::kCancel;
+        case 0x08:
+        case 0x7f:
+            return KeyName::kBackspace;
+        case 0x09:
+            return KeyName::kTab;
+        case 0x0a:
+        case 0x0d:
+            return KeyName::kEnter;
+        case 0x0b:
+            return KeyName::kKillToEnd;
+        case 0x0e:
+            return KeyName::kDown;
+        case 0x10:
+            return KeyName::kUp;
+        case 0x12:
+            return KeyName::kSearch;
+        case 0x15:
+            return KeyName::kKillToStart;
+        case 0x17:
+            return KeyName::kEraseWord;
+        default:
+            return KeyName::kNone;
+    }
+}
+
+// ESC [ parameters final: the arrows, Home and End in their spellings, and
+// Ctrl or Alt with Left and Right (a modifier of 3 or 5).
+KeyName ControlSequenceKey(std::string_view parameters, char final_byte) {
+    const bool word =
+        parameters == "1;5" || parameters == "1;3" || parameters == "5" || parameters == "3";
+    switch (final_byte) {
+        case 'A':
+            return parameters.empty() ? KeyName::kUp : KeyName::kNone;
+        case 'B':
+            return parameters.empty() ? KeyName::kDown : KeyName::kNone;
+        case 'C':
+            return parameters.empty() ? KeyName::kRight
+                   : word             ? KeyName::kWordRight
+                                      : KeyName::kNone;
+        case 'D':
+            return parameters.empty() ? KeyName::kLeft : word ? KeyName::kWordLeft : KeyName::kNone;
+        case 'H':
+            return parameters.empty() || parameters == "1" ? KeyName::kHome : KeyName::kNone;
+        case 'F':
+            return parameters.empty() || parameters == "1" ? KeyName::kEnd : KeyName::kNone;
+        case '~':
+            if (parameters == "1" || parameters == "7") {
+                return KeyName::kHome;
+            }
+            if (parameters == "4" || parameters == "8") {
+                return KeyName::kEnd;
+            }
+            return parameters == "3" ? KeyName::kDelete : KeyName::kNone;
+        default:
+            return KeyName::kNone;
+    }
+}
+
+// ESC O x: the arrows, Home and End in application mode, rxvt's Ctrl with
+// Left and Right; F1 to F4 and the keypad do nothing.
+constexpr KeyName SingleShiftKey(char byte) {
+    switch (byte) {
+        case 'A':
+            return KeyName::kUp;
+        case 'B':
+            return KeyName::kDown;
+        case 'C':
+            return KeyName::kRight;
+        case 'D':
+            return KeyName::kLeft;
+        case 'H':
+            return KeyName::kHome;
+        case 'F':
+            return KeyName::kEnd;
+        case 'c':
+            return KeyName::kWordRight;
+        case 'd':
+            return KeyName::kWordLeft;
+        default:
+            return KeyName::kNone;
+    }
+}
+
+// ESC x: Alt with a key. Alt-b and Alt-f move by words, as in emacs.
+constexpr KeyName AltKey(char byte) {
+    return byte == 'b' ? KeyName::kWordLeft : byte == 'f' ? KeyName::kWordRight : KeyName::kNone;
+}
+
+}  // namespace
+
+bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
+    using State = VtDecoder::State;
+    const auto value = static_cast<unsigned char>(byte);
+    key = {};
+    switch (decoder.state) {
+        case State::kGround:
+            if (value == 0x1b) {
+                decoder.state = State::kEscape;
+                return false;
+            }
+            if (value < 0x20 || value == 0x7f) {
+                key.name = ControlKey(value);
+            } else {
+                key = {KeyName::kCharacter, byte};
+            }
+            return true;
+        case State::kEscape:
+            if (value == 0x1b) {
+                key.name = KeyName::kClear;  // Esc, then another key's escape
+                return true;
+            }
+            decoder.length = 0;
+            decoder.state = byte == '['   ? State::kControl
+                            : byte == 'O' ? State::kSingle
+                                          : State::kGround;
+            if (decoder.state == State::kGround) {
+                key.name = AltKey(byte);
+                return true;
+            }
+            return false;
+        case State::kControl:
+            if (byte == '[' && decoder.length == 0) {
+                decoder.state = State::kLinuxFunction;
+                return false;
+            }
+            if (value >= 0x20 && value <= 0x3f) {
+                if (decoder.length < sizeof decoder.parameters) {
+                    decoder.parameters[decoder.length] = byte;
+                }
+                ++decoder.length;
+                return false;
+            }
+            decoder.state = State::kGround;
+            if (value >= 0x40 && value <= 0x7e && decoder.length <= sizeof decoder.parameters) {
+                key.name =
+                    ControlSequenceKey(std::string_view(decoder.parameters, decoder.length), byte);
+            }
+            return true;
+        case State::kLinuxFunction:
+            decoder.state = State::kGround;
+            return true;  // F1 to F5 of the Linux console: nothing
+        case State::kSingle:
+            decoder.state = State::kGround;
+            key.name = SingleShiftKey(byte);
+            return true;
+    }
+    return false;
+}
+
+bool VtEscapeAlone(VtDecoder& decoder, Key& key) {
+    if (decoder.state != VtDecoder::State::kEscape) {
+        return false;
+    }
+    decoder.state = VtDecoder::State::kGround;
+    key = {KeyName::kClear, 0};
+    return true;
+}

@@ -1,0 +1,234 @@
+// The editing model, as a terminal drives it: keys in as the bytes a terminal
+// sends (decoded by the VT decoder), and out the line, the cursor, how the
+// line ended and what is drawn. One row a key or a fault.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "console/line_model.h"
+#include "console/message_handoff.h"
+#include "console/vt_keys.h"
+#include "console/vt_render.h"
+
+namespace {
+
+enum class Field { kCommand, kShown, kHidden };
+
+constexpr std::string_view kNames[] = {"versionget", "statusget", "domainset", "connectadd",
+                                       "connectquery"};
+
+struct Script {
+    const char* name;
+    Field field;
+    std::string_view keys;  // as a terminal sends them; a lone ESC at the end is Esc
+    std::string_view line;
+    std::size_t cursor;
+    KeyOutcome outcome;
+    std::string_view drawn;  // the prompt "> " and the line, or the search
+    TextKind text = TextKind::kUtf8;
+};
+
+const Script kScripts[] = {
+    {"printable", Field::kCommand, "abc", "abc", 3, KeyOutcome::kGoOn, "> abc"},
+    {"Left, Right", Field::kCommand, "abc\x1b[D\x1b[Dx\x1b[Cy", "axbyc", 4, KeyOutcome::kGoOn,
+     "> axbyc"},
+    {"Home, End", Field::kCommand, "abc\x1b[Hx\x1b[Fy", "xabcy", 5, KeyOutcome::kGoOn, "> xabcy"},
+    {"Home, End: other spellings", Field::kCommand, "b\x1b[1~a\x1b[4~c\x1b[7~<\x1b[8~>\x1bOH(",
+     "(<abc>", 1, KeyOutcome::kGoOn, "> (<abc>"},
+    {"Ctrl-A, Ctrl-E", Field::kCommand,
+     "bc\x01"
+     "a\x05"
+     "d",
+     "abcd", 4, KeyOutcome::kGoOn, "> abcd"},
+    {"Ctrl-Left, Alt-Left", Field::kCommand, "ab cd\x1b[1;5Dx\x1b[1;3Dy", "ab yxcd", 4,
+     KeyOutcome::kGoOn, "> ab yxcd"},
+    {"Ctrl-Right, Alt-f, rxvt", Field::kCommand,
+     "ab cd ef\x01\x1b[1;5Cx\x1b"
+     "fy\x1bOd"
+     "z",
+     "abx zcdy ef", 5, KeyOutcome::kGoOn, "> abx zcdy ef"},
+    {"Backspace, Ctrl-H", Field::kCommand, "abcd\x7f\x08", "ab", 2, KeyOutcome::kGoOn, "> ab"},
+    {"Delete", Field::kCommand, "abc\x01\x1b[3~", "bc", 0, KeyOutcome::kGoOn, "> bc"},
+    {"Ctrl-D within a line deletes", Field::kCommand, "abc\x02\x04\x04", "ab", 2, KeyOutcome::kGoOn,
+     "> ab"},
+    {"Ctrl-K", Field::kCommand, "abcd\x02\x02\x0b", "ab", 2, KeyOutcome::kGoOn, "> ab"},
+    {"Ctrl-U", Field::kCommand, "abcd\x02\x15", "d", 0, KeyOutcome::kGoOn, "> d"},
+    {"Ctrl-W", Field::kCommand, "ab cd  \x17", "ab ", 3, KeyOutcome::kGoOn, "> ab "},
+    {"Esc clears", Field::kCommand, "abc\x1b", "", 0, KeyOutcome::kGoOn, "> "},
+    {"Up, Down", Field::kCommand, "x\x1b[A\x1b[A\x1b[A\x1b[B", "statusget", 9, KeyOutcome::kGoOn,
+     "> statusget"},
+    {"Up and Down in application mode", Field::kCommand, "\x1bOA\x1bOA\x1bOB", "domainset", 9,
+     KeyOutcome::kGoOn, "> domainset"},
+    {"Up at a field recalls nothing", Field::kShown, "x\x1b[A", "x", 1, KeyOutcome::kGoOn, "> x"},
+    {"Ctrl-R", Field::kCommand, "\x12sta", "statusget", 0, KeyOutcome::kGoOn,
+     "(reverse-i-search)`sta': statusget"},
+    {"Ctrl-R again goes further back", Field::kCommand,
+     "\x12"
+     "e\x12\x12",
+     "versionget", 8, KeyOutcome::kGoOn, "(reverse-i-search)`e': versionget"},
+    {"Ctrl-R, Enter", Field::kCommand, "\x12ver\r", "versionget", 0, KeyOutcome::kDone,
+     "> versionget"},
+    {"Ctrl-R, then a key edits", Field::kCommand, "\x12sta\x05x", "statusgetx", 10,
+     KeyOutcome::kGoOn, "> statusgetx"},
+    {"Ctrl-R finding nothing", Field::kCommand, "\x12zz", "", 0, KeyOutcome::kGoOn,
+     "(failed reverse-i-search)`zz': "},
+    {"Ctrl-G leaves the search", Field::kCommand, "ab\x12sta\x07", "ab", 2, KeyOutcome::kGoOn,
+     "> ab"},
+    {"Tab: one name", Field::kCommand, "versi\t", "versionget", 10, KeyOutcome::kGoOn,
+     "> versionget"},
+    {"Tab: several names", Field::kCommand, "conn\t", "connect", 7, KeyOutcome::kListNames,
+     "> connect"},
+    {"Tab at a field is typed", Field::kShown, "a\tb", "a\tb", 3, KeyOutcome::kGoOn, "> a^Ib"},
+    {"Enter", Field::kCommand, "ab\rcd", "ab", 2, KeyOutcome::kDone, "> ab"},
+    {"Ctrl-D on an empty line", Field::kCommand, "\x04", "", 0, KeyOutcome::kEnded, "> "},
+    {"Ctrl-C", Field::kCommand, "abc\x03", "abc", 3, KeyOutcome::kAbandoned, "> abc"},
+    {"Ctrl-C at a hidden field", Field::kHidden, "abc\x03", "abc", 3, KeyOutcome::kAbandoned, "> "},
+    {"keys without a binding do nothing", Field::kCommand,
+     "a\x1b[2~\x1b[5~\x1b[6~\x1b[15~\x1b[24~\x1b[1;2P\x1b[Zb\x1bxc\x00\x1c", "abc", 3,
+     KeyOutcome::kGoOn, "> abc"},
+    {"hidden: nothing drawn, the same keys", Field::kHidden,
+     "s3cr\x1b[Dx\x7f"
+     "e\tt\r",
+     "s3ce\ttr", 6, KeyOutcome::kDone, "> "},
+    {"hidden: Ctrl-H, Ctrl-U", Field::kHidden, "abc\x08\x15xy\x08z", "xz", 2, KeyOutcome::kGoOn,
+     "> "},
+    {"hidden: Ctrl-D after characters", Field::kHidden,
+     "ab\x04"
+     "c\r",
+     "abc", 3, KeyOutcome::kDone, "> "},
+    {"fault 3: F1 to F5 of the Linux console", Field::kHidden, "pw\x1b[[Ax\x1b[[E", "pwx", 3,
+     KeyOutcome::kGoOn, "> "},
+    {"ESC O keys leave no letter", Field::kHidden, "a\x1bOPb\x1bOSc\x1bOF", "abc", 3,
+     KeyOutcome::kGoOn, "> "},
+    {"fault 1: the C locale keeps bytes", Field::kShown, "p\xc3\xa9\xe2\x82\xac",
+     "p\xc3\xa9\xe2\x82\xac", 6, KeyOutcome::kGoOn, "> p?????", TextKind::kAscii},
+    {"UTF-8: Left and Backspace take a character", Field::kShown,
+     "p\xc3\xa9\xe2\x82\xac\x1b[D\x7fx", "px\xe2\x82\xac", 2, KeyOutcome::kGoOn,
+     "> px\xe2\x82\xac"},
+    {"fault 5: no DEL byte enters the line", Field::kShown, "ab\x7f\x7f\x7f", "", 0,
+     KeyOutcome::kGoOn, "> "},
+};
+
+TEST(LineModelTest, KeyScripts) {
+    static CommandHistory history;
+    history = {};
+    for (const std::string_view entry : {"versionget", "statusget", "domainset"}) {
+        HistoryAdd(history, entry);
+    }
+    for (const Script& row : kScripts) {
+        SCOPED_TRACE(row.name);
+        static LineModel model;
+        const bool command = row.field == Field::kCommand;
+        ModelStart(model, command ? &history : nullptr,
+                   command ? std::span<const std::string_view>(kNames)
+                           : std::span<const std::string_view>(),
+                   row.field == Field::kHidden, row.text);
+        VtDecoder decoder;
+        KeyOutcome outcome = KeyOutcome::kGoOn;
+        Key key;
+        for (const char byte : row.keys) {
+            if (VtDecode(decoder, byte, key)) {
+                outcome = ModelKey(model, key);
+                if (outcome != KeyOutcome::kGoOn) {
+                    break;
+                }
+            }
+        }
+        if (outcome == KeyOutcome::kGoOn && VtEscapeAlone(decoder, key)) {
+            outcome = ModelKey(model, key);
+        }
+        EXPECT_EQ(LineText(model.line), row.line);
+        EXPECT_EQ(model.line.cursor, row.cursor);
+        EXPECT_EQ(outcome, row.outcome);
+        static LineView view;
+        ModelView(model, "> ", view);
+        EXPECT_EQ(view.Text(), row.drawn);
+    }
+}
+
+// fault 7: the longest line is the same everywhere, wider than any field, so
+// that a field typed longer is cut with a note rather than stopped short.
+TEST(LineModelTest, ALineTakesMoreThanAnyField) {
+    static LineModel model;
+    ModelStart(model, nullptr, {}, true, TextKind::kSingleByte);
+    for (int typed = 0; typed < 300; ++typed) {
+        ModelKey(model, {KeyName::kCharacter, 'x'});
+    }
+    EXPECT_EQ(model.line.length, 300u);
+}
+
+// The renderer: a line wider than the window wraps, and is drawn again, taken
+// off and ended from the row the cursor is on; a new width is taken up.
+TEST(LineModelTest, TheVtRendererWrapsAndGoesBackToTheLinesStart) {
+    static LineModel model;
+    static VtScreen screen;
+    static LineView view;
+    std::array<char, 4096> out;
+    const auto draw = [&] {
+        ModelView(model, "> ", view);
+        return std::string(out.data(), VtDraw(screen, view, out));
+    };
+    ModelStart(model, nullptr, {}, false, TextKind::kUtf8);
+    screen = {};
+    screen.columns = 10;
+    EXPECT_EQ(draw(), "> ");
+    ModelKey(model, {KeyName::kCharacter, 'a'});
+    EXPECT_EQ(draw(), "a");  // typed at the end: only the key goes out
+    for (const char typed : std::string_view("bcdefgh")) {
+        ModelKey(model, {KeyName::kCharacter, typed});
+    }
+    // The row is full: the cursor goes to the next one.
+    EXPECT_EQ(draw(), "\r> abcdefgh\r\n\x1b[J");
+    ModelKey(model, {KeyName::kHome, 0});
+    EXPECT_EQ(draw(), "\r\x1b[1A> abcdefgh\r\n\x1b[J\x1b[1A\r\x1b[2C");
+    EXPECT_EQ(std::string(out.data(), VtEnd(screen, out)), "\x1b[1B\r");
+    EXPECT_EQ(draw(), "> abcdefgh\r\n\x1b[1A\r\x1b[2C");
+    VtResize(screen, 4);
+    EXPECT_EQ(screen.cursor_row, 0u);
+    ModelKey(model, {KeyName::kEnd, 0});
+    EXPECT_EQ(draw(), "\r> abcdefgh\x1b[J");
+    EXPECT_EQ(std::string(out.data(), VtErase(screen, out)), "\r\x1b[2A\x1b[J");
+}
+
+// Messages from another thread while a line is edited reach the drawing
+// thread whole, in order, each ending its line, none lost; one longer than
+// the hand-off comes in parts.
+TEST(MessageHandoffTest, NothingIsLostReorderedOrTorn) {
+    static std::mutex lock;
+    static bool editing = true;
+    std::string expected;
+    std::vector<std::string> messages;
+    for (int i = 0; i < 3000; ++i) {
+        messages.push_back(i == 1500 ? std::string(40000, 'x') : "message " + std::to_string(i));
+        expected += messages.back() + "\n";
+    }
+    static std::condition_variable woken;
+    static bool done = false;
+    std::thread library([&] {
+        for (const std::string& message : messages) {
+            std::unique_lock held(lock);
+            std::string_view text = message;
+            EXPECT_TRUE(HandOffMessage(
+                held, text, [] { return editing; }, [] { woken.notify_one(); }));
+        }
+        const std::lock_guard held(lock);
+        done = true;
+        woken.notify_one();
+    });
+    std::string drawn;
+    for (bool last = false; !last;) {
+        std::unique_lock held(lock);
+        woken.wait(held, [] { return done || !HandedOffBytes().empty(); });
+        last = done;
+        drawn += HandedOffBytes();
+        HandedOffWritten();
+    }
+    library.join();
+    EXPECT_EQ(drawn, expected);
+}
+
+}  // namespace
