@@ -35,12 +35,13 @@ void ReportSystemProblem(const char* doing) {
 // (its text, no line break), counting in `dropped` those that do not. False
 // when a read fails.
 template <typename Take>
-bool ForEachHistoryLine(OsHistoryFile file, Take take, std::size_t* dropped = nullptr) {
+bool ForEachHistoryLine(OsHistoryFile file, bool headed, Take take,
+                        std::size_t* dropped = nullptr) {
     std::array<char, 4096> chunk;
     std::array<char, kCommandLineCapacity> line{};
     std::size_t length = 0;
     bool too_long = false;
-    std::uint64_t offset = kHistoryHeader.size();
+    std::uint64_t offset = headed ? kHistoryHeader.size() : 0;
     for (;;) {
         const std::ptrdiff_t count = OsReadHistoryFile(file, offset, chunk);
         if (count < 0) {
@@ -73,36 +74,38 @@ bool ForEachHistoryLine(OsHistoryFile file, Take take, std::size_t* dropped = nu
     }
 }
 
-// 1 with the header, 0 for an empty file, -1 for another file.
-int HistoryHeader(OsHistoryFile file) {
+enum class HistoryStart { kHeader, kEmpty, kFormerFile, kOtherFile };
+
+HistoryStart ReadHistoryStart(OsHistoryFile file) {
     std::array<char, kHistoryHeader.size()> start{};
     const std::ptrdiff_t count = OsReadHistoryFile(file, 0, start);
     if (count == 0) {
-        return 0;
+        return HistoryStart::kEmpty;
     }
-    return count == static_cast<std::ptrdiff_t>(start.size()) &&
-                   std::string_view(start.data(), start.size()) == kHistoryHeader
-               ? 1
-               : -1;
+    if (count == static_cast<std::ptrdiff_t>(start.size()) &&
+        std::string_view(start.data(), start.size()) == kHistoryHeader) {
+        return HistoryStart::kHeader;
+    }
+    return OsHistoryFileMayLackHeader() ? HistoryStart::kFormerFile : HistoryStart::kOtherFile;
 }
 
 // Whether the file needs cutting back: it holds more lines than are kept and
 // this session has not cut it yet, or it has grown by the slack since, or it
 // holds lines too long to be command lines.
-bool HistoryFileTooLong(OsHistoryFile file, std::size_t& lines) {
+bool HistoryFileTooLong(OsHistoryFile file, bool headed, std::size_t& lines) {
     std::size_t dropped = 0;
     lines = 0;
     static_cast<void>(ForEachHistoryLine(
-        file, [&](std::string_view) { ++lines; }, &dropped));
+        file, headed, [&](std::string_view) { ++lines; }, &dropped));
     return dropped > 0 || lines > kHistoryMostEntries + (history_file.trimmed ? kHistorySlack : 0);
 }
 
 // Cuts the file, held under its lock, back to its last kHistoryMostEntries
 // lines.
-bool TrimHistoryFile(OsHistoryFile file, std::size_t lines) {
+bool TrimHistoryFile(OsHistoryFile file, bool headed, std::size_t lines) {
     std::size_t skipped = 0;
     std::size_t kept = kHistoryHeader.copy(kept_history.data(), kept_history.size());
-    const bool read = ForEachHistoryLine(file, [&](std::string_view line) {
+    const bool read = ForEachHistoryLine(file, headed, [&](std::string_view line) {
         if (skipped + kHistoryMostEntries < lines) {
             ++skipped;
             return;
@@ -144,9 +147,10 @@ void LoadHistoryFile(CommandHistory& history) {
             ReportHistoryProblem("read", why.data());
             return;
     }
-    if (HistoryHeader(file) < 0) {
+    const HistoryStart start = ReadHistoryStart(file);
+    if (start == HistoryStart::kOtherFile) {
         ReportHistoryProblem("read", "it is not a history file");
-    } else if (!ForEachHistoryLine(file,
+    } else if (!ForEachHistoryLine(file, start == HistoryStart::kHeader,
                                    [&](std::string_view line) { HistoryAdd(history, line); })) {
         ReportSystemProblem("read");
     }
@@ -174,14 +178,17 @@ void SaveHistoryLine(std::string_view line) {
     std::array<char, kCommandLineCapacity + 1> entry{};
     const std::size_t length = line.copy(entry.data(), entry.size() - 1);
     entry[length] = '\n';
-    const int header = HistoryHeader(file);
-    if (header < 0) {
+    const HistoryStart start = ReadHistoryStart(file);
+    // An empty file gets the header first.
+    const bool headed = start == HistoryStart::kHeader || start == HistoryStart::kEmpty;
+    if (start == HistoryStart::kOtherFile) {
         ReportHistoryProblem("written", "it is not a history file");
-    } else if ((header == 0 && !OsAppendHistoryFile(file, kHistoryHeader)) ||
+    } else if ((start == HistoryStart::kEmpty && !OsAppendHistoryFile(file, kHistoryHeader)) ||
                !OsAppendHistoryFile(file, std::string_view(entry.data(), length + 1))) {
         ReportSystemProblem("written");
-    } else if (std::size_t lines = 0; HistoryFileTooLong(file, lines)) {
-        if (!TrimHistoryFile(file, lines)) {
+    } else if (std::size_t lines = 0; HistoryFileTooLong(file, headed, lines) || !headed) {
+        // A former file is rewritten with the header: cut back as any other.
+        if (!TrimHistoryFile(file, headed, lines)) {
             ReportSystemProblem("written");
         }
         history_file.trimmed = true;

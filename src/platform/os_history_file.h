@@ -46,3 +46,9 @@ void OsCloseHistoryFile(OsHistoryFile file);
 
 // Why the last of the calls above failed, in the system's words.
 void OsHistoryFileError(std::span<char> why);
+
+// Whether a file without the header is one this program wrote before it wrote
+// the header: at a Windows console the file is in a folder of the program's
+// own, and its earlier files had none. Such a file is read, and given the
+// header at the next save.
+bool OsHistoryFileMayLackHeader();

@@ -419,6 +419,19 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
     }
     EXPECT_EQ(ReadFile(history), "_HiStOrY_V2_\ncommentset\nversionget\nquit\nversionget\nquit\n");
+    // A file of the console's earlier releases, without the header, is read,
+    // and written again with it.
+    std::ofstream(history, std::ios::binary | std::ios::trunc) << "statusget\r\nselfget\r\n";
+    {
+        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+        run.Type(kUp + "\r");
+        ASSERT_TRUE(run.ReadUntilShown("Self get success\n")) << AsText(run.drawn);
+        run.Type("quit\r");
+        run.RestOfScreen();
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+    }
+    EXPECT_EQ(ReadFile(history), "_HiStOrY_V2_\nstatusget\nselfget\nquit\n");
 }
 
 // Sessions that share the profile share the file: a cut keeps the file's

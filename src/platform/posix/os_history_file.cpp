@@ -130,3 +130,7 @@ void OsCloseHistoryFile(OsHistoryFile file) {
 void OsHistoryFileError(std::span<char> why) {
     Say(why, std::strerror(errno));
 }
+
+bool OsHistoryFileMayLackHeader() {
+    return false;
+}

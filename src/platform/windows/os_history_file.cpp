@@ -117,3 +117,7 @@ void OsCloseHistoryFile(OsHistoryFile file) {
 void OsHistoryFileError(std::span<char> why) {
     SayError(why, last_error);
 }
+
+bool OsHistoryFileMayLackHeader() {
+    return true;
+}
