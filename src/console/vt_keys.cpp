@@ -4,47 +4,6 @@
 
 namespace {
 
-constexpr KeyName ControlKey(unsigned char byte) {
-    switch (byte) {
-        case 0x01:
-            return KeyName::kHome;
-        case 0x02:
-            return KeyName::kLeft;
-        case 0x03:
-            return KeyName::kAbandon;
-        case 0x04:
-            return KeyName::kEndOrDelete;
-        case 0x05:
-            return KeyName::kEnd;
-        case 0x06:
-            return KeyName::kRight;
-        case 0x07:
-            return KeyName::kCancel;
-        case 0x08:
-        case 0x7f:
-            return KeyName::kBackspace;
-        case 0x09:
-            return KeyName::kTab;
-        case 0x0a:
-        case 0x0d:
-            return KeyName::kEnter;
-        case 0x0b:
-            return KeyName::kKillToEnd;
-        case 0x0e:
-            return KeyName::kDown;
-        case 0x10:
-            return KeyName::kUp;
-        case 0x12:
-            return KeyName::kSearch;
-        case 0x15:
-            return KeyName::kKillToStart;
-        case 0x17:
-            return KeyName::kEraseWord;
-        default:
-            return KeyName::kNone;
-    }
-}
-
 // ESC [ parameters final: the arrows, Home and End in their spellings, and
 // Ctrl or Alt with Left and Right (a modifier of 3 or 5).
 KeyName ControlSequenceKey(std::string_view parameters, char final_byte) {
@@ -120,8 +79,10 @@ bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
                 decoder.state = State::kEscape;
                 return false;
             }
-            if (value < 0x20 || value == 0x7f) {
-                key.name = ControlKey(value);
+            if (value == 0x7f) {
+                key.name = KeyName::kBackspace;
+            } else if (value < 0x20) {
+                key.name = ControlCharacterKey(value);
             } else {
                 key = {KeyName::kCharacter, byte};
             }

@@ -39,6 +39,50 @@ struct Key {
     char character = 0;
 };
 
+// The key a control character (below 0x20) stands for, the same at a
+// terminal and at a console; kNone for one without a binding.
+constexpr KeyName ControlCharacterKey(unsigned char character) {
+    switch (character) {
+        case 0x01:
+            return KeyName::kHome;
+        case 0x02:
+            return KeyName::kLeft;
+        case 0x03:
+            return KeyName::kAbandon;
+        case 0x04:
+            return KeyName::kEndOrDelete;
+        case 0x05:
+            return KeyName::kEnd;
+        case 0x06:
+            return KeyName::kRight;
+        case 0x07:
+            return KeyName::kCancel;
+        case 0x08:
+            return KeyName::kBackspace;
+        case 0x09:
+            return KeyName::kTab;
+        case 0x0a:
+        case 0x0d:
+            return KeyName::kEnter;
+        case 0x0b:
+            return KeyName::kKillToEnd;
+        case 0x0e:
+            return KeyName::kDown;
+        case 0x10:
+            return KeyName::kUp;
+        case 0x12:
+            return KeyName::kSearch;
+        case 0x15:
+            return KeyName::kKillToStart;
+        case 0x17:
+            return KeyName::kEraseWord;
+        case 0x1b:
+            return KeyName::kClear;
+        default:
+            return KeyName::kNone;
+    }
+}
+
 // How typed bytes take the screen: UTF-8 (a character is one to four bytes),
 // one byte a character in a code page, or ASCII only (the C locale), where a
 // byte of 0x80 and above is kept but drawn as '?'.

@@ -64,49 +64,6 @@ void Write(std::string_view bytes) {
     }
 }
 
-constexpr KeyName ControlKey(WCHAR character) {
-    switch (character) {
-        case 0x01:
-            return KeyName::kHome;
-        case 0x02:
-            return KeyName::kLeft;
-        case 0x03:
-            return KeyName::kAbandon;
-        case 0x04:
-            return KeyName::kEndOrDelete;
-        case 0x05:
-            return KeyName::kEnd;
-        case 0x06:
-            return KeyName::kRight;
-        case 0x07:
-            return KeyName::kCancel;
-        case 0x08:
-            return KeyName::kBackspace;
-        case 0x09:
-            return KeyName::kTab;
-        case 0x0a:
-        case 0x0d:
-            return KeyName::kEnter;
-        case 0x0b:
-            return KeyName::kKillToEnd;
-        case 0x0e:
-            return KeyName::kDown;
-        case 0x10:
-            return KeyName::kUp;
-        case 0x12:
-            return KeyName::kSearch;
-        case 0x15:
-            return KeyName::kKillToStart;
-        case 0x17:
-        case 0x7f:  // Ctrl+Backspace, as some consoles deliver it
-            return KeyName::kEraseWord;
-        case 0x1b:
-            return KeyName::kClear;
-        default:
-            return KeyName::kNone;
-    }
-}
-
 // A key event as the editor's key: false when it is none (a key-up, a shift
 // key alone). A character that comes on Alt's key-up (Alt and the keypad's
 // digits, a pasted character the layout lacks) is taken; a control character
@@ -161,8 +118,13 @@ bool DecodeKeyEvent(const KEY_EVENT_RECORD& event, Key& key) {
         key = {KeyName::kCharacter, '\x1a'};
         return true;
     }
-    if (character < 0x20 || character == 0x7f) {
-        key.name = ControlKey(character);
+    // Ctrl+Backspace, as some consoles deliver it.
+    if (character == 0x7f) {
+        key.name = KeyName::kEraseWord;
+        return true;
+    }
+    if (character < 0x20) {
+        key.name = ControlCharacterKey(static_cast<unsigned char>(character));
         return true;
     }
     char converted = 0;
