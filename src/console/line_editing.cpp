@@ -20,53 +20,6 @@ bool LineInsert(EditedLine& line, std::string_view typed) {
     return true;
 }
 
-bool LineMoveLeft(EditedLine& line) {
-    if (line.cursor == 0) {
-        return false;
-    }
-    --line.cursor;
-    return true;
-}
-
-bool LineMoveRight(EditedLine& line) {
-    if (line.cursor == line.length) {
-        return false;
-    }
-    ++line.cursor;
-    return true;
-}
-
-bool LineMoveHome(EditedLine& line) {
-    if (line.cursor == 0) {
-        return false;
-    }
-    line.cursor = 0;
-    return true;
-}
-
-bool LineMoveEnd(EditedLine& line) {
-    if (line.cursor == line.length) {
-        return false;
-    }
-    line.cursor = line.length;
-    return true;
-}
-
-bool LineDeleteAt(EditedLine& line) {
-    if (line.cursor == line.length) {
-        return false;
-    }
-    char* at = line.text.data() + line.cursor;
-    std::memmove(at, at + 1, line.length - line.cursor - 1);
-    --line.length;
-    line.text[line.length] = '\0';
-    return true;
-}
-
-bool LineDeleteBefore(EditedLine& line) {
-    return LineMoveLeft(line) && LineDeleteAt(line);
-}
-
 bool LineClear(EditedLine& line) {
     if (line.length == 0) {
         return false;
@@ -79,43 +32,6 @@ void LineReplace(EditedLine& line, std::string_view text) {
     line.length = text.copy(line.text.data(), line.text.size() - 1);
     line.text[line.length] = '\0';
     line.cursor = line.length;
-}
-
-namespace {
-
-bool IsControl(char character) {
-    const auto byte = static_cast<unsigned char>(character);
-    return byte < 0x20 || byte == 0x7f;
-}
-
-}  // namespace
-
-int CellsOf(char character) {
-    return IsControl(character) ? 2 : 1;
-}
-
-int CellsOf(std::string_view text) {
-    int cells = 0;
-    for (const char character : text) {
-        cells += CellsOf(character);
-    }
-    return cells;
-}
-
-std::size_t DrawnText(std::string_view text, std::span<char> drawn) {
-    std::size_t stored = 0;
-    for (const char character : text) {
-        if (stored + 2 > drawn.size()) {
-            break;
-        }
-        if (IsControl(character)) {
-            drawn[stored++] = '^';
-            drawn[stored++] = static_cast<char>(character ^ 0x40);
-        } else {
-            drawn[stored++] = character;
-        }
-    }
-    return stored;
 }
 
 bool HistoryAdd(CommandHistory& history, std::string_view text) {

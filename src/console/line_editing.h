@@ -27,22 +27,9 @@ struct EditedLine {
 std::string_view LineText(const EditedLine& line);
 // Each returns false, changing nothing, when the key has nothing to do.
 bool LineInsert(EditedLine& line, std::string_view typed);  // false when it does not all fit
-bool LineMoveLeft(EditedLine& line);
-bool LineMoveRight(EditedLine& line);
-bool LineMoveHome(EditedLine& line);
-bool LineMoveEnd(EditedLine& line);
-bool LineDeleteBefore(EditedLine& line);  // Backspace
-bool LineDeleteAt(EditedLine& line);      // Delete
 bool LineClear(EditedLine& line);
 // Replaces the line, with the cursor at its end.
 void LineReplace(EditedLine& line, std::string_view text);
-
-// The cells a character takes on the screen: a control character is drawn
-// as ^ and a letter.
-int CellsOf(char character);
-int CellsOf(std::string_view text);
-// Draws `text` into `drawn` as CellsOf counts it; returns the bytes stored.
-std::size_t DrawnText(std::string_view text, std::span<char> drawn);
 
 // The command lines typed before, oldest first: a command repeated at once
 // is kept once, and only the last kHistoryMostEntries are kept.

@@ -1,10 +1,10 @@
 // The system services the program is built on: where it is installed, its
 // config.ini, paths, the move that replaces a file, and pausing. Portable
 // code reaches the operating system only through the os_*.h headers; here
-// the Windows side is the Win32 calls the program is specified with
-// (GetModuleFileNameA, PathRemoveFileSpecA, PathCombineA,
-// GetPrivateProfileStringA, MoveFileExA, Sleep), and the POSIX side their
-// stand-ins in shared/win32_standins, which the stand-in library shares.
+// the Windows program binds the system's own Win32 calls (GetModuleFileNameA,
+// PathRemoveFileSpecA, PathCombineA, GetPrivateProfileStringA, MoveFileExA,
+// Sleep), and the POSIX program their stand-ins in shared/win32_standins,
+// which the stand-in library shares.
 #pragma once
 
 #include <array>

@@ -9,57 +9,6 @@
 
 namespace {
 
-// Keys as letters: L Left, R Right, H Home, E End, B Backspace, D Delete,
-// C Esc (clear); anything else is typed.
-bool Press(EditedLine& line, char key) {
-    switch (key) {
-        case 'L':
-            return LineMoveLeft(line);
-        case 'R':
-            return LineMoveRight(line);
-        case 'H':
-            return LineMoveHome(line);
-        case 'E':
-            return LineMoveEnd(line);
-        case 'B':
-            return LineDeleteBefore(line);
-        case 'D':
-            return LineDeleteAt(line);
-        case 'C':
-            return LineClear(line);
-        default:
-            return LineInsert(line, std::string_view(&key, 1));
-    }
-}
-
-TEST(LineEditingTest, KeysEditTheLineAtTheCursor) {
-    const struct {
-        std::string_view keys;
-        std::string_view text;
-        std::size_t cursor;
-        bool last_key_acted;
-    } rows[] = {
-        {"abc", "abc", 3, true},     {"abcLLx", "axbc", 2, true}, {"abcHx", "xabc", 1, true},
-        {"abcHRRE", "abc", 3, true}, {"abcB", "ab", 2, true},     {"abcLB", "ac", 1, true},
-        {"abcHB", "abc", 0, false},  {"abcHD", "bc", 0, true},    {"abcD", "abc", 3, false},
-        {"abcLLD", "ac", 1, true},   {"abcLC", "", 0, true},      {"C", "", 0, false},
-        {"L", "", 0, false},         {"abR", "ab", 2, false},     {"abcHL", "abc", 0, false},
-        {"aE", "a", 1, false},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.keys);
-        EditedLine line;
-        bool acted = false;
-        for (const char key : row.keys) {
-            acted = Press(line, key);
-        }
-        EXPECT_EQ(LineText(line), row.text);
-        EXPECT_EQ(line.cursor, row.cursor);
-        EXPECT_EQ(acted, row.last_key_acted);
-        EXPECT_EQ(line.text[line.length], '\0');
-    }
-}
-
 TEST(LineEditingTest, ALineHoldsWhatACommandLineHolds) {
     EditedLine line;
     const std::string longest(kEditedLineCapacity - 1, 'x');
@@ -69,21 +18,6 @@ TEST(LineEditingTest, ALineHoldsWhatACommandLineHolds) {
     LineReplace(line, std::string(kEditedLineCapacity + 5, 'z'));
     EXPECT_EQ(line.length, kEditedLineCapacity - 1);
     EXPECT_EQ(line.cursor, line.length);
-}
-
-TEST(LineEditingTest, ControlCharactersAreDrawnAsCaretAndLetter) {
-    const struct {
-        std::string_view text;
-        std::string_view drawn;
-    } rows[] = {
-        {"abc", "abc"}, {"\x1a", "^Z"}, {"a\tb", "a^Ib"}, {"\x7f", "^?"}, {"\xe9", "\xe9"},
-    };
-    for (const auto& row : rows) {
-        std::array<char, 16> drawn;
-        const std::size_t length = DrawnText(row.text, drawn);
-        EXPECT_EQ(std::string_view(drawn.data(), length), row.drawn);
-        EXPECT_EQ(CellsOf(row.text), static_cast<int>(row.drawn.size()));
-    }
 }
 
 TEST(LineEditingTest, HistoryKeepsARepeatedCommandOnceAndTheLastThousand) {
