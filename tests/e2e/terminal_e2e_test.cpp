@@ -63,7 +63,6 @@ public:
                          std::vector<std::pair<std::string, std::string>> environment = {}) {
         std::ofstream(folder_.app / "config.ini", std::ios::binary) << ConfigIni("dev-1");
         std::ofstream(folder_.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
-        environment.emplace_back("HOME", home.string());
         environment.insert(environment.begin(), {"TERM", "xterm"});
         environment.emplace_back("TUNNEL_SIM_TRACE", (folder_.root / "trace").string());
         winsize size{};
@@ -107,11 +106,19 @@ public:
                     setenv(name.c_str(), value.c_str(), 1);
                 }
             }
+            setenv("HOME", home.c_str(), 1);
             // Standard output through a pipe, the terminal still standard
             // input (as with `tunnelconsole | tee log`).
             if (const char* pipe = getenv("E2E_STDOUT_PIPE"); pipe != nullptr) {
                 unsetenv("E2E_STDOUT_PIPE");
                 execl("/bin/sh", "sh", "-c", "\"$0\" | cat", folder_.program.c_str(), nullptr);
+            }
+            // Under a shell with job control, as typed at one: once stopped,
+            // the shell says so, and a line typed to it runs `fg`.
+            if (getenv("E2E_JOB_CONTROL") != nullptr) {
+                unsetenv("E2E_JOB_CONTROL");
+                execl("/bin/bash", "bash", "-m", "-c", "\"$0\"; echo stopped; read -r; fg",
+                      folder_.program.c_str(), nullptr);
             }
             execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
             _exit(127);
@@ -159,7 +166,12 @@ public:
     // in its build a signal goes once the program waits in the kernel.
     void LetSignalsThrough() {
 #if defined(__SANITIZE_THREAD__)
-        WaitUntilAsleepOrEnded(pid_);
+        // Under a shell, the program is the shell's child.
+        std::ifstream children("/proc/" + std::to_string(pid_) + "/task/" + std::to_string(pid_) +
+                               "/children");
+        pid_t program = pid_;
+        children >> program;
+        WaitUntilAsleepOrEnded(program);
 #endif
     }
 
@@ -481,24 +493,6 @@ TEST(TerminalE2e, HistoryRecallsCommandLinesAcrossRuns) {
     ExpectEndsWell(again);
 }
 
-TEST(TerminalE2e, HistoryKeepsTheLast1000CommandLines) {
-    const HomeFolder home;
-    std::string lines = "_HiStOrY_V2_\n";
-    for (int i = 0; i < 1200; ++i) {
-        lines += i % 2 == 0 ? "versionget\n" : "statusget\n";
-    }
-    std::ofstream(home.History(), std::ios::binary) << lines;
-    TerminalRun run(home.path);
-    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
-    run.Type("selfget\r");
-    ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
-    run.Type(kCtrlD);
-    ExpectEndsWell(run);
-    const std::string history = ReadFile(home.History());
-    EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), 1 + 1000);
-    EXPECT_TRUE(history.ends_with("\nstatusget\nselfget\n")) << history;
-}
-
 // A history file that cannot be read costs one line on standard error (the
 // same terminal here), never the session; it is not tried again.
 TEST(TerminalE2e, AHistoryFileThatCannotBeUsedCostsALine) {
@@ -753,25 +747,89 @@ TEST(TerminalE2e, TwoSessionsKeepEachOthersHistory) {
     EXPECT_EQ(ReadFile(home.History()), "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n");
 }
 
-// A line longer than a command line is dropped when the file is read, and
-// goes from the file at the next save; a command repeated at once is kept
-// once.
-TEST(TerminalE2e, AnOverlongHistoryLineIsDropped) {
-    const HomeFolder home;
-    std::ofstream(home.History(), std::ios::binary)
-        << "_HiStOrY_V2_\nversionget\n" + std::string(1 << 20, 'x') + "\nstatusget\n";
-    TerminalRun run(home.path);
-    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
-    run.Type(std::string(kUp) + kUp + "\r");
-    ASSERT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
-    run.Type("selfget\r");
-    ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
-    run.Type("selfget\r");
-    ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
+std::string HistoryLines(int count) {
+    std::string lines = "_HiStOrY_V2_\n";
+    for (int i = 0; i < count; ++i) {
+        lines += i % 2 == 0 ? "versionget\n" : "statusget\n";
+    }
+    return lines;
+}
+
+// The file as found, what is typed, and the file after: it keeps the last
+// 1000 command lines, cut at the first save however far over it is; a line
+// longer than a command line is dropped when the file is read, and goes from
+// the file at the next save; a command repeated at once is kept once.
+TEST(TerminalE2e, TheHistoryFileKeepsTheLast1000CommandLines) {
+    const std::string x255(255, 'x');
+    const struct {
+        const char* name;
+        std::string found;
+        std::string keys;
+        std::string kept;  // or, with `lines`, how it ends
+        std::size_t lines = 0;
+    } rows[] = {
+        {"1200 lines", HistoryLines(1200), "selfget\r", "\nstatusget\nselfget\n", 1 + 1000},
+        {"1050 lines", HistoryLines(1050), "selfget\r", "\nstatusget\nselfget\n", 1 + 1000},
+        {"a line of a mebibyte",
+         "_HiStOrY_V2_\nversionget\n" + std::string(1 << 20, 'x') + "\nstatusget\n",
+         std::string(kUp) + kUp + "\rselfget\rselfget\r",
+         "_HiStOrY_V2_\nversionget\nstatusget\nversionget\nselfget\n"},
+        {"lines of 255 and 256 bytes", "_HiStOrY_V2_\n" + x255 + "\n" + x255 + "y\n", "selfget\r",
+         "_HiStOrY_V2_\n" + x255 + "\nselfget\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        std::ofstream(home.History(), std::ios::binary) << row.found;
+        TerminalRun run(home.path);
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        run.Type(row.keys);
+        ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
+        run.Type(kCtrlD);
+        ExpectEndsWell(run);
+        const std::string history = ReadFile(home.History());
+        if (row.lines == 0) {
+            EXPECT_EQ(history, row.kept);
+        } else {
+            EXPECT_EQ(std::count(history.begin(), history.end(), '\n'), row.lines);
+            EXPECT_TRUE(history.ends_with(row.kept)) << history;
+        }
+    }
+}
+
+// With HOME empty there is no file to keep command lines in: one line says
+// so, and nothing is written at the top of the file system.
+TEST(TerminalE2e, AnEmptyHomeKeepsNoHistory) {
+    TerminalRun run("");
+    ASSERT_TRUE(run.Shows("tunnelconsole: command lines are not kept: HOME is empty\r\n"))
+        << run.Seen();
+    run.Type("statusget\r");
+    ASSERT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
+    run.Type(std::string(kUp) + "\r");
+    ASSERT_TRUE(run.Shows("Status: 1\r\n")) << run.Seen();
     run.Type(kCtrlD);
     ExpectEndsWell(run);
-    EXPECT_EQ(ReadFile(home.History()),
-              "_HiStOrY_V2_\nversionget\nstatusget\nversionget\nselfget\n");
+    EXPECT_FALSE(fs::exists("/.tunnelconsole_history"));
+}
+
+// Ctrl-Z hands the shell the terminal as it was found; `fg` gives the editor
+// its modes back, and the half-typed line is drawn again.
+TEST(TerminalE2e, CtrlZAndFgHandTheTerminalOverAndBack) {
+    const HomeFolder home;
+    TerminalRun run(home.path, {{"E2E_JOB_CONTROL", "1"}});
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("versi");
+    ASSERT_TRUE(run.Shows("versi")) << run.Seen();
+    run.LetSignalsThrough();
+    run.Type("\x1a");
+    ASSERT_TRUE(run.Shows("stopped\r\n")) << run.Seen();
+    ExpectSameModes(run.FoundModes(), run.Modes());
+    run.Type("\n");
+    ASSERT_TRUE(run.Shows("> versi")) << run.Seen();
+    run.Type("onget\r");
+    EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ bool WriteAll(int file, std::string_view bytes) {
 bool OsHistoryFilePath(std::span<char> path, std::span<char> why) {
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0') {
-        Say(why, "HOME is not set");
+        Say(why, home == nullptr ? "HOME is not set" : "HOME is empty");
         return false;
     }
     const int length = std::snprintf(path.data(), path.size(), "%s/.tunnelconsole_history", home);
