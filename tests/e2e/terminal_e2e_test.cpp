@@ -41,10 +41,7 @@ constexpr const char* kCtrlBackslash = "\x1c";
 // What TERM=xterm clears the rest of the screen with.
 constexpr const char* kClearDown = "\x1b[J";
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+constexpr auto& ReadFile = ReadBytes;
 
 void ExpectSameModes(const termios& found, const termios& now) {
     EXPECT_EQ(found.c_iflag, now.c_iflag);
@@ -243,19 +240,9 @@ private:
 
 // A home folder of its own for each case, removed afterwards.
 struct HomeFolder {
-    HomeFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tc-home-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path = pattern;
-    }
-    ~HomeFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    Scratch scratch;
+    fs::path path = scratch.path();
     fs::path History() const { return path / ".tunnelconsole_history"; }
-    fs::path path;
 };
 
 void ExpectEndsWell(TerminalRun& run) {
@@ -643,14 +630,6 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
         ExpectSameModes(run.FoundModes(), run.Modes());
     }
 }
-
-// A sanitizer's handler, which the program's hands a crash on to, reports
-// after the program's line and ends the process its own way.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Signals the program has no use for end it as they would, but the terminal
 // is left as it was found, with a line half typed or not.
