@@ -125,16 +125,9 @@ struct TerminalRun {
                 checked = at + text.size();
                 return true;
             }
-            pollfd ready{terminal, POLLIN, 0};
-            if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+            if (!ReadMore(terminal, drawn)) {
                 return false;
             }
-            char bytes[4096];
-            const ssize_t count = read(terminal, bytes, sizeof bytes);
-            if (count <= 0) {
-                return false;
-            }
-            drawn.append(bytes, static_cast<std::size_t>(count));
         }
     }
     // What the terminal shows after the last text found, up to the end of the

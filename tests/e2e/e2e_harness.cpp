@@ -243,6 +243,22 @@ int WaitForEnd(pid_t pid) {
     return status;
 }
 
+bool ReadMore(int fd, std::string& seen) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+        return false;
+    }
+    // As large as a pipe holds, so a read never ends inside one of the
+    // program's writes.
+    static char buffer[65536];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) {
+        return false;
+    }
+    seen.append(buffer, static_cast<std::size_t>(count));
+    return true;
+}
+
 int WaitForExit(pid_t pid) {
     if (pid < 0) {
         return -1;

@@ -181,6 +181,11 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
 // killing the program, when it is still running after kGiveUpMilliseconds.
 int WaitForEnd(pid_t pid);
 
+// Appends the next bytes the program writes on `fd` to `seen`: false when
+// its output ended. A program that never shows what it printed fails here,
+// at the give-up time, rather than hanging the suite.
+bool ReadMore(int fd, std::string& seen);
+
 // The program's exit status; -1 (and a test failure) if it did not exit.
 int WaitForExit(pid_t pid);
 

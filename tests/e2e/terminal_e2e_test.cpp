@@ -211,16 +211,9 @@ public:
 
 private:
     bool ReadMore() {
-        pollfd ready{terminal_, POLLIN, 0};
-        if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+        if (!e2e::ReadMore(terminal_, seen_)) {
             return false;
         }
-        char buffer[4096];
-        const ssize_t count = read(terminal_, buffer, sizeof buffer);
-        if (count <= 0) {
-            return false;
-        }
-        seen_.append(buffer, static_cast<std::size_t>(count));
         // The terminal sends each LF on as CR LF, as it does for any program
         // (ONLCR), so the program's CR LF arrives as CR CR LF.
         for (std::size_t at; (at = seen_.find("\r\r\n")) != std::string::npos;) {
