@@ -1,9 +1,7 @@
 // The console program (tunnelconsole.com) in a terminal under Wine, as a
 // person at a console uses it: commands typed at the console's own line
 // editing, the console's code page, and the stop keys.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>

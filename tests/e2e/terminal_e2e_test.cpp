@@ -2,9 +2,7 @@
 // with keys in and the terminal's bytes out. Lines are edited, command lines
 // recalled and completed, and the library's messages go above the line being
 // typed. The terminal's modes are as found after every way out.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
