@@ -173,9 +173,7 @@ std::vector<Case> InputCases() {
                 "-3\n"),
         Session("EndOfInputInsidePromptsAbandonsTheCommand", "connectadd\npeer1\n0\n",
                 "peer id: type: encrypt: ", ""),
-        Session("SubInsidePromptsAbandonsTheCommand",
-                "tunnelset\npw\x1a"
-                "comment\n",
+        Session("SubInsidePromptsAbandonsTheCommand", "tunnelset\npw\032comment\n",
                 "passcode: comment: ", ""),
         Session("LastFieldWithoutLineBreakCounts", "domainset\nexample",
                 "passcode: Set domain success\r\n" + kPrompt, "TunnelDomainSet(\"example\") = 0\n"),
