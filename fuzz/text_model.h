@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -67,18 +68,20 @@ inline std::string WithCrLf(const std::string& text) {
 
 }  // namespace model
 
-// Serves `bytes` in reads of at most `chunk` bytes, then reports an error if
-// `fails`, else the end.
+// Serves `bytes` in reads of at most `chunk` bytes, then reports an error
+// (EIO) if `fails`, else the end. Counts the reads asked for.
 struct MemorySource {
     std::string_view bytes;
     std::size_t chunk = 1;
     bool fails = false;
+    int reads = 0;
 };
 
 inline std::ptrdiff_t ReadMemory(void* source, char* buffer, std::size_t capacity) {
     auto& memory = *static_cast<MemorySource*>(source);
+    ++memory.reads;
     if (memory.bytes.empty()) {
-        return memory.fails ? -1 : 0;
+        return memory.fails ? (errno = EIO, -1) : 0;
     }
     const std::size_t count = std::min({capacity, memory.chunk, memory.bytes.size()});
     std::memcpy(buffer, memory.bytes.data(), count);

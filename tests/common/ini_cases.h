@@ -138,8 +138,7 @@ inline std::vector<IniCase> IniCases() {
         {"EmptyKeyName", "[config]\r\n=abc\r\n", "abc", "config", ""},
         {"BlankKeyName", "[config]\r\n = abc\r\n", "abc", "config", "  "},
         {"RequestedNamesTrimmed", "[config]\r\ndevice_id=abc\r\n", "abc", " config\t",
-         "\x1A"
-         "device_id\f"},
+         "\032device_id\f"},
 
         // Quotes.
         {"DoubleQuotes", "[config]\r\ndevice_id=\"abc\"\r\n"},
@@ -221,31 +220,15 @@ inline std::vector<IniCase> IniCases() {
 
         // Ctrl-Z, vertical tab and form feed are blanks.
         {"CtrlZAfterValueAtEnd", "[config]\r\ndevice_id=abc\x1A"},
-        {"CtrlZAroundValue",
-         "[config]\r\ndevice_id=\x1A"
-         "abc\x1A\x1A\r\n"},
-        {"CtrlZInsideValueKept",
-         "[config]\r\ndevice_id=a\x1A"
-         "bc\r\n",
-         "a\x1A"
-         "bc"},
+        {"CtrlZAroundValue", "[config]\r\ndevice_id=\032abc\x1A\x1A\r\n"},
+        {"CtrlZInsideValueKept", "[config]\r\ndevice_id=a\032bc\r\n", "a\032bc"},
         {"FormFeedBeforeKey", "[config]\r\n\fdevice_id=abc\r\n"},
         {"FormFeedAfterKey", "[config]\r\ndevice_id\f=abc\r\n"},
         {"VerticalTabAroundValue", "[config]\r\ndevice_id=\vabc\v\r\n"},
-        {"ControlBlanksAroundHeader",
-         "\v[\x1A"
-         "config\f]\x1A\r\ndevice_id=abc\r\n"},
+        {"ControlBlanksAroundHeader", "\v[\032config\f]\x1A\r\ndevice_id=abc\r\n"},
         {"ControlBlanksAfterQuotes", "[config]\r\ndevice_id=\"abc\"\v\x1A\r\n"},
-        {"OtherControlsKept",
-         "[config]\r\ndevice_id=\x01"
-         "abc\x1B\x7F\r\n",
-         "\x01"
-         "abc\x1B\x7F"},
-        {"NoBreakSpaceIsNoBlank",
-         "[config]\r\ndevice_id=\xA0"
-         "abc\xA0\r\n",
-         "\xA0"
-         "abc\xA0"},
+        {"OtherControlsKept", "[config]\r\ndevice_id=\001abc\x1B\x7F\r\n", "\001abc\x1B\x7F"},
+        {"NoBreakSpaceIsNoBlank", "[config]\r\ndevice_id=\240abc\xA0\r\n", "\240abc\xA0"},
 
         // NUL bytes end a name or value where they stand.
         {"NulEndsValue", "[config]\r\ndevice_id=ab\0c\r\n"sv, "ab"},
@@ -262,10 +245,7 @@ inline std::vector<IniCase> IniCases() {
 
         // Byte order marks.
         {"Utf8BomSkipped", "\xEF\xBB\xBF[config]\r\ndevice_id=abc\r\n"},
-        {"Utf8BomOnlyAtStart",
-         "[config]\r\n\xEF\xBB\xBF"
-         "device_id=abc\r\n",
-         "undefined"},
+        {"Utf8BomOnlyAtStart", "[config]\r\n\xEF\xBB\277device_id=abc\r\n", "undefined"},
         {"Utf8BomTwice", "\xEF\xBB\xBF\xEF\xBB\xBF[config]\r\ndevice_id=abc\r\n", "undefined"},
         {"Utf8BomAlone", "\xEF\xBB\xBF", "undefined"},
         {"Utf8BomCut", "\xEF\xBB[config]\r\ndevice_id=abc\r\n", "undefined"},
@@ -299,15 +279,10 @@ inline std::vector<IniCase> IniCases() {
          "undefined", 128,
          "Win32 converts UTF-16 to the ANSI code page ('?' outside it); "
          "POSIX gives UTF-8, as from a UTF-8 file"},
-        {"Utf16BeNonAsciiValue", utf16_be_non_ascii,
-         "\xC3\x9Ftra\xC3\x9F"
-         "e",
-         "config", "device_id", "undefined", 128,
-         "Win32 converts UTF-16 to the ANSI code page; POSIX gives UTF-8"},
-        {"Utf16SurrogatePair", utf16_pair,
-         "a\xF0\x9F\x98\x80"
-         "b",
-         "config", "device_id", "undefined", 128,
+        {"Utf16BeNonAsciiValue", utf16_be_non_ascii, "\xC3\x9Ftra\xC3\237e", "config", "device_id",
+         "undefined", 128, "Win32 converts UTF-16 to the ANSI code page; POSIX gives UTF-8"},
+        {"Utf16SurrogatePair", utf16_pair, "a\xF0\x9F\x98\200b", "config", "device_id", "undefined",
+         128,
          "Win32 gives '?' for each half of the pair; POSIX gives the "
          "character in UTF-8"},
         {"Utf16LoneSurrogates", utf16_lone, "a\xEF\xBF\xBDz\xEF\xBF\xBD", "config", "device_id",

@@ -1,7 +1,6 @@
 #include "probe.h"
 
 #include <array>
-#include <cstdint>
 #include <cstdlib>
 #include <vector>
 

@@ -41,10 +41,6 @@ TEST_P(CommandsE2e, Transcript) {
     RunAndCheck(GetParam());
 }
 
-std::string Name(const testing::TestParamInfo<Case>& info) {
-    return info.param.name;
-}
-
 std::vector<Case> SuccessCases() {
     const std::string record = Record("peer1", 0, 7, "127.0.0.1:8000", "127.0.0.1:18000");
     return {
@@ -109,7 +105,7 @@ std::vector<Case> SuccessCases() {
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(Success, CommandsE2e, testing::ValuesIn(SuccessCases()), Name);
+INSTANTIATE_TEST_SUITE_P(Success, CommandsE2e, testing::ValuesIn(SuccessCases()), CaseName);
 
 // Every command's failure line, with the library's code in signed decimal.
 std::vector<Case> FailureCases() {
@@ -162,7 +158,7 @@ std::vector<Case> FailureCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Failure, CommandsE2e, testing::ValuesIn(FailureCases()), Name);
+INSTANTIATE_TEST_SUITE_P(Failure, CommandsE2e, testing::ValuesIn(FailureCases()), CaseName);
 
 // Input that ends inside a command, and numbers past their range. (Lines
 // longer than their fields: the capacity rows.)
@@ -177,9 +173,7 @@ std::vector<Case> InputCases() {
                 "-3\n"),
         Session("EndOfInputInsidePromptsAbandonsTheCommand", "connectadd\npeer1\n0\n",
                 "peer id: type: encrypt: ", ""),
-        Session("SubInsidePromptsAbandonsTheCommand",
-                "tunnelset\npw\x1a"
-                "comment\n",
+        Session("SubInsidePromptsAbandonsTheCommand", "tunnelset\npw\032comment\n",
                 "passcode: comment: ", ""),
         Session("LastFieldWithoutLineBreakCounts", "domainset\nexample",
                 "passcode: Set domain success\r\n" + kPrompt, "TunnelDomainSet(\"example\") = 0\n"),
@@ -200,7 +194,7 @@ std::vector<Case> InputCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Input, CommandsE2e, testing::ValuesIn(InputCases()), Name);
+INSTANTIATE_TEST_SUITE_P(Input, CommandsE2e, testing::ValuesIn(InputCases()), CaseName);
 
 // Every typed field and every buffer the library fills, at one short of its
 // capacity, at its capacity and beyond: the program keeps what fits, passes
@@ -479,7 +473,7 @@ std::vector<Case> CapacityCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Capacity, CommandsE2e, testing::ValuesIn(CapacityCases()), Name);
+INSTANTIATE_TEST_SUITE_P(Capacity, CommandsE2e, testing::ValuesIn(CapacityCases()), CaseName);
 
 std::vector<Case> StressCases() {
     const std::string prompts = "test times: peer id: ";
@@ -540,7 +534,7 @@ std::vector<Case> StressCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Stress, CommandsE2e, testing::ValuesIn(StressCases()), Name);
+INSTANTIATE_TEST_SUITE_P(Stress, CommandsE2e, testing::ValuesIn(StressCases()), CaseName);
 
 // -q leaves out every prompt; -e ends the run at the first failure line, with
 // status 1. Until then the output is the same as without -e.
@@ -615,7 +609,7 @@ std::vector<Case> OptionCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, CommandsE2e, testing::ValuesIn(OptionCases()), Name);
+INSTANTIATE_TEST_SUITE_P(Options, CommandsE2e, testing::ValuesIn(OptionCases()), CaseName);
 
 }  // namespace
 }  // namespace e2e

@@ -1,9 +1,7 @@
 // The console program (tunnelconsole.com) in a terminal under Wine, as a
 // person at a console uses it: commands typed at the console's own line
 // editing, the console's code page, and the stop keys.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
@@ -20,12 +18,13 @@ extern char** environ;
 namespace e2e {
 namespace {
 
-constexpr const char* kConsoleProgramOnly = "the console program runs under Wine only";
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+class ConsoleProgramE2e : public testing::Test {
+    void SetUp() override {
+        if (!TestingWindowsProgram()) {
+            GTEST_SKIP() << "the console program runs under Wine only";
+        }
+    }
+};
 
 // What the terminal shows, as text: the console draws each character with
 // the cursor hidden, a blank as "erase, then one to the right", and ends
@@ -34,11 +33,6 @@ std::string AsText(const std::string& drawn) {
     std::string text = std::regex_replace(drawn, std::regex("\x1b\\[K\x1b\\[1C"), " ");
     text = std::regex_replace(text, std::regex("\x1b\\[[0-9;?]*[A-Za-z]"), "");
     return std::regex_replace(text, std::regex("\r"), "");
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::istringstream stream(text);
-    return {std::istream_iterator<std::string>(stream), {}};
 }
 
 // How the program is started on its terminal.
@@ -56,8 +50,7 @@ enum class Start {
 struct TerminalRun {
     explicit TerminalRun(std::vector<std::string> settings = {}, Start start = Start::kDirectly,
                          std::filesystem::path app_data = {}) {
-        std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni(kDeviceId);
-        std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
+        LaySettings(folder);
         // Everything the child needs is made before the fork.
         std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
         if (start == Start::kFromAShell) {
@@ -84,16 +77,8 @@ struct TerminalRun {
         variables.emplace_back("LANG=C.UTF-8");
         variables.emplace_back("TUNNEL_SIM_TRACE=" + (folder.root / "trace").string());
         variables.insert(variables.end(), settings.begin(), settings.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& variable : variables) {
-            envp.push_back(variable.data());
-        }
-        envp.push_back(nullptr);
+        std::vector<char*> argv = Pointers(arguments);
+        std::vector<char*> envp = Pointers(variables);
 
         winsize size{};
         size.ws_row = 25;
@@ -138,16 +123,9 @@ struct TerminalRun {
                 checked = at + text.size();
                 return true;
             }
-            pollfd ready{terminal, POLLIN, 0};
-            if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+            if (!ReadMore(terminal, drawn)) {
                 return false;
             }
-            char bytes[4096];
-            const ssize_t count = read(terminal, bytes, sizeof bytes);
-            if (count <= 0) {
-                return false;
-            }
-            drawn.append(bytes, static_cast<std::size_t>(count));
         }
     }
     // What the terminal shows after the last text found, up to the end of the
@@ -158,10 +136,17 @@ struct TerminalRun {
         ReadUntilShown("never shown");
         return AsText(drawn).substr(shown);
     }
+    // Types quit, reads the rest of the screen and sees the run exit with 0.
+    std::string Quit() {
+        Type("quit\r");
+        const std::string rest = RestOfScreen();
+        EXPECT_EQ(WaitForExit(pid), 0);
+        return rest;
+    }
     void Type(const std::string& keys) {
         ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
-    std::string Trace() const { return WithPlaceholders(ReadFile(folder.root / "trace"), folder); }
+    std::string Trace() const { return WithPlaceholders(ReadBytes(folder.root / "trace"), folder); }
 
     ProgramFolder folder;
     int terminal = -1;
@@ -172,10 +157,7 @@ struct TerminalRun {
 
 const std::string kTypedPrompt = "\n> ";
 
-TEST(ConsoleProgramE2e, TypedCommandsAnswerAtTheConsole) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, TypedCommandsAnswerAtTheConsole) {
     TerminalRun run;
     ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
     run.Type("statusget\r");
@@ -186,9 +168,7 @@ TEST(ConsoleProgramE2e, TypedCommandsAnswerAtTheConsole) {
     ASSERT_TRUE(run.ReadUntilShown("comment: ")) << run.drawn;
     run.Type("\xC3\xA9\r");
     ASSERT_TRUE(run.ReadUntilShown("Set comment success\n" + kTypedPrompt)) << run.drawn;
-    run.Type("quit\r");
-    EXPECT_EQ(run.RestOfScreen(), "quit\n");
-    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_EQ(run.Quit(), "quit\n");
     EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelStatusGet(0, out) = 0\n" +
                                "TunnelCommentSet(\"\\xe9\") = 0\n" + kStopTrace);
 }
@@ -207,27 +187,19 @@ std::string CodePageShown(const std::string& screen) {
 
 // The console is shared with the shell that started the program: its code
 // pages are the shell's again once the program ends.
-TEST(ConsoleProgramE2e, TheConsoleGetsItsCodePagesBack) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, TheConsoleGetsItsCodePagesBack) {
     TerminalRun run({}, Start::kFromAShell);
     ASSERT_TRUE(run.ReadUntilShown(kTypedPrompt)) << run.drawn;
     const std::string before = CodePageShown(AsText(run.drawn));
     EXPECT_NE(before, "");
-    run.Type("quit\r");
-    run.RestOfScreen();
-    EXPECT_EQ(WaitForExit(run.pid), 0);
+    run.Quit();
     EXPECT_EQ(CodePageShown(AsText(run.drawn)), before) << AsText(run.drawn);
 }
 
 // As at the end of a file, the console's Ctrl-Z then Enter ends the input.
 // (Wine's terminal console takes a typed Ctrl-Z as a line edit, so the
 // launcher puts the keys into the console's input.)
-TEST(ConsoleProgramE2e, CtrlZThenEnterEndsTheInput) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, CtrlZThenEnterEndsTheInput) {
     TerminalRun run({}, Start::kWithKeysTyped);
     ASSERT_TRUE(run.ReadUntilShown("Version: 1.0.0-sim\n" + kTypedPrompt)) << run.drawn;
     EXPECT_EQ(run.RestOfScreen(), "^Z\n");
@@ -240,10 +212,7 @@ TEST(ConsoleProgramE2e, CtrlZThenEnterEndsTheInput) {
 // key or as a control event (Wine's terminal console: the latter). While a
 // command runs it ends the run as the end of input does: the library is
 // stopped once, the exit status is 0, and no prompt follows.
-TEST(ConsoleProgramE2e, CtrlCAbandonsALineAndStopsACommand) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, CtrlCAbandonsALineAndStopsACommand) {
     const struct {
         const char* name;
         const char* typed;       // before Ctrl-C
@@ -294,10 +263,7 @@ const std::string kEsc = "\x1b";
 
 // The console program's own line editor: what is typed, edited with the
 // keys, is the line that runs.
-TEST(ConsoleProgramE2e, EditedLinesRunAsEdited) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, EditedLinesRunAsEdited) {
     struct Step {
         std::string keys;
         std::string shown;  // after what the step before showed
@@ -356,36 +322,21 @@ TEST(ConsoleProgramE2e, EditedLinesRunAsEdited) {
             run.Type(step.keys);
             ASSERT_TRUE(run.ReadUntilShown(step.shown)) << AsText(run.drawn);
         }
-        run.Type("quit\r");
-        run.RestOfScreen();
-        EXPECT_EQ(WaitForExit(run.pid), 0);
+        run.Quit();
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.calls + kStopTrace);
     }
 }
 
 // A user's profile folder of its own for each case, removed afterwards.
 struct ProfileFolder {
-    ProfileFolder() {
-        char made[] = "/tmp/tc-profile-XXXXXX";
-        if (mkdtemp(made) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path = made;
-    }
-    ~ProfileFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+    Scratch scratch;
+    std::filesystem::path path = scratch.path();
     std::filesystem::path History() const { return path / "tunnelconsole" / "history"; }
-    std::filesystem::path path;
 };
 
 // Command lines are kept across runs in a file in the user's profile; what
 // is typed at a field prompt never is.
-TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
     const ProfileFolder profile;
     const std::filesystem::path history = profile.History();
     {
@@ -399,11 +350,9 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
             run.Type("versionget\r");
             ASSERT_TRUE(run.ReadUntilShown("Version: 1.0.0-sim\n")) << AsText(run.drawn);
         }
-        run.Type("quit\r");
-        run.RestOfScreen();
-        EXPECT_EQ(WaitForExit(run.pid), 0);
+        run.Quit();
     }
-    EXPECT_EQ(ReadFile(history), "_HiStOrY_V2_\ncommentset\nversionget\nquit\n");
+    EXPECT_EQ(ReadBytes(history), "_HiStOrY_V2_\ncommentset\nversionget\nquit\n");
     {
         TerminalRun run({}, Start::kWithOwnProfile, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
@@ -413,12 +362,10 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
         // it chooses: the prompt drawn before the recalled line may not come
         // again with it.
         ASSERT_TRUE(run.ReadUntilShown("versionget\nVersion: 1.0.0-sim\n")) << AsText(run.drawn);
-        run.Type("quit\r");
-        run.RestOfScreen();
-        EXPECT_EQ(WaitForExit(run.pid), 0);
+        run.Quit();
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
     }
-    EXPECT_EQ(ReadFile(history), "_HiStOrY_V2_\ncommentset\nversionget\nquit\nversionget\nquit\n");
+    EXPECT_EQ(ReadBytes(history), "_HiStOrY_V2_\ncommentset\nversionget\nquit\nversionget\nquit\n");
     // A file of the console's earlier releases, without the header, is read,
     // and written again with it.
     std::ofstream(history, std::ios::binary | std::ios::trunc) << "statusget\r\nselfget\r\n";
@@ -427,19 +374,14 @@ TEST(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         run.Type(kUp + "\r");
         ASSERT_TRUE(run.ReadUntilShown("Self get success\n")) << AsText(run.drawn);
-        run.Type("quit\r");
-        run.RestOfScreen();
-        EXPECT_EQ(WaitForExit(run.pid), 0);
+        run.Quit();
     }
-    EXPECT_EQ(ReadFile(history), "_HiStOrY_V2_\nstatusget\nselfget\nquit\n");
+    EXPECT_EQ(ReadBytes(history), "_HiStOrY_V2_\nstatusget\nselfget\nquit\n");
 }
 
 // Sessions that share the profile share the file: a cut keeps the file's
 // last lines, whichever session added them.
-TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
     const ProfileFolder profile;
     const std::filesystem::path history = profile.History();
     std::filesystem::create_directories(history.parent_path());
@@ -455,11 +397,9 @@ TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
         std::ofstream(history, std::ios::binary | std::ios::app) << "commentget\n";
         run.Type("selfget\r");
         ASSERT_TRUE(run.ReadUntilShown("Self get success\n")) << AsText(run.drawn);
-        run.Type("quit\r");
-        run.RestOfScreen();
-        EXPECT_EQ(WaitForExit(run.pid), 0);
+        run.Quit();
     }
-    const std::string kept = ReadFile(history);
+    const std::string kept = ReadBytes(history);
     // The header and the last 1000 lines, then quit.
     EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 1002);
     EXPECT_TRUE(kept.ends_with("\nstatusget\ncommentget\nselfget\nquit\n"))
@@ -468,10 +408,7 @@ TEST(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
 
 // A message from the library's thread goes above the line being typed,
 // which is drawn again below it and runs as typed.
-TEST(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
     TerminalRun run({"TUNNEL_SIM_LOG_THREAD=20000"});
     ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n")) << run.drawn;
     run.Type("versio");
@@ -487,10 +424,7 @@ TEST(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
 
 // Lines typed at a cmd prompt: `tunnelconsole` names the console program,
 // which cmd waits for, so %ERRORLEVEL% and out.txt are the run's once it ends.
-TEST(ConsoleProgramE2e, ExitStatusThroughCmdAndAPipe) {
-    if (!TestingWindowsProgram()) {
-        GTEST_SKIP() << kConsoleProgramOnly;
-    }
+TEST_F(ConsoleProgramE2e, ExitStatusThroughCmdAndAPipe) {
     const struct {
         const char* line;
         const char* input;  // cmds.txt
@@ -511,23 +445,18 @@ TEST(ConsoleProgramE2e, ExitStatusThroughCmdAndAPipe) {
         std::filesystem::copy_file(
             std::filesystem::path(std::getenv("E2E_PROGRAM_DIR")) / "tunnelconsole.exe",
             folder.app / "tunnelconsole.exe");
-        std::ofstream(folder.app / "config.ini", std::ios::binary) << ConfigIni(kDeviceId);
-        std::ofstream(folder.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
+        LaySettings(folder);
         std::ofstream(folder.app / "cmds.txt", std::ios::binary) << row.input;
         std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
         arguments.insert(arguments.end(), {"cmd", "/v:on", "/c",
                                            "cd /d " + ProgramView(folder.app) + " & " + row.line +
                                                " & >status.txt echo !ERRORLEVEL!"});
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = Pointers(arguments);
         pid_t pid = -1;
         ASSERT_EQ(posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
         WaitForEnd(pid);
-        EXPECT_EQ(ReadFile(folder.app / "status.txt"), std::string(row.status) + "\r\n");
-        EXPECT_EQ(WithPlaceholders(ReadFile(folder.app / "out.txt"), folder), row.output);
+        EXPECT_EQ(ReadBytes(folder.app / "status.txt"), std::string(row.status) + "\r\n");
+        EXPECT_EQ(WithPlaceholders(ReadBytes(folder.app / "out.txt"), folder), row.output);
     }
 }
 

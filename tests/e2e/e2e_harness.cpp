@@ -34,15 +34,6 @@ std::string Setting(const char* name, const char* fallback) {
 
 }  // namespace
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 std::string FileText(const fs::path& path, const ProgramFolder& folder) {
     return WithPlaceholders(ReadBytes(path), folder);
 }
@@ -54,6 +45,20 @@ int CreateForWriting(const fs::path& path) {
 void LaySettings(const ProgramFolder& folder, const std::string& tunnel_cfg) {
     WriteBytes(folder.app / "config.ini", ConfigIni(kDeviceId));
     WriteBytes(folder.app / "tunnel.cfg", tunnel_cfg);
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream stream(text);
+    return {std::istream_iterator<std::string>(stream), {}};
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 bool TestingWindowsProgram() {
@@ -95,11 +100,6 @@ void CopyProgram(const fs::path& from, const fs::path& to, const std::string& pr
             fs::permissions(to / name, entry.status().permissions());
         }
     }
-}
-
-std::vector<std::string> Words(const std::string& text) {
-    std::istringstream stream(text);
-    return {std::istream_iterator<std::string>(stream), {}};
 }
 
 std::string ShellQuoted(const std::string& text) {
@@ -158,11 +158,6 @@ std::string AnsiSpelling(const std::string& path) {
 
 ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
                              bool short_name_on_windows) {
-    std::string pattern = (fs::temp_directory_path() / "tc-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    root = pattern;
     app = root / (name.empty() ? "app" : name);
     const std::size_t short_length = ProgramView(app).size();
     if (folder_length > short_length) {
@@ -180,11 +175,6 @@ ProgramFolder::ProgramFolder(std::size_t folder_length, const std::string& name,
     }
 }
 
-ProgramFolder::~ProgramFolder() {
-    std::error_code ignored;
-    fs::remove_all(root, ignored);
-}
-
 pid_t StartProgram(const ProgramFolder& folder, int input, int output,
                    const std::vector<std::pair<std::string, std::string>>& environment, int errors,
                    const char* windows_handles, const std::vector<std::string>& program_arguments) {
@@ -197,11 +187,7 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
     }
     arguments.push_back(folder.program.string());
     arguments.insert(arguments.end(), program_arguments.begin(), program_arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = Pointers(arguments);
 
     // The library's switches come from the case alone.
     std::vector<std::string> variables;
@@ -218,11 +204,7 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
     for (const auto& [name, value] : environment) {
         variables.push_back(name + "=" + value);
     }
-    std::vector<char*> envp;
-    for (std::string& variable : variables) {
-        envp.push_back(variable.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = Pointers(variables);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -259,6 +241,22 @@ int WaitForEnd(pid_t pid) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+bool ReadMore(int fd, std::string& seen) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+        return false;
+    }
+    // As large as a pipe holds, so a read never ends inside one of the
+    // program's writes.
+    static char buffer[65536];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) {
+        return false;
+    }
+    seen.append(buffer, static_cast<std::size_t>(count));
+    return true;
 }
 
 int WaitForExit(pid_t pid) {

@@ -13,8 +13,8 @@
 //                     other standard handles (Case::windows_handles)
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
-
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +24,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "../common/scratch.h"
 
 namespace e2e {
 
@@ -117,6 +119,17 @@ struct Case {
 inline void PrintTo(const Case& c, std::ostream* out) {
     *out << c.name;
 }
+inline std::string CaseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
+// A sanitizer's handler, which the program's hands a crash on to, reports
+// after the program's line and ends the process its own way.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
 
 struct Result {
     int exit_status = -1;  // -1: ended by a signal
@@ -136,20 +149,15 @@ struct ProgramFolder {
     // `folder_length` characters (0: a short name), or `name` when given.
     explicit ProgramFolder(std::size_t folder_length = 0, const std::string& name = "",
                            bool short_name_on_windows = false);
-    ~ProgramFolder();
-    ProgramFolder(const ProgramFolder&) = delete;
-    ProgramFolder& operator=(const ProgramFolder&) = delete;
 
-    std::filesystem::path root;     // scratch space beside the program's folder
-    std::filesystem::path app;      // the program's folder
-    std::filesystem::path program;  // the program in it
-    std::string view;               // the program's folder as the program spells it
+    Scratch scratch;
+    std::filesystem::path root = scratch.path();  // scratch space beside the program's folder
+    std::filesystem::path app;                    // the program's folder
+    std::filesystem::path program;                // the program in it
+    std::string view;                             // the program's folder as the program spells it
 };
 
-// A file's bytes (empty when there is none); a file laid with `bytes`; a
-// file's text with the folder's paths as placeholders.
-std::string ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+// A file's text with the folder's paths as placeholders.
 std::string FileText(const std::filesystem::path& path, const ProgramFolder& folder);
 
 // A file made empty for a program's standard stream, closed on exec.
@@ -173,6 +181,11 @@ pid_t StartProgram(const ProgramFolder& folder, int input, int output,
 // killing the program, when it is still running after kGiveUpMilliseconds.
 int WaitForEnd(pid_t pid);
 
+// Appends the next bytes the program writes on `fd` to `seen`: false when
+// its output ended. A program that never shows what it printed fails here,
+// at the give-up time, rather than hanging the suite.
+bool ReadMore(int fd, std::string& seen);
+
 // The program's exit status; -1 (and a test failure) if it did not exit.
 int WaitForExit(pid_t pid);
 
@@ -184,6 +197,11 @@ void WaitUntilAsleepOrEnded(pid_t pid);
 // placeholders "{HOME}" and "{DIR}"; a path separator right after "{DIR}"
 // reads "/" on every platform.
 std::string WithPlaceholders(std::string text, const ProgramFolder& folder);
+
+// The words of `text`, split at blanks; pointers to `texts`, then a null one,
+// as exec takes its arguments.
+std::vector<std::string> Words(const std::string& text);
+std::vector<char*> Pointers(std::vector<std::string>& texts);
 
 // `path` as the program spells it.
 std::string ProgramView(const std::filesystem::path& path);

@@ -52,25 +52,6 @@ struct Pipe {
     int ends[2] = {-1, -1};
 };
 
-// Appends the next bytes the program writes to `seen`: false when its output
-// ended. A program that never shows what it printed fails here, at the
-// give-up time, rather than hanging the suite.
-bool ReadMore(int fd, std::string& seen) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
-        return false;
-    }
-    // As large as a pipe holds, so a read never ends inside one of the
-    // program's writes.
-    static char buffer[65536];
-    const ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count <= 0) {
-        return false;
-    }
-    seen.append(buffer, static_cast<std::size_t>(count));
-    return true;
-}
-
 // Reads until `text` ends what was read, or the program's output ends.
 bool ReadUntilEndsWith(int fd, std::string& seen, const std::string& text) {
     while (!seen.ends_with(text)) {

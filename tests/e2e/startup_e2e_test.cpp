@@ -96,8 +96,7 @@ std::vector<Case> LoopCases() {
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(Loop, StartupE2e, testing::ValuesIn(LoopCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Loop, StartupE2e, testing::ValuesIn(LoopCases()), CaseName);
 
 std::vector<Case> ConfigurationCases() {
     // A tunnel.cfg with a DevID of its own, which the library keeps when
@@ -166,7 +165,7 @@ std::vector<Case> ConfigurationCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Configuration, StartupE2e, testing::ValuesIn(ConfigurationCases()),
-                         [](const auto& info) { return info.param.name; });
+                         CaseName);
 
 // The library's trace of a start it refuses.
 const std::string kStartRefused =
@@ -262,8 +261,7 @@ std::vector<Case> FailureCases() {
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Failures, StartupE2e, testing::ValuesIn(FailureCases()), CaseName);
 
 // The emulator gives a standard stream that was closed a handle on which
 // every write fails, so the Windows program cannot tell it from a broken one.
@@ -386,8 +384,7 @@ std::vector<Case> StreamCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Streams, StartupE2e, testing::ValuesIn(StreamCases()), CaseName);
 
 // The ANSI code page under the emulator is then 1252.
 const std::vector<std::pair<std::string, std::string>> kCodePage1252 = {{"LANG", "C.UTF-8"},
@@ -426,7 +423,7 @@ std::vector<Case> ConsoleCodePageCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(ConsoleCodePages, StartupE2e, testing::ValuesIn(ConsoleCodePageCases()),
-                         [](const auto& info) { return info.param.name; });
+                         CaseName);
 
 namespace fs = std::filesystem;
 
@@ -953,8 +950,7 @@ std::vector<Case> TunnelCfgCases() {
     };
 }
 
-INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(TunnelCfg, StartupE2e, testing::ValuesIn(TunnelCfgCases()), CaseName);
 
 // Folders a program is installed in. The Home item names the folder in a
 // spelling the library reads back and the ANSI code page holds: on Windows
@@ -1015,8 +1011,7 @@ std::vector<Case> FolderCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Folders, StartupE2e, testing::ValuesIn(FolderCases()), CaseName);
 
 // A text file of the source tree, beside this test's own folder.
 std::string SourceText(const std::string& name) {
@@ -1117,8 +1112,7 @@ std::vector<Case> CommandLineCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLine, StartupE2e, testing::ValuesIn(CommandLineCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(CommandLine, StartupE2e, testing::ValuesIn(CommandLineCases()), CaseName);
 
 // With -e a failed start-up step ends the run at once, with status 1.
 std::vector<Case> ExitOnErrorCases() {
@@ -1160,8 +1154,7 @@ std::vector<Case> ExitOnErrorCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(ExitOnError, StartupE2e, testing::ValuesIn(ExitOnErrorCases()),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(ExitOnError, StartupE2e, testing::ValuesIn(ExitOnErrorCases()), CaseName);
 
 // temp.cfg reaches stable storage before it replaces tunnel.cfg, and the
 // rename does before the run goes on, as the system calls show.
@@ -1243,14 +1236,6 @@ TEST(TunnelCfgE2e, WindowsProgramFlushesBeforeAndAfterTheRename) {
     EXPECT_NE(call.find("{DIR}/temp.cfg\","), std::string::npos) << call;
     EXPECT_NE(call.find("{DIR}/tunnel.cfg\",00000009)"), std::string::npos) << call;
 }
-
-// A sanitizer's handler, which the program's hands a crash on to, reports
-// after the program's line and ends the process its own way.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // A crash in the library: what earlier commands printed, still in the
 // output buffer, reaches the file; one line says what was running; the

@@ -2,9 +2,7 @@
 // with keys in and the terminal's bytes out. Lines are edited, command lines
 // recalled and completed, and the library's messages go above the line being
 // typed. The terminal's modes are as found after every way out.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -41,10 +39,7 @@ constexpr const char* kCtrlBackslash = "\x1c";
 // What TERM=xterm clears the rest of the screen with.
 constexpr const char* kClearDown = "\x1b[J";
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
+constexpr auto& ReadFile = ReadBytes;
 
 void ExpectSameModes(const termios& found, const termios& now) {
     EXPECT_EQ(found.c_iflag, now.c_iflag);
@@ -226,16 +221,9 @@ public:
 
 private:
     bool ReadMore() {
-        pollfd ready{terminal_, POLLIN, 0};
-        if (poll(&ready, 1, kGiveUpMilliseconds) <= 0) {
+        if (!e2e::ReadMore(terminal_, seen_)) {
             return false;
         }
-        char buffer[4096];
-        const ssize_t count = read(terminal_, buffer, sizeof buffer);
-        if (count <= 0) {
-            return false;
-        }
-        seen_.append(buffer, static_cast<std::size_t>(count));
         // The terminal sends each LF on as CR LF, as it does for any program
         // (ONLCR), so the program's CR LF arrives as CR CR LF.
         for (std::size_t at; (at = seen_.find("\r\r\n")) != std::string::npos;) {
@@ -255,19 +243,9 @@ private:
 
 // A home folder of its own for each case, removed afterwards.
 struct HomeFolder {
-    HomeFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tc-home-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path = pattern;
-    }
-    ~HomeFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    Scratch scratch;
+    fs::path path = scratch.path();
     fs::path History() const { return path / ".tunnelconsole_history"; }
-    fs::path path;
 };
 
 void ExpectEndsWell(TerminalRun& run) {
@@ -637,14 +615,6 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
         ExpectSameModes(run.FoundModes(), run.Modes());
     }
 }
-
-// A sanitizer's handler, which the program's hands a crash on to, reports
-// after the program's line and ends the process its own way.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Signals the program has no use for end it as they would, but the terminal
 // is left as it was found, with a line half typed or not.

@@ -38,16 +38,10 @@ TEST(ParseDecimalTest, ConvertsLikeTheStandardConversion) {
         {"-18446744073709551617", INT32_MIN},
         {"000000000000000000000000000002147483647", 2147483647},
         {"-000000000000000000000000000002147483648", INT32_MIN},
-        {"\x01"
-         "5",
-         0},
+        {"\0015", 0},
         // The control bytes on each side of the blanks tab to CR.
-        {"\x08"
-         "5",
-         0},
-        {"\x0e"
-         "5",
-         0},
+        {"\0105", 0},
+        {"\0165", 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseDecimal(c.text), c.value) << '"' << c.text << '"';

@@ -39,17 +39,10 @@ const Script kScripts[] = {
     {"Home, End", Field::kCommand, "abc\x1b[Hx\x1b[Fy", "xabcy", 5, KeyOutcome::kGoOn, "> xabcy"},
     {"Home, End: other spellings", Field::kCommand, "b\x1b[1~a\x1b[4~c\x1b[7~<\x1b[8~>\x1bOH(",
      "(<abc>", 1, KeyOutcome::kGoOn, "> (<abc>"},
-    {"Ctrl-A, Ctrl-E", Field::kCommand,
-     "bc\x01"
-     "a\x05"
-     "d",
-     "abcd", 4, KeyOutcome::kGoOn, "> abcd"},
+    {"Ctrl-A, Ctrl-E", Field::kCommand, "bc\001a\005d", "abcd", 4, KeyOutcome::kGoOn, "> abcd"},
     {"Ctrl-Left, Alt-Left", Field::kCommand, "ab cd\x1b[1;5Dx\x1b[1;3Dy", "ab yxcd", 4,
      KeyOutcome::kGoOn, "> ab yxcd"},
-    {"Ctrl-Right, Alt-f, rxvt", Field::kCommand,
-     "ab cd ef\x01\x1b[1;5Cx\x1b"
-     "fy\x1bOd"
-     "z",
+    {"Ctrl-Right, Alt-f, rxvt", Field::kCommand, "ab cd ef\x01\x1b[1;5Cx\033fy\x1bOdz",
      "abx zcdy ef", 5, KeyOutcome::kGoOn, "> abx zcdy ef"},
     {"Backspace, Ctrl-H", Field::kCommand, "abcd\x7f\x08", "ab", 2, KeyOutcome::kGoOn, "> ab"},
     {"Delete", Field::kCommand, "abc\x01\x1b[3~", "bc", 0, KeyOutcome::kGoOn, "> bc"},
@@ -66,10 +59,8 @@ const Script kScripts[] = {
     {"Up at a field recalls nothing", Field::kShown, "x\x1b[A", "x", 1, KeyOutcome::kGoOn, "> x"},
     {"Ctrl-R", Field::kCommand, "\x12sta", "statusget", 0, KeyOutcome::kGoOn,
      "(reverse-i-search)`sta': statusget"},
-    {"Ctrl-R again goes further back", Field::kCommand,
-     "\x12"
-     "e\x12\x12",
-     "versionget", 8, KeyOutcome::kGoOn, "(reverse-i-search)`e': versionget"},
+    {"Ctrl-R again goes further back", Field::kCommand, "\022e\x12\x12", "versionget", 8,
+     KeyOutcome::kGoOn, "(reverse-i-search)`e': versionget"},
     {"Ctrl-R, Enter", Field::kCommand, "\x12ver\r", "versionget", 0, KeyOutcome::kDone,
      "> versionget"},
     {"Ctrl-R, then a key edits", Field::kCommand, "\x12sta\x05x", "statusgetx", 10,
@@ -90,16 +81,12 @@ const Script kScripts[] = {
     {"keys without a binding do nothing", Field::kCommand,
      "a\x1b[2~\x1b[5~\x1b[6~\x1b[15~\x1b[24~\x1b[1;2P\x1b[Zb\x1bxc\x00\x1c", "abc", 3,
      KeyOutcome::kGoOn, "> abc"},
-    {"hidden: nothing drawn, the same keys", Field::kHidden,
-     "s3cr\x1b[Dx\x7f"
-     "e\tt\r",
-     "s3ce\ttr", 6, KeyOutcome::kDone, "> "},
+    {"hidden: nothing drawn, the same keys", Field::kHidden, "s3cr\x1b[Dx\177e\tt\r", "s3ce\ttr", 6,
+     KeyOutcome::kDone, "> "},
     {"hidden: Ctrl-H, Ctrl-U", Field::kHidden, "abc\x08\x15xy\x08z", "xz", 2, KeyOutcome::kGoOn,
      "> "},
-    {"hidden: Ctrl-D after characters", Field::kHidden,
-     "ab\x04"
-     "c\r",
-     "abc", 3, KeyOutcome::kDone, "> "},
+    {"hidden: Ctrl-D after characters", Field::kHidden, "ab\004c\r", "abc", 3, KeyOutcome::kDone,
+     "> "},
     {"fault 3: F1 to F5 of the Linux console", Field::kHidden, "pw\x1b[[Ax\x1b[[E", "pwx", 3,
      KeyOutcome::kGoOn, "> "},
     {"ESC O keys leave no letter", Field::kHidden, "a\x1bOPb\x1bOSc\x1bOF", "abc", 3,

@@ -6,37 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "../../fuzz/text_model.h"
 #include "console/text_stream.h"
 
 namespace {
-
-// Hands out `bytes` at most `chunk` at a time, so breaks fall between reads.
-struct MemorySource {
-    std::string bytes;
-    std::size_t chunk = 4096;
-    std::size_t position = 0;
-    int reads = 0;
-};
-
-std::ptrdiff_t ReadFromMemory(void* source, char* buffer, std::size_t capacity) {
-    auto* memory = static_cast<MemorySource*>(source);
-    ++memory->reads;
-    const std::size_t count =
-        std::min({capacity, memory->chunk, memory->bytes.size() - memory->position});
-    memory->bytes.copy(buffer, count, memory->position);
-    memory->position += count;
-    return static_cast<std::ptrdiff_t>(count);
-}
-
-std::ptrdiff_t FailingSource(void*, char*, std::size_t) {
-    return -1;
-}
 
 // Every line ReadTextLine yields until the end, with the capacity given.
 std::vector<std::string> ReadAllLines(const std::string& bytes, std::size_t capacity,
                                       std::size_t chunk) {
     MemorySource memory{bytes, chunk};
-    TextReader reader = MakeTextReader(ReadFromMemory, &memory);
+    TextReader reader = MakeTextReader(ReadMemory, &memory);
     std::vector<char> line(capacity);
     std::vector<std::string> lines;
     while (const auto text = ReadTextLine(reader, line)) {
@@ -98,8 +77,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadTextLineTest, testing::ValuesIn(kLineCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadTextLineTest, NothingIsReadAfterTheEnd) {
-    MemorySource memory{"a\032b\n"};
-    TextReader reader = MakeTextReader(ReadFromMemory, &memory);
+    MemorySource memory{"a\032b\n", 4096};
+    TextReader reader = MakeTextReader(ReadMemory, &memory);
     std::array<char, 8> line{};
     ASSERT_TRUE(ReadTextLine(reader, line));
     EXPECT_FALSE(ReadTextLine(reader, line));
@@ -108,7 +87,8 @@ TEST(ReadTextLineTest, NothingIsReadAfterTheEnd) {
 }
 
 TEST(ReadTextLineTest, AFailingSourceEndsTheText) {
-    TextReader reader = MakeTextReader(FailingSource, nullptr);
+    MemorySource failing{"", 1, true};
+    TextReader reader = MakeTextReader(ReadMemory, &failing);
     std::array<char, 8> line{};
     EXPECT_FALSE(ReadTextLine(reader, line));
     EXPECT_TRUE(reader.failed);
@@ -120,8 +100,8 @@ void CountBeforeRead() {
 }
 
 TEST(ReadTextLineTest, HookRunsOnlyWhenTheBufferIsEmpty) {
-    MemorySource memory{"one\ntwo\nthree\n"};
-    TextReader reader = MakeTextReader(ReadFromMemory, &memory, CountBeforeRead);
+    MemorySource memory{"one\ntwo\nthree\n", 4096};
+    TextReader reader = MakeTextReader(ReadMemory, &memory, CountBeforeRead);
     std::array<char, 8> line{};
     before_read_calls = 0;
     ASSERT_TRUE(ReadTextLine(reader, line));
@@ -151,7 +131,7 @@ class ReadTextPieceTest : public testing::TestWithParam<PieceCase> {};
 TEST_P(ReadTextPieceTest, ReadsLikeFgets) {
     const PieceCase& c = GetParam();
     MemorySource memory{c.input, 1};
-    TextReader reader = MakeTextReader(ReadFromMemory, &memory);
+    TextReader reader = MakeTextReader(ReadMemory, &memory);
     std::vector<char> piece(c.capacity);
     std::vector<std::string> pieces;
     for (std::string_view text = ReadTextPiece(reader, piece); !text.empty();
@@ -174,17 +154,7 @@ std::string WrittenBytes(std::string_view text) {
     return bytes;
 }
 
-// `text` with every LF as CR LF, the slow way.
-std::string WithCrLf(std::string_view text) {
-    std::string result;
-    for (const char c : text) {
-        if (c == '\n') {
-            result += '\r';
-        }
-        result += c;
-    }
-    return result;
-}
+using model::WithCrLf;  // every LF as CR LF, the slow way
 
 TEST(WriteTextTest, EveryLfGoesOutAsCrLf) {
     const std::string long_lines = [] {

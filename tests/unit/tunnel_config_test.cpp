@@ -3,7 +3,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "../../fuzz/text_model.h"
 #include "../common/scratch.h"
 #include "startup/tunnel_config.h"
 
@@ -196,24 +196,6 @@ TEST_F(PrepareTunnelConfigTest, MissingConfigCreatesNothing) {
     EXPECT_TRUE(fs::is_empty(dir_));
 }
 
-// Bytes of tunnel.cfg, then a read error.
-struct FailingSource {
-    std::string bytes;
-    bool served = false;
-};
-
-std::ptrdiff_t ReadThenFail(void* source, char* buffer, std::size_t capacity) {
-    auto& failing = *static_cast<FailingSource*>(source);
-    if (failing.served || failing.bytes.empty()) {
-        errno = EIO;
-        return -1;
-    }
-    failing.served = true;
-    const std::size_t count = std::min(capacity, failing.bytes.size());
-    std::memcpy(buffer, failing.bytes.data(), count);
-    return static_cast<std::ptrdiff_t>(count);
-}
-
 // A copy that misses any of tunnel.cfg's bytes must never replace it.
 TEST(RewriteHomeItemsTest, ReportsEveryFault) {
     const struct {
@@ -232,8 +214,9 @@ TEST(RewriteHomeItemsTest, ReportsEveryFault) {
         {"write error", "(DevID){}\n", "/dev/full", Production::kWriteFailed, ENOSPC},
     };
     for (const auto& c : cases) {
-        FailingSource source{c.bytes_before_error};
-        TextReader reader = MakeTextReader(ReadThenFail, &source);
+        // Bytes of tunnel.cfg, then a read error.
+        MemorySource source{c.bytes_before_error, c.bytes_before_error.size(), true};
+        TextReader reader = MakeTextReader(ReadMemory, &source);
         std::FILE* temp = c.temp_path != nullptr ? std::fopen(c.temp_path, "wb") : std::tmpfile();
         ASSERT_NE(temp, nullptr);
         std::setvbuf(temp, nullptr, _IONBF, 0);

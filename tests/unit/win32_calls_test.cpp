@@ -5,7 +5,6 @@
 #include "win32_standins/win32_calls.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
