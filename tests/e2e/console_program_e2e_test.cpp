@@ -39,8 +39,8 @@ std::string AsText(const std::string& drawn) {
 enum class Start {
     kDirectly,
     kFromAShell,      // that shows the console's code page before and after it
-    kWithKeysTyped,   // by the Win32 launcher, which types "versionget", Enter,
-                      // Ctrl-Z and Enter at the console they share
+    kWithKeysTyped,   // by the Win32 launcher, which types the keys given,
+                      // Enter, Ctrl-Z and Enter at the console they share
     kWithOwnProfile,  // by a shell that points APPDATA at the run's own folder
                       // (Wine sets it from its own profile otherwise)
 };
@@ -49,7 +49,8 @@ enum class Start {
 // and the library's trace taken.
 struct TerminalRun {
     explicit TerminalRun(std::vector<std::string> settings = {}, Start start = Start::kDirectly,
-                         std::filesystem::path app_data = {}) {
+                         std::filesystem::path app_data = {},
+                         const std::string& keys = "versionget") {
         LaySettings(folder);
         // Everything the child needs is made before the fork.
         std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
@@ -61,8 +62,8 @@ struct TerminalRun {
                                                "set APPDATA=" + ProgramView(app_data) + "& " +
                                                    ProgramView(folder.program)});
         } else if (start == Start::kWithKeysTyped) {
-            arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
-                                               "--keys=versionget", folder.program.string()});
+            arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"), "--keys=" + keys,
+                                               folder.program.string()});
         } else {
             arguments.push_back(folder.program.string());
         }
@@ -197,14 +198,29 @@ TEST_F(ConsoleProgramE2e, TheConsoleGetsItsCodePagesBack) {
 }
 
 // As at the end of a file, the console's Ctrl-Z then Enter ends the input.
-// (Wine's terminal console takes a typed Ctrl-Z as a line edit, so the
-// launcher puts the keys into the console's input.)
-TEST_F(ConsoleProgramE2e, CtrlZThenEnterEndsTheInput) {
-    TerminalRun run({}, Start::kWithKeysTyped);
-    ASSERT_TRUE(run.ReadUntilShown("Version: 1.0.0-sim\n" + kTypedPrompt)) << run.drawn;
-    EXPECT_EQ(run.RestOfScreen(), "^Z\n");
-    EXPECT_EQ(WaitForExit(run.pid), 0);
-    EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
+// Keys no terminal sends reach the line as typed: a character on Alt's
+// key-up (Alt and the keypad), Ctrl+Backspace erasing a word; one the ANSI
+// code page cannot spell is not taken. (Wine's terminal console takes a
+// typed Ctrl-Z as a line edit, so the launcher puts the keys into the
+// console's input; see std_handles_launcher.cpp for the keys' letters.)
+TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
+    const struct {
+        std::string keys;
+        std::string screen_end;
+        std::string call;
+    } rows[] = {
+        {"versionget", "Version: 1.0.0-sim\n\n> ^Z\n", "TunnelVersionGet(out) = 0\n"},
+        {"tunnelset|a@b#|x yz<c", "comment: x c\nSet tunnel success\n\n> ^Z\n",
+         "TunnelSet(\"a\\xe9b\", \"x c\") = 0\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.keys);
+        TerminalRun run({}, Start::kWithKeysTyped, {}, row.keys);
+        ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n")) << run.drawn;
+        EXPECT_TRUE(run.RestOfScreen().ends_with(row.screen_end)) << AsText(run.drawn);
+        EXPECT_EQ(WaitForExit(run.pid), 0);
+        EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.call + kStopTrace);
+    }
 }
 
 // Ctrl-C while a line is typed drops it, and at a command's field the whole

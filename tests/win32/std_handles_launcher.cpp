@@ -13,7 +13,10 @@
 //   quit      (stdin) a pipe given the one line "quit" at the program's
 //             first prompt, with --code-pages only
 // With --keys=LINE, all streams its own, it types LINE, Enter, Ctrl-Z and
-// Enter at the console it shares with the program, as a person would.
+// Enter at the console it shares with the program, as a person would. In
+// LINE, keys a terminal cannot send: '|' Enter, '<' Ctrl+Backspace, '@' é
+// as Alt and the keypad's 0233 give it (on Alt's key-up), and '#' U+0101,
+// which the ANSI code page cannot spell.
 // With --console-program it starts the console program beside PROGRAM (the
 // same name ending in .com) on the console it shares with it (under the
 // emulator, a console exists when a standard stream is a terminal); with
@@ -27,6 +30,7 @@
 // PROGRAM may be a POSIX path, as the emulator's Z: drive shows it.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -80,10 +84,28 @@ bool TypeLineThenCtrlZ(std::string_view line) {
     if (console == INVALID_HANDLE_VALUE || line.size() > 200) {
         return false;
     }
-    INPUT_RECORD records[2 * 203];
+    INPUT_RECORD records[2 * 6 * 203];
     DWORD count = 0;
     for (const char c : line) {
-        AddKey(records, count, static_cast<WCHAR>(c), 0, 0);
+        if (c == '|') {
+            AddKey(records, count, L'\r', VK_RETURN, 0);
+        } else if (c == '<') {
+            AddKey(records, count, 0x7f, VK_BACK, LEFT_CTRL_PRESSED);
+        } else if (c == '#') {
+            AddKey(records, count, 0x0101, 0, 0);
+        } else if (c == '@') {
+            AddKey(records, count, 0, VK_MENU, LEFT_ALT_PRESSED);
+            for (const WORD digit : {VK_NUMPAD0, VK_NUMPAD2, VK_NUMPAD3, VK_NUMPAD3}) {
+                AddKey(records, count, 0, digit, LEFT_ALT_PRESSED);
+            }
+            // Alt's key-up comes last and brings the character.
+            INPUT_RECORD& alt_up = records[count - 9];
+            alt_up.Event.KeyEvent.uChar.UnicodeChar = 0xe9;
+            alt_up.Event.KeyEvent.dwControlKeyState = 0;
+            std::rotate(&alt_up, &alt_up + 1, records + count);
+        } else {
+            AddKey(records, count, static_cast<WCHAR>(c), 0, 0);
+        }
     }
     AddKey(records, count, L'\r', VK_RETURN, 0);
     AddKey(records, count, 0x1A, 'Z', LEFT_CTRL_PRESSED);
