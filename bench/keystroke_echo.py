@@ -2,7 +2,7 @@
 """Time from a key pressed to its echo, on a pseudo-terminal.
 
     keystroke_echo.py PROGRAM HOME [KEYS]
-    keystroke_echo.py --wine PROGRAM [KEYS]
+    keystroke_echo.py --wine PROGRAM RAW_ECHO [KEYS [ROUNDS]]
 
 Prints three medians in microseconds, one a line: the program's line editor
 drawing the key at its command prompt; cat with the terminal in raw mode,
@@ -12,8 +12,10 @@ echoes as the key arrives). Each key is sent once the previous one came back;
 every hundred keys the line is emptied.
 
 With --wine, the Windows console program under Wine's console instead, and
-two medians: its own line editor, and the console's own line input echoing
-(cmd's prompt).
+three medians: its own line editor; RAW_ECHO, a console program that reads
+key events and writes each character back, as cat in raw mode does; and the
+console's own line input echoing inside the console (cmd's prompt). Each is
+measured ROUNDS times, in turns, and the lowest of those medians is printed.
 """
 import os
 import pty
@@ -51,15 +53,20 @@ def echo_times(argv, environment, keys, ready_text, key_set=b"abcdefghij", empty
 
 
 def wine_main():
-    program = sys.argv[2]
-    keys = int(sys.argv[3]) if len(sys.argv) > 3 else 3000
+    program, raw_echo = sys.argv[2], sys.argv[3]
+    keys = int(sys.argv[4]) if len(sys.argv) > 4 else 1000
+    rounds = int(sys.argv[5]) if len(sys.argv) > 5 else 5
     # Wine's console draws each key between cursor-hiding sequences, which
     # hold an h and an l: keys without those.
     key_set, empty = b"abcdefgijk", b"\x1b"
     os.chdir(os.path.dirname(program))
-    editor = echo_times(["/usr/bin/env", "wine", program], {}, keys, b">", key_set, empty)
-    console = echo_times(["/usr/bin/env", "wine", "cmd"], {}, keys, b">", key_set, empty)
-    print(f"{editor:.1f}\n{console:.1f}")
+    argvs = [[program], [raw_echo], ["cmd"]]
+    times = [[], [], []]
+    for _ in range(rounds):
+        for argv, measured in zip(argvs, times):
+            measured.append(
+                echo_times(["/usr/bin/env", "wine"] + argv, {}, keys, b">", key_set, empty))
+    print("\n".join(f"{min(measured):.1f}" for measured in times))
 
 
 def main():
