@@ -39,8 +39,6 @@ constexpr const char* kCtrlBackslash = "\x1c";
 // What TERM=xterm clears the rest of the screen with.
 constexpr const char* kClearDown = "\x1b[J";
 
-constexpr auto& ReadFile = ReadBytes;
-
 void ExpectSameModes(const termios& found, const termios& now) {
     EXPECT_EQ(found.c_iflag, now.c_iflag);
     EXPECT_EQ(found.c_oflag, now.c_oflag);
@@ -56,8 +54,7 @@ class TerminalRun {
 public:
     explicit TerminalRun(const fs::path& home,
                          std::vector<std::pair<std::string, std::string>> environment = {}) {
-        std::ofstream(folder_.app / "config.ini", std::ios::binary) << ConfigIni("dev-1");
-        std::ofstream(folder_.app / "tunnel.cfg", std::ios::binary) << kTunnelCfg;
+        LaySettings(folder_);
         environment.insert(environment.begin(), {"TERM", "xterm"});
         environment.emplace_back("TUNNEL_SIM_TRACE", (folder_.root / "trace").string());
         winsize size{};
@@ -216,7 +213,7 @@ public:
         return seen_;
     }
     std::string Trace() const {
-        return ReadFile(folder_.root / "trace");
+        return ReadBytes(folder_.root / "trace");
     }
 
 private:
@@ -315,7 +312,7 @@ TEST(TerminalE2e, APasscodeIsNeverShownAndArrivesAsTyped) {
                                    "\"n\\xc3\\xa9\") = 0\n"),
                   std::string::npos)
             << run.Trace();
-        EXPECT_EQ(ReadFile(home.History()).find("pw"), std::string::npos);
+        EXPECT_EQ(ReadBytes(home.History()).find("pw"), std::string::npos);
     }
 }
 
@@ -452,7 +449,7 @@ TEST(TerminalE2e, HistoryRecallsCommandLinesAcrossRuns) {
     struct stat file {};
     ASSERT_EQ(stat(home.History().c_str(), &file), 0);
     EXPECT_EQ(file.st_mode & 0777, 0600u);
-    const std::string history = ReadFile(home.History());
+    const std::string history = ReadBytes(home.History());
     EXPECT_NE(history.find("\ndomainset\n"), std::string::npos) << history;
     EXPECT_EQ(history.find("s3cret"), std::string::npos) << history;
     EXPECT_EQ(history.find("\nx\n"), std::string::npos) << history;
@@ -663,7 +660,7 @@ TEST(TerminalE2e, AHistoryFileNotTheProgramsIsLeftAlone) {
                 other = "/dev/null";
             }
         } else {
-            std::ofstream(row.link ? other : home.History(), std::ios::binary) << row.contents;
+            WriteBytes(row.link ? other : home.History(), row.contents);
             fs::permissions(row.link ? other : home.History(), fs::perms(0644));
         }
         if (row.link) {
@@ -690,7 +687,7 @@ TEST(TerminalE2e, AHistoryFileNotTheProgramsIsLeftAlone) {
         EXPECT_EQ(after.st_mode, before.st_mode);
         EXPECT_EQ(after.st_size, before.st_size);
         if (row.contents != nullptr && *row.contents != '\0') {
-            EXPECT_EQ(ReadFile(file), row.contents);
+            EXPECT_EQ(ReadBytes(file), row.contents);
         }
         EXPECT_EQ(fs::is_symlink(home.History()), row.link);
     }
@@ -714,7 +711,7 @@ TEST(TerminalE2e, TwoSessionsKeepEachOthersHistory) {
     ExpectEndsWell(first);
     second.Type(kCtrlD);
     ExpectEndsWell(second);
-    EXPECT_EQ(ReadFile(home.History()), "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n");
+    EXPECT_EQ(ReadBytes(home.History()), "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n");
 }
 
 std::string HistoryLines(int count) {
@@ -750,14 +747,14 @@ TEST(TerminalE2e, TheHistoryFileKeepsTheLast1000CommandLines) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const HomeFolder home;
-        std::ofstream(home.History(), std::ios::binary) << row.found;
+        WriteBytes(home.History(), row.found);
         TerminalRun run(home.path);
         ASSERT_TRUE(run.Shows("> ")) << run.Seen();
         run.Type(row.keys);
         ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
         run.Type(kCtrlD);
         ExpectEndsWell(run);
-        const std::string history = ReadFile(home.History());
+        const std::string history = ReadBytes(home.History());
         if (row.lines == 0) {
             EXPECT_EQ(history, row.kept);
         } else {
