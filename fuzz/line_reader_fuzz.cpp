@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "console/text_stream.h"
+#include "text/text_stream.h"
 #include "text_model.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {

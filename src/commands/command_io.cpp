@@ -30,13 +30,18 @@ CommandOutcome PromptField(Prompt prompt, std::span<char> field) {
     if (!line) {
         return ConsoleReadWasAbandoned() ? CommandOutcome::kAbandoned : CommandOutcome::kInputEnded;
     }
-    const std::size_t kept = std::min(line->size(), prompt.capacity() - 1);
-    line->copy(field.data(), kept);
-    field[kept] = '\0';
-    if (line->size() > kept) {
+    // Cut at a character's edge: a field keeps the whole characters that fit.
+    TypedPrefix kept{line->size(), line->size()};
+    if (line->size() > prompt.capacity() - 1) {
+        kept = ConsoleWholeCharacters(*line, prompt.capacity() - 1);
+    }
+    line->copy(field.data(), kept.bytes);
+    field[kept.bytes] = '\0';
+    if (line->size() > kept.bytes) {
         const std::string_view name = prompt.name();
         ReportProblem("the %.*s typed was cut to its first %u characters",
-                      static_cast<int>(name.size()), name.data(), static_cast<unsigned>(kept));
+                      static_cast<int>(name.size()), name.data(),
+                      static_cast<unsigned>(kept.characters));
     }
     return CommandOutcome::kCompleted;
 }

@@ -1,14 +1,16 @@
 #include "console/console.h"
 
+#include <algorithm>
 #include <array>
 #include <mutex>
 
-#include "console/line_editor.h"
 #include "console/message_handoff.h"
-#include "console/text_stream.h"
+#include "editor/editor.h"
 #include "platform/os_console.h"
+#include "platform/os_run_state.h"
 #include "platform/os_terminal.h"
 #include "run/run_state.h"
+#include "text/text_stream.h"
 
 namespace {
 
@@ -85,37 +87,113 @@ bool LineInEditorLocked() {
     return line_in_editor;
 }
 
-bool MessagesWaitingLocked() {
-    return !HandedOffBytes().empty();
+// Draws the editor's steps after what is pending, with the lock held.
+void DrawLocked(std::span<const TerminalDrawing> steps) {
+    for (const TerminalDrawing& step : steps) {
+        WritePendingLocked();
+        if (const int error = OsTerminalDraw(step); error != 0) {
+            NoteOutputLost(error);
+        }
+    }
 }
 
-// The messages handed off, written whole as any print is.
-bool WriteMessagesLocked() {
+// Keys read and not taken yet: those after an Enter wait for the next line.
+struct TypedAhead {
+    std::array<char, 4096> bytes{};
+    std::size_t bytes_at = 0;
+    std::size_t bytes_length = 0;
+    std::array<ConsoleKey, 128> keys{};
+    std::size_t keys_at = 0;
+    std::size_t keys_length = 0;
+};
+
+TypedAhead typed_ahead;
+
+// The messages handed off meanwhile go out where the line was, and the line
+// is drawn again below them once the last is whole. Returns whether the
+// line is on the screen.
+void WriteMessagesLocked() {
+    if (HandedOffBytes().empty()) {
+        return;
+    }
+    DrawLocked(EditorHide());
     AddTextLocked(HandedOffBytes());
     WritePendingLocked();
     const bool whole = HandedOffWhole();
     HandedOffWritten();
-    return whole;
+    if (whole) {
+        DrawLocked(EditorShow());
+    }
 }
 
-void LockOutput() {
-    output_lock.lock();
+// Takes the keys read so far, up to one that ends the line.
+EditorEnd TakeTypedAheadLocked() {
+    while (typed_ahead.bytes_at < typed_ahead.bytes_length) {
+        const EditorAnswer answer = EditorFeedByte(typed_ahead.bytes[typed_ahead.bytes_at++]);
+        DrawLocked(answer.steps);
+        if (answer.end != EditorEnd::kTyping) {
+            return answer.end;
+        }
+    }
+    while (typed_ahead.keys_at < typed_ahead.keys_length) {
+        const EditorAnswer answer = EditorFeedKey(typed_ahead.keys[typed_ahead.keys_at++]);
+        DrawLocked(answer.steps);
+        if (answer.end != EditorEnd::kTyping) {
+            return answer.end;
+        }
+    }
+    return EditorEnd::kTyping;
 }
 
-void UnlockOutput() {
-    output_lock.unlock();
+// Waits for keys and feeds them to the editor until the line ends, drawing
+// what it answers; the output lock is held except while waiting. kEnded also
+// for a stop request and a terminal that went away.
+EditorEnd EditLineLocked(std::unique_lock<std::mutex>& lock) {
+    for (;;) {
+        if (const EditorEnd end = TakeTypedAheadLocked(); end != EditorEnd::kTyping) {
+            return end;
+        }
+        DrawLocked(EditorDraw());
+        lock.unlock();
+        const TerminalRead read =
+            OsTerminalWait(typed_ahead.bytes, typed_ahead.keys, EditorEscapePending());
+        lock.lock();
+        WriteMessagesLocked();
+        switch (read.input) {
+            case TerminalInput::kBytes:
+                typed_ahead.bytes_at = 0;
+                typed_ahead.bytes_length = read.count;
+                break;
+            case TerminalInput::kKeys:
+                typed_ahead.keys_at = 0;
+                typed_ahead.keys_length = read.count;
+                break;
+            case TerminalInput::kResized:
+                EditorResize(OsTerminalColumns());
+                break;
+            case TerminalInput::kResumed:
+                EditorResumed();
+                break;
+            case TerminalInput::kQuiet: {
+                const EditorAnswer answer = EditorEscapeAlone();
+                DrawLocked(answer.steps);
+                if (answer.end != EditorEnd::kTyping) {
+                    return answer.end;
+                }
+                break;
+            }
+            case TerminalInput::kWoken:
+                break;
+            case TerminalInput::kStopped:
+            case TerminalInput::kEnded:
+                return EditorEnd::kEnded;
+        }
+    }
 }
 
-// The editor draws through the console's own writer, after what it had
-// pending; the editor holds the output lock whenever it draws.
-void WriteForEditorLocked(std::string_view bytes) {
-    AddRawLocked(bytes);
-    WritePendingLocked();
-}
-
-// The drawing thread's share of the output, for the editor.
-constexpr EditorOutput kEditorOutput = {LockOutput, UnlockOutput, WriteForEditorLocked,
-                                        MessagesWaitingLocked, WriteMessagesLocked};
+// The input ended at the editor: a stop request, Ctrl-D, a 0x1A typed, a
+// terminal that went away. Later reads give the end at once.
+bool editor_ended = false;
 
 constexpr TextReader NewStandardInput() {
     return TextReader{.read = OsReadStandardInput, .before_read = ConsoleFlush};
@@ -155,27 +233,47 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
 [[gnu::noinline]] std::optional<std::string_view> ReadEditedLine(
     std::string_view prompt, std::span<char> line, std::span<const std::string_view> command_names,
     Echo echo) {
-    const std::size_t last_line = prompt.rfind('\n') + 1;
-    {
-        const std::lock_guard lock(output_lock);
-        AddRawLocked(prompt.substr(0, last_line));
-        WritePendingLocked();
-        line_in_editor = true;
-    }
-    prompt.remove_prefix(last_line);
-    const EditorRead read = LineEditorReadLine(prompt, command_names, echo, line);
-    const std::lock_guard lock(output_lock);
-    line_in_editor = false;
-    // Messages handed off as the line ended go out now, in order.
-    if (MessagesWaitingLocked()) {
-        static_cast<void>(WriteMessagesLocked());
-    }
-    HandedOffWritten();
-    read_abandoned = read.end == EditorEnd::kAbandoned;
-    if (read.end != EditorEnd::kLine) {
+    read_abandoned = false;
+    if (editor_ended || line.empty()) {
         return std::nullopt;
     }
-    return read.text;
+    const std::size_t last_line = prompt.rfind('\n') + 1;
+    std::unique_lock lock(output_lock);
+    AddRawLocked(prompt.substr(0, last_line));
+    WritePendingLocked();
+    line_in_editor = true;
+    EditorBegin(prompt.substr(last_line), command_names, echo, OsTerminalColumns());
+    OsTerminalLineBegins();
+    const EditorEnd end = EditLineLocked(lock);
+    // A message still arriving in parts is let out whole before the line ends.
+    WriteMessagesLocked();
+    // Ctrl-C is a stop request again before the screen shows the line ended.
+    OsTerminalLineEnds();
+    DrawLocked(EditorFinish());
+    line_in_editor = false;
+    // Messages handed off as the line ended go out now, in order.
+    if (!HandedOffBytes().empty()) {
+        AddTextLocked(HandedOffBytes());
+        WritePendingLocked();
+    }
+    HandedOffWritten();
+    lock.unlock();
+    switch (end) {
+        case EditorEnd::kLine:
+            // A line typed before a stop request is not run.
+            if (OsInputWaitWoken()) {
+                editor_ended = true;
+                return std::nullopt;
+            }
+            break;
+        case EditorEnd::kAbandoned:
+            read_abandoned = true;
+            return std::nullopt;
+        default:
+            editor_ended = true;
+            return std::nullopt;
+    }
+    return EditorTakeLine(line, editor_ended);
 }
 
 }  // namespace
@@ -186,8 +284,9 @@ void ConsoleInit() {
     // Before the library starts: a message that came before the editor would
     // send the first prompt out on its own, where the editor cannot draw it
     // again.
-    if (!editing) {
-        editing = LineEditorStart(kEditorOutput);
+    if (!editing && OsTerminalStart()) {
+        editing = true;
+        EditorInit({OsTerminalText(), OsTextCharacter});
     }
     const std::lock_guard lock(output_lock);
     pending.length = 0;
@@ -251,6 +350,15 @@ void ConsoleWritePendingAfterCrash() {
     if (locked) {
         output_lock.unlock();
     }
+}
+
+TypedPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room) {
+    if (!editing) {
+        room = std::min(room, typed.size());
+        return {room, room};
+    }
+    const TextPrefix prefix = EditorWholeCharacters(typed, room);
+    return {prefix.bytes, prefix.characters};
 }
 
 bool ConsoleReadWasAbandoned() {

@@ -11,7 +11,7 @@
 #include <span>
 #include <string_view>
 
-#include "console/crlf_text.h"
+#include "text/crlf_text.h"
 
 void ConsoleInit();
 
@@ -45,7 +45,7 @@ void ConsoleWritePendingAfterCrash();
 // into `line` (see ReadTextLine), flushing standard output first whenever
 // the read may block. nullopt at end of input. The prompt goes out as it
 // stands, so a line break in it is written CR LF. At a terminal the line is
-// edited (line_editor.h), and the editor draws the prompt's last line again
+// edited (editor/editor.h), and the editor draws the prompt's last line again
 // as needed.
 std::optional<std::string_view> ConsoleReadLine(std::string_view prompt, std::span<char> line);
 
@@ -59,6 +59,16 @@ std::optional<std::string_view> ConsoleReadHiddenLine(std::string_view prompt,
 // abandoned the line being typed (Ctrl-C at the editor), not because the
 // input ended: the command in progress is dropped and the run goes on.
 bool ConsoleReadWasAbandoned();
+
+// The start of `typed`, a line just read, that holds whole characters in at
+// most `room` bytes, and how many characters it holds. At a terminal or
+// console by the encoding of what is typed there; from a pipe or a file
+// every byte is a character.
+struct TypedPrefix {
+    std::size_t bytes = 0;
+    std::size_t characters = 0;
+};
+TypedPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room);
 
 // Reads a command line as ConsoleReadLine does; at a terminal, Tab completes
 // `command_names` and command lines are kept in the history.

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "console/text_stream.h"
+#include "text/text_stream.h"
 #include "platform/os_durable_file.h"
 #include "platform/os_system.h"
 

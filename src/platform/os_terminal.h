@@ -1,92 +1,58 @@
 // The operating system's side of a person typing at a terminal (POSIX) or a
-// console (Windows): its modes, waiting for keys beside the wake latch and the
-// editor's own wake-up, its width, and, at a console, its decoded keys and its
-// drawing calls. The line editor (console/line_editor.h) is built on this.
+// console (Windows): its modes, the encoding and widths of typed text,
+// waiting for keys beside the wake latch and the reader's own wake-up, its
+// width, and one drawing step for both ways of drawing. The console drives
+// the line editor (editor/editor.h) with these.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
 
-// A key as the editor takes it, from either platform's decoder.
-enum class KeyName : unsigned char {
-    kNone,       // a key with no binding: consumed whole, does nothing
-    kCharacter,  // `character` is typed
-    kEnter,
+// A key event of a console (Windows), by what the key is; the editor binds
+// it (editor/keys.h). A character comes as the bytes of the ANSI code page.
+enum class ConsoleKeyCode : unsigned char {
+    kCharacter,
     kLeft,
     kRight,
-    kHome,  // Home, Ctrl-A
-    kEnd,   // End, Ctrl-E
-    kWordLeft,
-    kWordRight,
-    kBackspace,
+    kHome,
+    kEnd,
     kDelete,
-    kEndOrDelete,  // Ctrl-D: the end of input on an empty line, else Delete
-    kKillToEnd,    // Ctrl-K
-    kKillToStart,  // Ctrl-U
-    kEraseWord,    // Ctrl-W, Ctrl+Backspace
-    kClear,        // Esc
     kUp,
     kDown,
-    kSearch,  // Ctrl-R
-    kCancel,  // Ctrl-G: leaves a search as it was before it
-    kTab,
-    kAbandon,  // Ctrl-C while a line is typed
+    kEscape,
+    kBackspace,
+    kAbandon,  // Ctrl-C, taken as a key while a line is typed
 };
 
-struct Key {
-    KeyName name = KeyName::kNone;
-    char character = 0;
+struct ConsoleKey {
+    ConsoleKeyCode code = ConsoleKeyCode::kCharacter;
+    bool ctrl = false;
+    bool alt = false;
+    std::array<char, 4> bytes{};
+    unsigned char length = 0;
 };
-
-// The key a control character (below 0x20) stands for, the same at a
-// terminal and at a console; kNone for one without a binding.
-constexpr KeyName ControlCharacterKey(unsigned char character) {
-    switch (character) {
-        case 0x01:
-            return KeyName::kHome;
-        case 0x02:
-            return KeyName::kLeft;
-        case 0x03:
-            return KeyName::kAbandon;
-        case 0x04:
-            return KeyName::kEndOrDelete;
-        case 0x05:
-            return KeyName::kEnd;
-        case 0x06:
-            return KeyName::kRight;
-        case 0x07:
-            return KeyName::kCancel;
-        case 0x08:
-            return KeyName::kBackspace;
-        case 0x09:
-            return KeyName::kTab;
-        case 0x0a:
-        case 0x0d:
-            return KeyName::kEnter;
-        case 0x0b:
-            return KeyName::kKillToEnd;
-        case 0x0e:
-            return KeyName::kDown;
-        case 0x10:
-            return KeyName::kUp;
-        case 0x12:
-            return KeyName::kSearch;
-        case 0x15:
-            return KeyName::kKillToStart;
-        case 0x17:
-            return KeyName::kEraseWord;
-        case 0x1b:
-            return KeyName::kClear;
-        default:
-            return KeyName::kNone;
-    }
-}
 
 // How typed bytes take the screen: UTF-8 (a character is one to four bytes),
-// one byte a character in a code page, or ASCII only (the C locale), where a
-// byte of 0x80 and above is kept but drawn as '?'.
-enum class TextKind { kUtf8, kSingleByte, kAscii };
+// a code page (one byte a character, or one or two in a double-byte code
+// page), or ASCII only (the C locale), where a byte of 0x80 and above is kept
+// but drawn as '?'.
+enum class TextKind { kUtf8, kCodePage, kAscii };
+
+// One character of typed text: how many bytes it spans (at least one; a byte
+// that starts no whole character stands alone) and how many cells the
+// terminal draws it in (2 for a wide one, 0 for a combining mark, which
+// joins the character before it).
+struct TextCharacter {
+    std::size_t bytes = 1;
+    std::size_t cells = 1;
+};
+
+// The character `text` starts with, in the terminal's encoding, for a
+// printable character (control bytes are the editor's to show). Called on
+// the thread that reads keys.
+TextCharacter OsTextCharacter(std::string_view text);
 
 // True when standard input and output are both a terminal or console that
 // the editor can draw on (not TERM=dumb): the terminal's modes are saved and
@@ -130,20 +96,32 @@ struct TerminalRead {
 
 // Waits for keys, a wake-up, a resize or a stop. With `escape_pending`, a
 // wait that nothing ends for a moment gives kQuiet.
-TerminalRead OsTerminalWait(std::span<char> bytes, std::span<Key> keys, bool escape_pending);
+TerminalRead OsTerminalWait(std::span<char> bytes, std::span<ConsoleKey> keys, bool escape_pending);
 
 // Wakes OsTerminalWait from any thread (a message to draw).
 void OsTerminalWakeReader();
 
-// True where the console is drawn with the system's calls (Windows), not
-// with escape sequences written to standard output.
-bool OsTerminalDrawsByCalls();
+// One step of drawing the line being typed, given for both ways of drawing:
+// a terminal writes `vt_bytes`, its escape sequences; a console drawn with
+// the system's calls (Windows) takes the step, the text, its cells and the
+// cursor's cell instead.
+enum class DrawStep : unsigned char {
+    kLine,   // `text` (the prompt and the line) where the line is, cursor `cursor` cells in
+    kHide,   // the line off, the cursor where it started
+    kEnd,    // past the line's end, and a new screen line
+    kWrite,  // `text` as it stands, at the start of a screen line (a list of names)
+    kClear,  // the screen cleared, the cursor at its top left corner
+    kBell,   // a sign that a key was not taken
+};
 
-// At such a console: draws `shown` (the prompt and the line, as bytes to
-// print) from where the line starts, blanks what the last drawing left
-// beyond it, and puts the cursor `cursor` cells from the start.
-void OsConsoleDrawLine(std::string_view shown, std::size_t cells, std::size_t cursor);
-// Takes the line off, leaving the cursor where it started.
-void OsConsoleEraseLine();
-// Moves past the line's end and starts a new screen line.
-void OsConsoleEndLine();
+struct TerminalDrawing {
+    DrawStep step = DrawStep::kLine;
+    std::string_view vt_bytes;
+    std::string_view text;
+    std::size_t cells = 0;
+    std::size_t cursor = 0;
+};
+
+// Draws one step, after all the output written before it. 0, or the errno
+// value of a write that failed.
+int OsTerminalDraw(const TerminalDrawing& drawing);

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "commands/command_table.h"
-#include "console/text_stream.h"
+#include "text/text_stream.h"
 #include "platform/os_console.h"
 #include "platform/os_system.h"
 #include "run/diagnostics.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <span>
 
-#include "console/text_stream.h"
+#include "text/text_stream.h"
 #include "files/durable_file.h"
 
 // Rewrites tunnel.cfg in `program_dir` so that every line holding "(Home)"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "../../fuzz/text_model.h"
-#include "console/text_stream.h"
+#include "text/text_stream.h"
 
 namespace {
 

@@ -4,8 +4,7 @@
 // its own, beside the stand-in library, whose trace shows what came first.
 #include <windows.h>
 
-#include "platform/windows/console_control.h"
-#include "platform/windows/input_wake.h"
+#include "platform/windows/os_run_state_private.h"
 #include "startup/command_line.h"
 
 namespace {

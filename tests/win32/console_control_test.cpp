@@ -11,7 +11,7 @@
 
 #include "console/console.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/console_control.h"
+#include "platform/windows/os_run_state_private.h"
 #include "row_check.h"
 #include "run/run_state.h"
 

@@ -13,7 +13,7 @@
 
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
-#include "platform/windows/final_path.h"
+#include "platform/windows/os_durable_file_private.h"
 #include "row_check.h"
 
 namespace {

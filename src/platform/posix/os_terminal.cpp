@@ -18,11 +18,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 
+#include "platform/os_console.h"
 #include "platform/os_run_state.h"
 #include "platform/os_terminal.h"
-#include "platform/posix/input_wake.h"
+#include "platform/posix/os_run_state_private.h"
 #include "platform/posix/terminal_modes.h"
 
 namespace {
@@ -31,6 +33,9 @@ namespace {
 termios editing_modes{};
 bool editing = false;
 TextKind text_kind = TextKind::kAscii;
+// The locale's character type, for the text typed; the program's own locale
+// stays "C".
+locale_t text_locale = static_cast<locale_t>(0);
 
 // Written to wake the reader: a message, a return from the shell, a resize.
 int reader_wake[2] = {-1, -1};
@@ -143,19 +148,16 @@ bool TerminalKnown() {
     return false;
 }
 
-// The encoding the locale gives typed bytes, asked once; the program's own
-// locale stays "C".
+// The encoding the locale gives typed bytes, asked once.
 TextKind FindTextKind() {
-    if (std::setlocale(LC_CTYPE, "") == nullptr) {
+    text_locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (text_locale == static_cast<locale_t>(0)) {
         return TextKind::kAscii;
     }
-    const std::string_view codeset = nl_langinfo(CODESET);
-    const TextKind kind = codeset == "UTF-8" ? TextKind::kUtf8
-                          : codeset.starts_with("ANSI_X3.4") || codeset == "ASCII"
-                              ? TextKind::kAscii
-                              : TextKind::kSingleByte;
-    std::setlocale(LC_CTYPE, "C");
-    return kind;
+    const std::string_view codeset = nl_langinfo_l(CODESET, text_locale);
+    return codeset == "UTF-8"                                       ? TextKind::kUtf8
+           : codeset.starts_with("ANSI_X3.4") || codeset == "ASCII" ? TextKind::kAscii
+                                                                    : TextKind::kCodePage;
 }
 
 void SetModes(const termios& modes) {
@@ -218,6 +220,26 @@ TextKind OsTerminalText() {
     return text_kind;
 }
 
+TextCharacter OsTextCharacter(std::string_view text) {
+    if (text.empty() || text_locale == static_cast<locale_t>(0)) {
+        return {};
+    }
+    const locale_t previous = uselocale(text_locale);
+    std::mbstate_t state{};
+    wchar_t character = 0;
+    const std::size_t length = std::mbrtowc(&character, text.data(), text.size(), &state);
+    TextCharacter found;
+    // A byte that starts no whole character stands alone, one cell wide, as
+    // a terminal shows it.
+    if (length != 0 && length <= text.size()) {
+        found.bytes = length;
+        const int width = wcwidth(character);
+        found.cells = width < 0 ? 1 : static_cast<std::size_t>(width);
+    }
+    uselocale(previous);
+    return found;
+}
+
 int OsTerminalColumns() {
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
@@ -236,7 +258,7 @@ void OsTerminalLineEnds() {
     SetModes(editing_modes);
 }
 
-TerminalRead OsTerminalWait(std::span<char> bytes, std::span<Key>, bool escape_pending) {
+TerminalRead OsTerminalWait(std::span<char> bytes, std::span<ConsoleKey>, bool escape_pending) {
     for (;;) {
         if (OsInputWaitWoken()) {
             return {TerminalInput::kStopped, 0};
@@ -287,10 +309,6 @@ void OsTerminalWakeReader() {
     }
 }
 
-bool OsTerminalDrawsByCalls() {
-    return false;
+int OsTerminalDraw(const TerminalDrawing& drawing) {
+    return OsWriteStandardOutput(drawing.vt_bytes.data(), drawing.vt_bytes.size());
 }
-
-void OsConsoleDrawLine(std::string_view, std::size_t, std::size_t) {}
-void OsConsoleEraseLine() {}
-void OsConsoleEndLine() {}

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -48,14 +49,45 @@ void RestoreConsoleCodePages() {
     }
 }
 
-bool AnsiCharacter(WCHAR typed, char* converted) {
+WideToCodePageCall WideToCodePageCallFor(UINT code_page) {
+    switch (code_page) {
+        case CP_UTF8:
+        case CP_UTF7:
+        case 42:     // Symbol
+        case 52936:  // HZ-GB2312
+        case 54936:  // GB18030
+            return {0, false};
+        default:
+            // ISO-2022 and ISCII.
+            if ((code_page >= 50220 && code_page <= 50229) ||
+                (code_page >= 57002 && code_page <= 57011)) {
+                return {0, false};
+            }
+            return {WC_NO_BEST_FIT_CHARS, true};
+    }
+}
+
+std::size_t SpellInCodePage(UINT code_page, std::wstring_view character,
+                            std::span<char, 4> spelled) {
+    if (character.empty() || character.size() > 2) {
+        return 0;
+    }
+    const WideToCodePageCall call = WideToCodePageCallFor(code_page);
     BOOL defaulted = FALSE;
     char bytes[8];
-    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &typed, 1, bytes,
-                                           sizeof bytes, nullptr, &defaulted);
-    if (length != 1 || defaulted) {
-        return false;
+    const int length = WideCharToMultiByte(code_page, call.flags, character.data(),
+                                           static_cast<int>(character.size()), bytes, sizeof bytes,
+                                           nullptr, call.asks_used_default ? &defaulted : nullptr);
+    if (length <= 0 || static_cast<std::size_t>(length) > spelled.size() || defaulted) {
+        return 0;
     }
-    *converted = bytes[0];
-    return true;
+    // Spelled only if it reads back as the character, not as a stand-in.
+    WCHAR back[4];
+    const int back_length = MultiByteToWideChar(code_page, 0, bytes, length, back, 4);
+    if (back_length != static_cast<int>(character.size()) ||
+        std::wstring_view(back, static_cast<std::size_t>(back_length)) != character) {
+        return 0;
+    }
+    std::copy_n(bytes, length, spelled.begin());
+    return static_cast<std::size_t>(length);
 }

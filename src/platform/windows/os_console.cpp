@@ -14,7 +14,7 @@
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/input_wake.h"
+#include "platform/windows/os_run_state_private.h"
 
 void OsConsoleInit() {
     // A windowed program may have no standard streams at all; then these fail

@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "platform/os_durable_file.h"
-#include "platform/windows/final_path.h"
+#include "platform/windows/os_durable_file_private.h"
 
 namespace {
 

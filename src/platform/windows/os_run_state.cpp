@@ -15,9 +15,8 @@
 
 #include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/console_control.h"
-#include "platform/windows/console_input_mode.h"
-#include "platform/windows/input_wake.h"
+#include "platform/windows/os_run_state_private.h"
+#include "platform/windows/os_terminal_private.h"
 
 namespace {
 

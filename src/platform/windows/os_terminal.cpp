@@ -10,12 +10,13 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/os_run_state.h"
 #include "platform/os_terminal.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/console_input_mode.h"
-#include "platform/windows/input_wake.h"
+#include "platform/windows/os_run_state_private.h"
+#include "platform/windows/os_terminal_private.h"
 
 namespace {
 
@@ -64,12 +65,25 @@ void Write(std::string_view bytes) {
     }
 }
 
-// A key event as the editor's key: false when it is none (a key-up, a shift
-// key alone). A character that comes on Alt's key-up (Alt and the keypad's
-// digits, a pasted character the layout lacks) is taken; a control character
-// never enters the line; a character the ANSI code page cannot spell is not
-// taken.
-bool DecodeKeyEvent(const KEY_EVENT_RECORD& event, Key& key) {
+// The ANSI code page, which typed characters are spelled in.
+UINT code_page = CP_ACP;
+// The first half of a character outside the Basic Multilingual Plane, until
+// its second half arrives.
+WCHAR high_surrogate = 0;
+
+bool IsHighSurrogate(WCHAR unit) {
+    return unit >= 0xd800 && unit <= 0xdbff;
+}
+
+bool IsLowSurrogate(WCHAR unit) {
+    return unit >= 0xdc00 && unit <= 0xdfff;
+}
+
+// A key event as a console key: false when it is none (a key-up, a shift key
+// alone, half a character). A character that comes on Alt's key-up (Alt and
+// the keypad's digits, a pasted character the layout lacks) is taken; a
+// character the ANSI code page cannot spell is not.
+bool DecodeKeyEvent(const KEY_EVENT_RECORD& event, ConsoleKey& key) {
     const WCHAR character = event.uChar.UnicodeChar;
     key = {};
     if (!event.bKeyDown) {
@@ -77,35 +91,35 @@ bool DecodeKeyEvent(const KEY_EVENT_RECORD& event, Key& key) {
             return false;
         }
     } else {
-        const bool ctrl = (event.dwControlKeyState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0;
-        const bool alt = (event.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
+        key.ctrl = (event.dwControlKeyState & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED)) != 0;
+        key.alt = (event.dwControlKeyState & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED)) != 0;
         switch (event.wVirtualKeyCode) {
             case VK_LEFT:
-                key.name = ctrl || alt ? KeyName::kWordLeft : KeyName::kLeft;
+                key.code = ConsoleKeyCode::kLeft;
                 return true;
             case VK_RIGHT:
-                key.name = ctrl || alt ? KeyName::kWordRight : KeyName::kRight;
+                key.code = ConsoleKeyCode::kRight;
                 return true;
             case VK_HOME:
-                key.name = KeyName::kHome;
+                key.code = ConsoleKeyCode::kHome;
                 return true;
             case VK_END:
-                key.name = KeyName::kEnd;
+                key.code = ConsoleKeyCode::kEnd;
                 return true;
             case VK_DELETE:
-                key.name = KeyName::kDelete;
+                key.code = ConsoleKeyCode::kDelete;
                 return true;
             case VK_UP:
-                key.name = KeyName::kUp;
+                key.code = ConsoleKeyCode::kUp;
                 return true;
             case VK_DOWN:
-                key.name = KeyName::kDown;
+                key.code = ConsoleKeyCode::kDown;
                 return true;
             case VK_ESCAPE:  // Wine's console gives it no character
-                key.name = KeyName::kClear;
+                key.code = ConsoleKeyCode::kEscape;
                 return true;
             case VK_BACK:
-                key.name = ctrl ? KeyName::kEraseWord : KeyName::kBackspace;
+                key.code = ConsoleKeyCode::kBackspace;
                 return true;
             default:
                 break;
@@ -114,24 +128,83 @@ bool DecodeKeyEvent(const KEY_EVENT_RECORD& event, Key& key) {
             return false;
         }
     }
-    if (character == 0x1a) {  // Ctrl-Z: ends the input once Enter follows
-        key = {KeyName::kCharacter, '\x1a'};
+    if (IsHighSurrogate(character)) {
+        high_surrogate = character;
+        return false;
+    }
+    const WCHAR units[] = {high_surrogate, character};
+    const bool pair = high_surrogate != 0 && IsLowSurrogate(character);
+    high_surrogate = 0;
+    if (IsLowSurrogate(character) && !pair) {
+        return false;  // half a character whose first half was lost
+    }
+    const std::wstring_view typed =
+        pair ? std::wstring_view(units, 2) : std::wstring_view(units + 1, 1);
+    if (character < 0x80) {
+        key.bytes[0] = static_cast<char>(character);
+        key.length = 1;
         return true;
     }
-    // Ctrl+Backspace, as some consoles deliver it.
-    if (character == 0x7f) {
-        key.name = KeyName::kEraseWord;
-        return true;
+    key.length = static_cast<unsigned char>(SpellInCodePage(code_page, typed, key.bytes));
+    // Not spelled: the key does nothing.
+    return key.length > 0;
+}
+
+// How many cells the console draws a character in: East Asian wide and
+// fullwidth characters take two, combining marks none.
+struct CodeRange {
+    char32_t first;
+    char32_t last;
+};
+
+constexpr CodeRange kWideRanges[] = {
+    {0x1100, 0x115f}, {0x2e80, 0x303e},   {0x3041, 0x33ff},   {0x3400, 0x4dbf},   {0x4e00, 0x9fff},
+    {0xa000, 0xa4cf}, {0xac00, 0xd7a3},   {0xf900, 0xfaff},   {0xfe30, 0xfe4f},   {0xff00, 0xff60},
+    {0xffe0, 0xffe6}, {0x1f300, 0x1f64f}, {0x1f900, 0x1f9ff}, {0x20000, 0x3fffd},
+};
+
+constexpr CodeRange kCombiningRanges[] = {
+    {0x0300, 0x036f}, {0x0483, 0x0489}, {0x0591, 0x05bd}, {0x0610, 0x061a},
+    {0x064b, 0x065f}, {0x0e31, 0x0e31}, {0x0e34, 0x0e3a}, {0x0e47, 0x0e4e},
+    {0x1ab0, 0x1aff}, {0x1dc0, 0x1dff}, {0x200b, 0x200f}, {0x20d0, 0x20ff},
+    {0x302a, 0x302f}, {0x3099, 0x309a}, {0xfe00, 0xfe0f}, {0xfe20, 0xfe2f},
+};
+
+bool InRanges(char32_t code, std::span<const CodeRange> ranges) {
+    return std::any_of(ranges.begin(), ranges.end(), [code](const CodeRange& range) {
+        return code >= range.first && code <= range.last;
+    });
+}
+
+std::size_t CellsOf(char32_t code) {
+    return InRanges(code, kCombiningRanges) ? 0 : InRanges(code, kWideRanges) ? 2 : 1;
+}
+
+// The character `text` starts with in `code_page`, read as UTF-16.
+TextCharacter CodePageCharacter(std::string_view text) {
+    std::size_t bytes = 1;
+    if (code_page == CP_UTF8) {
+        const auto lead = static_cast<unsigned char>(text[0]);
+        bytes = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 1;
+    } else if (IsDBCSLeadByteEx(code_page, static_cast<BYTE>(text[0]))) {
+        bytes = 2;
     }
-    if (character < 0x20) {
-        key.name = ControlCharacterKey(static_cast<unsigned char>(character));
-        return true;
+    if (bytes > text.size()) {
+        return {};
     }
-    char converted = 0;
-    if (AnsiCharacter(character, &converted)) {
-        key = {KeyName::kCharacter, converted};
+    WCHAR units[2];
+    const int count = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                                          static_cast<int>(bytes), units, 2);
+    if (count <= 0) {
+        return {};
     }
-    return true;
+    // A double-byte code page's console draws each of its bytes in a cell.
+    if (code_page != CP_UTF8 && bytes == 2) {
+        return {2, 2};
+    }
+    const char32_t code =
+        count == 2 ? 0x10000 + ((units[0] - 0xd800) << 10) + (units[1] - 0xdc00) : units[0];
+    return {bytes, CellsOf(code)};
 }
 
 void RestoreAtExit() {
@@ -176,6 +249,7 @@ bool OsTerminalStart() {
         RestoreConsoleInputMode();
         return false;
     }
+    code_page = GetACP();
     started = true;
     return true;
 }
@@ -209,7 +283,14 @@ void OsEchoRestore() {
 }
 
 TextKind OsTerminalText() {
-    return TextKind::kSingleByte;
+    return GetACP() == CP_UTF8 ? TextKind::kUtf8 : TextKind::kCodePage;
+}
+
+TextCharacter OsTextCharacter(std::string_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    return CodePageCharacter(text);
 }
 
 int OsTerminalColumns() {
@@ -230,7 +311,7 @@ void OsTerminalLineEnds() {
     InterlockedExchange(&ctrl_c_taken, 0);
 }
 
-TerminalRead OsTerminalWait(std::span<char>, std::span<Key> keys, bool) {
+TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
     const HANDLE stop = OsInputWakeEvent();
     const HANDLE waits[] = {input, reader_wake, stop};
     for (;;) {
@@ -238,7 +319,8 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<Key> keys, bool) {
             return {TerminalInput::kStopped, 0};
         }
         if (InterlockedExchange(&ctrl_c_taken, 0) != 0) {
-            keys[0] = {KeyName::kAbandon, 0};
+            keys[0] = {};
+            keys[0].code = ConsoleKeyCode::kAbandon;
             return {TerminalInput::kKeys, 1};
         }
         if (resized) {
@@ -278,7 +360,7 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<Key> keys, bool) {
                 resized = true;
                 continue;
             }
-            Key key;
+            ConsoleKey key;
             if (record.EventType != KEY_EVENT || !DecodeKeyEvent(record.Event.KeyEvent, key)) {
                 continue;
             }
@@ -299,11 +381,9 @@ void OsTerminalWakeReader() {
     }
 }
 
-bool OsTerminalDrawsByCalls() {
-    return true;
-}
+namespace {
 
-void OsConsoleDrawLine(std::string_view drawn, std::size_t cells, std::size_t cursor) {
+void DrawLine(std::string_view drawn, std::size_t cells, std::size_t cursor) {
     const std::string_view last(last_drawn.data(), last_length);
     // Typed at the end, as most keys are: written as the console would echo it.
     if (last_length > 0 && at == shown && static_cast<long>(cells) >= shown && cursor == cells &&
@@ -333,7 +413,7 @@ void OsConsoleDrawLine(std::string_view drawn, std::size_t cells, std::size_t cu
     last_length = drawn.copy(last_drawn.data(), last_drawn.size());
 }
 
-void OsConsoleEraseLine() {
+void EraseLine() {
     const Screen screen = ReadScreen();
     const long start = screen.cursor - at;
     DWORD blanked = 0;
@@ -345,7 +425,7 @@ void OsConsoleEraseLine() {
     last_length = 0;
 }
 
-void OsConsoleEndLine() {
+void EndLine() {
     if (at != shown) {
         const Screen screen = ReadScreen();
         SetConsoleCursorPosition(output, Position(screen.cursor - at + shown, screen.width));
@@ -354,4 +434,48 @@ void OsConsoleEndLine() {
     shown = 0;
     at = 0;
     last_length = 0;
+}
+
+// Clears the window's rows and puts the cursor at its top left corner.
+void ClearWindow() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(output, &info)) {
+        return;
+    }
+    const COORD top{0, info.srWindow.Top};
+    const DWORD cells = static_cast<DWORD>(info.dwSize.X) *
+                        static_cast<DWORD>(info.srWindow.Bottom - info.srWindow.Top + 1);
+    DWORD done = 0;
+    FillConsoleOutputCharacterA(output, ' ', cells, top, &done);
+    FillConsoleOutputAttribute(output, info.wAttributes, cells, top, &done);
+    SetConsoleCursorPosition(output, top);
+    shown = 0;
+    at = 0;
+    last_length = 0;
+}
+
+}  // namespace
+
+int OsTerminalDraw(const TerminalDrawing& drawing) {
+    switch (drawing.step) {
+        case DrawStep::kLine:
+            DrawLine(drawing.text, drawing.cells, drawing.cursor);
+            break;
+        case DrawStep::kHide:
+            EraseLine();
+            break;
+        case DrawStep::kEnd:
+            EndLine();
+            break;
+        case DrawStep::kWrite:
+            Write(drawing.text);
+            break;
+        case DrawStep::kClear:
+            ClearWindow();
+            break;
+        case DrawStep::kBell:
+            Write("\a");  // the console sounds its beep
+            break;
+    }
+    return 0;
 }

@@ -13,7 +13,7 @@
 
 #include <string_view>
 
-#include "console/line_editing.h"
+#include "editor/command_history.h"
 
 inline constexpr std::size_t kHistorySlack = 100;
 

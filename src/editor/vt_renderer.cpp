@@ -1,4 +1,4 @@
-#include "console/vt_render.h"
+#include "editor/vt_renderer.h"
 
 #include <charconv>
 #include <string_view>
@@ -42,11 +42,15 @@ void ToStart(const VtScreen& screen, Out& out) {
 
 }  // namespace
 
+bool VtShows(const VtScreen& screen, const LineView& view) {
+    return screen.drawn && screen.last.cursor == view.cursor && screen.last.Text() == view.Text();
+}
+
 std::size_t VtDraw(VtScreen& screen, const LineView& view, std::span<char> room) {
     Out out{room};
     const std::size_t columns = Columns(screen);
     const LineView& last = screen.last;
-    if (screen.drawn && last.cursor == view.cursor && last.Text() == view.Text()) {
+    if (VtShows(screen, view)) {
         return 0;
     }
     // Typed at the end, as most keys are: only what was added goes out.

@@ -9,14 +9,37 @@
 #include <string_view>
 #include <thread>
 
-#include "console/line_model.h"
 #include "console/message_handoff.h"
-#include "console/vt_keys.h"
-#include "console/vt_render.h"
+#include "editor/editing_model.h"
+#include "editor/vt_key_decoder.h"
+#include "editor/vt_renderer.h"
 
 namespace {
 
 enum class Field { kCommand, kShown, kHidden };
+
+// UTF-8 as a terminal in a UTF-8 locale takes it: East Asian wide characters
+// and emoji take two cells, combining marks none.
+TextCharacter Utf8Character(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t size = lead < 0xc0 ? 1 : lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : 4;
+    if (size > text.size()) {
+        return {};
+    }
+    char32_t code = size == 1 ? lead : lead & (0x7f >> size);
+    for (std::size_t at = 1; at < size; ++at) {
+        code = code << 6 | (static_cast<unsigned char>(text[at]) & 0x3f);
+    }
+    const bool combining = code >= 0x300 && code <= 0x36f;
+    const bool wide = (code >= 0x1100 && code <= 0x115f) || (code >= 0x2e80 && code <= 0xa4cf) ||
+                      (code >= 0xac00 && code <= 0xd7a3) || (code >= 0xff00 && code <= 0xff60) ||
+                      (code >= 0x1f300 && code <= 0x1faff);
+    return {size, combining ? 0u : wide ? 2u : 1u};
+}
+
+constexpr TextFacts kUtf8{TextKind::kUtf8, Utf8Character};
+constexpr TextFacts kAscii{TextKind::kAscii, nullptr};
+constexpr TextFacts kCodePage{TextKind::kCodePage, nullptr};
 
 constexpr std::string_view kNames[] = {"versionget", "statusget", "domainset", "connectadd",
                                        "connectquery"};
@@ -29,7 +52,8 @@ struct Script {
     std::size_t cursor;
     KeyOutcome outcome;
     std::string_view drawn;  // the prompt "> " and the line, or the search
-    TextKind text = TextKind::kUtf8;
+    TextFacts text = kUtf8;
+    int columns = 80;
 };
 
 const Script kScripts[] = {
@@ -92,7 +116,7 @@ const Script kScripts[] = {
     {"ESC O keys leave no letter", Field::kHidden, "a\x1bOPb\x1bOSc\x1bOF", "abc", 3,
      KeyOutcome::kGoOn, "> "},
     {"fault 1: the C locale keeps bytes", Field::kShown, "p\xc3\xa9\xe2\x82\xac",
-     "p\xc3\xa9\xe2\x82\xac", 6, KeyOutcome::kGoOn, "> p?????", TextKind::kAscii},
+     "p\xc3\xa9\xe2\x82\xac", 6, KeyOutcome::kGoOn, "> p?????", kAscii},
     {"UTF-8: Left and Backspace take a character", Field::kShown,
      "p\xc3\xa9\xe2\x82\xac\x1b[D\x7fx", "px\xe2\x82\xac", 2, KeyOutcome::kGoOn,
      "> px\xe2\x82\xac"},
@@ -115,6 +139,7 @@ TEST(LineModelTest, KeyScripts) {
                            : std::span<const std::string_view>(),
                    row.field == Field::kHidden, row.text);
         VtDecoder decoder;
+        decoder.utf8 = row.text.kind == TextKind::kUtf8;
         KeyOutcome outcome = KeyOutcome::kGoOn;
         Key key;
         for (const char byte : row.keys) {
@@ -132,7 +157,7 @@ TEST(LineModelTest, KeyScripts) {
         EXPECT_EQ(model.line.cursor, row.cursor);
         EXPECT_EQ(outcome, row.outcome);
         static LineView view;
-        ModelView(model, "> ", view);
+        ModelView(model, "> ", row.columns, view);
         EXPECT_EQ(view.Text(), row.drawn);
     }
 }
@@ -141,9 +166,9 @@ TEST(LineModelTest, KeyScripts) {
 // that a field typed longer is cut with a note rather than stopped short.
 TEST(LineModelTest, ALineTakesMoreThanAnyField) {
     static LineModel model;
-    ModelStart(model, nullptr, {}, true, TextKind::kSingleByte);
+    ModelStart(model, nullptr, {}, true, kCodePage);
     for (int typed = 0; typed < 300; ++typed) {
-        ModelKey(model, {KeyName::kCharacter, 'x'});
+        ModelKey(model, CharacterKey("x"));
     }
     EXPECT_EQ(model.line.length, 300u);
 }
@@ -156,27 +181,27 @@ TEST(LineModelTest, TheVtRendererWrapsAndGoesBackToTheLinesStart) {
     static LineView view;
     std::array<char, 4096> out;
     const auto draw = [&] {
-        ModelView(model, "> ", view);
+        ModelView(model, "> ", screen.columns, view);
         return std::string(out.data(), VtDraw(screen, view, out));
     };
-    ModelStart(model, nullptr, {}, false, TextKind::kUtf8);
+    ModelStart(model, nullptr, {}, false, kUtf8);
     screen = {};
     screen.columns = 10;
     EXPECT_EQ(draw(), "> ");
-    ModelKey(model, {KeyName::kCharacter, 'a'});
+    ModelKey(model, CharacterKey("a"));
     EXPECT_EQ(draw(), "a");  // typed at the end: only the key goes out
     for (const char typed : std::string_view("bcdefgh")) {
-        ModelKey(model, {KeyName::kCharacter, typed});
+        ModelKey(model, CharacterKey(std::string_view(&typed, 1)));
     }
     // The row is full: the cursor goes to the next one.
     EXPECT_EQ(draw(), "\r> abcdefgh\r\n\x1b[J");
-    ModelKey(model, {KeyName::kHome, 0});
+    ModelKey(model, NamedKey(KeyName::kHome));
     EXPECT_EQ(draw(), "\r\x1b[1A> abcdefgh\r\n\x1b[J\x1b[1A\r\x1b[2C");
     EXPECT_EQ(std::string(out.data(), VtEnd(screen, out)), "\x1b[1B\r");
     EXPECT_EQ(draw(), "> abcdefgh\r\n\x1b[1A\r\x1b[2C");
     VtResize(screen, 4);
     EXPECT_EQ(screen.cursor_row, 0u);
-    ModelKey(model, {KeyName::kEnd, 0});
+    ModelKey(model, NamedKey(KeyName::kEnd));
     EXPECT_EQ(draw(), "\r> abcdefgh\x1b[J");
     EXPECT_EQ(std::string(out.data(), VtErase(screen, out)), "\r\x1b[2A\x1b[J");
 }

@@ -1,4 +1,4 @@
-#include "console/history_file.h"
+#include "editor/history_file.h"
 
 #include <array>
 #include <cstdint>

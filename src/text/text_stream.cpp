@@ -1,4 +1,4 @@
-#include "console/text_stream.h"
+#include "text/text_stream.h"
 
 #include <algorithm>
 #include <bit>

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <span>
 
-#include "console/line_model.h"
+#include "editor/editing_model.h"
 
 struct VtScreen {
     bool drawn = false;          // the line is on the screen, as `last` shows it
@@ -15,6 +15,9 @@ struct VtScreen {
     int columns = 80;
     LineView last;
 };
+
+// Whether the screen shows `view` already, cursor included.
+bool VtShows(const VtScreen& screen, const LineView& view);
 
 // Bytes that draw `view` where the line is, in place of what is drawn.
 std::size_t VtDraw(VtScreen& screen, const LineView& view, std::span<char> out);

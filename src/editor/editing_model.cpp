@@ -1,35 +1,62 @@
-#include "console/line_model.h"
+#include "editor/editing_model.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "editor/command_names.h"
 
 namespace {
 
-bool IsContinuation(const LineModel& model, std::size_t at) {
-    return model.text == TextKind::kUtf8 && at < model.line.length &&
-           (static_cast<unsigned char>(model.line.text[at]) & 0xc0) == 0x80;
+// The character that starts at byte `at` of `text`: a control byte is drawn
+// as ^ and a letter, ASCII is one cell, and the rest is as the terminal says,
+// never past the text's end.
+TextCharacter CharacterAt(const TextFacts& facts, std::string_view text, std::size_t at) {
+    const auto value = static_cast<unsigned char>(text[at]);
+    if (value < 0x20 || value == 0x7f) {
+        return {1, 2};
+    }
+    if (value < 0x80 || facts.kind == TextKind::kAscii || facts.character == nullptr) {
+        return {1, 1};
+    }
+    TextCharacter character = facts.character(text.substr(at));
+    character.bytes = std::clamp<std::size_t>(character.bytes, 1, text.size() - at);
+    return character;
 }
 
-// Where the character before or after `at` starts.
-std::size_t CharacterBefore(const LineModel& model, std::size_t at) {
-    if (at == 0) {
-        return 0;
+// Where the character after `at` starts; a combining mark goes with the
+// character before it.
+std::size_t NextStart(const TextFacts& facts, std::string_view text, std::size_t at) {
+    if (at >= text.size()) {
+        return text.size();
     }
-    --at;
-    while (at > 0 && IsContinuation(model, at)) {
-        --at;
+    at += CharacterAt(facts, text, at).bytes;
+    while (at < text.size()) {
+        const TextCharacter next = CharacterAt(facts, text, at);
+        if (next.cells != 0) {
+            break;
+        }
+        at += next.bytes;
     }
     return at;
+}
+
+// Where the character before `at` starts: found from the text's start, as
+// a double-byte code page's trail byte may look like a lead byte.
+std::size_t PreviousStart(const TextFacts& facts, std::string_view text, std::size_t at) {
+    std::size_t start = 0;
+    for (std::size_t next = 0; next < at;) {
+        start = next;
+        next = NextStart(facts, text, next);
+    }
+    return start;
+}
+
+std::size_t CharacterBefore(const LineModel& model, std::size_t at) {
+    return PreviousStart(model.text, LineText(model.line), at);
 }
 
 std::size_t CharacterAfter(const LineModel& model, std::size_t at) {
-    if (at >= model.line.length) {
-        return model.line.length;
-    }
-    ++at;
-    while (IsContinuation(model, at)) {
-        ++at;
-    }
-    return at;
+    return NextStart(model.text, LineText(model.line), at);
 }
 
 bool IsSpace(char character) {
@@ -96,14 +123,16 @@ void AcceptSearch(LineModel& model) {
 KeyOutcome SearchKey(LineModel& model, Key key) {
     switch (key.name) {
         case KeyName::kCharacter:
-            if (model.query_length < model.query.size()) {
-                model.query[model.query_length++] = key.character;
-                SearchFrom(model, model.found == 0 ? 1 : model.found);
+            if (model.query_length + key.length > model.query.size()) {
+                return KeyOutcome::kFull;
             }
+            model.query_length += key.Text().copy(model.query.data() + model.query_length,
+                                                  model.query.size() - model.query_length);
+            SearchFrom(model, model.found == 0 ? 1 : model.found);
             return KeyOutcome::kGoOn;
         case KeyName::kBackspace:
             if (model.query_length > 0) {
-                --model.query_length;
+                model.query_length = PreviousStart(model.text, Query(model), model.query_length);
                 SearchFrom(model, 1);
             }
             return KeyOutcome::kGoOn;
@@ -127,14 +156,17 @@ KeyOutcome SearchKey(LineModel& model, Key key) {
     }
 }
 
-void Insert(LineModel& model, std::string_view typed) {
-    static_cast<void>(LineInsert(model.line, typed));
+KeyOutcome Insert(LineModel& model, std::string_view typed) {
+    if (typed.empty() || LineInsert(model.line, typed)) {
+        return KeyOutcome::kGoOn;
+    }
+    return KeyOutcome::kFull;
 }
 
 }  // namespace
 
 void ModelStart(LineModel& model, const CommandHistory* history,
-                std::span<const std::string_view> names, bool hidden, TextKind text) {
+                std::span<const std::string_view> names, bool hidden, TextFacts text) {
     LineReplace(model.line, "");
     model.position = {};
     model.history = history;
@@ -153,8 +185,7 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
     EditedLine& line = model.line;
     switch (key.name) {
         case KeyName::kCharacter:
-            Insert(model, std::string_view(&key.character, 1));
-            break;
+            return Insert(model, key.Text());
         case KeyName::kEnter:
             return KeyOutcome::kDone;
         case KeyName::kLeft:
@@ -216,13 +247,14 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
             break;
         case KeyName::kTab:
             if (model.names.empty()) {
-                Insert(model, "\t");
-                break;
+                return Insert(model, "\t");
             }
             {
                 const Completion completion =
                     CompleteCommandName(LineText(line).substr(0, line.cursor), model.names);
-                Insert(model, completion.added);
+                if (Insert(model, completion.added) == KeyOutcome::kFull) {
+                    return KeyOutcome::kFull;
+                }
                 if (completion.matches > 1) {
                     return KeyOutcome::kListNames;
                 }
@@ -230,6 +262,8 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
             break;
         case KeyName::kAbandon:
             return KeyOutcome::kAbandoned;
+        case KeyName::kRedrawAtTop:
+            return KeyOutcome::kRedrawAtTop;
         case KeyName::kCancel:
         case KeyName::kNone:
             break;
@@ -241,40 +275,46 @@ namespace {
 
 struct ViewWriter {
     LineView& view;
-    TextKind text;
+    const TextFacts& facts;
+    std::size_t columns;
 
-    void Add(char byte, std::size_t cells) {
-        if (view.length < view.bytes.size()) {
-            view.bytes[view.length++] = byte;
+    void Add(std::string_view bytes, std::size_t cells) {
+        // A wide character does not split across rows: the terminal leaves
+        // a row's last cell blank and draws it on the next.
+        if (cells == 2 && columns >= 2 && view.cells % columns == columns - 1) {
+            ++view.cells;
+        }
+        if (view.length + bytes.size() <= view.bytes.size()) {
+            view.length += bytes.copy(view.bytes.data() + view.length, bytes.size());
         }
         view.cells += cells;
     }
 
     // A control character is drawn as ^ and a letter; a byte of 0x80 and
-    // above as the terminal shows it, or as '?' where the text is ASCII.
-    void Draw(std::string_view bytes) {
-        for (const char byte : bytes) {
-            const auto value = static_cast<unsigned char>(byte);
+    // above as '?' where the text is ASCII; the rest as the terminal shows it.
+    void Draw(std::string_view text) {
+        for (std::size_t at = 0; at < text.size();) {
+            const TextCharacter character = CharacterAt(facts, text, at);
+            const auto value = static_cast<unsigned char>(text[at]);
             if (value < 0x20 || value == 0x7f) {
-                Add('^', 1);
-                Add(static_cast<char>(value ^ 0x40), 1);
-            } else if (value < 0x80 || text == TextKind::kSingleByte) {
-                Add(byte, 1);
-            } else if (text == TextKind::kAscii) {
-                Add('?', 1);
+                const char shown[] = {'^', static_cast<char>(value ^ 0x40)};
+                Add(std::string_view(shown, 2), 2);
+            } else if (value >= 0x80 && facts.kind == TextKind::kAscii) {
+                Add("?", 1);
             } else {
-                Add(byte, (value & 0xc0) == 0x80 ? 0 : 1);
+                Add(text.substr(at, character.bytes), character.cells);
             }
+            at += character.bytes;
         }
     }
 };
 
 }  // namespace
 
-void ModelView(const LineModel& model, std::string_view prompt, LineView& view) {
+void ModelView(const LineModel& model, std::string_view prompt, int columns, LineView& view) {
     view.length = 0;
     view.cells = 0;
-    ViewWriter writer{view, model.text};
+    ViewWriter writer{view, model.text, columns > 0 ? static_cast<std::size_t>(columns) : 80};
     const std::string_view line = LineText(model.line);
     if (model.searching) {
         writer.Draw(model.search_failed ? "(failed reverse-i-search)`" : "(reverse-i-search)`");
@@ -299,4 +339,17 @@ void ModelView(const LineModel& model, std::string_view prompt, LineView& view) 
 std::size_t ModelListNames(const LineModel& model, int columns, std::span<char> listed) {
     return ListCommandNames(LineText(model.line).substr(0, model.line.cursor), model.names, columns,
                             listed);
+}
+
+TextPrefix WholeCharactersOf(const TextFacts& facts, std::string_view text, std::size_t room) {
+    TextPrefix prefix;
+    while (prefix.bytes < text.size()) {
+        const std::size_t next = NextStart(facts, text, prefix.bytes);
+        if (next > room) {
+            break;
+        }
+        prefix.bytes = next;
+        ++prefix.characters;
+    }
+    return prefix;
 }

@@ -1,4 +1,6 @@
-#include "console/line_editing.h"
+#include "editor/edited_line.h"
+#include "editor/command_history.h"
+#include "editor/command_names.h"
 
 #include <gtest/gtest.h>
 

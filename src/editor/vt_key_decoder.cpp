@@ -1,4 +1,4 @@
-#include "console/vt_keys.h"
+#include "editor/vt_key_decoder.h"
 
 #include <string_view>
 
@@ -69,39 +69,98 @@ constexpr KeyName AltKey(char byte) {
 
 }  // namespace
 
+namespace {
+
+// How many bytes a UTF-8 character that starts with `lead` has; 0 for a byte
+// that starts none.
+std::size_t Utf8Size(unsigned char lead) {
+    return lead >= 0xc2 && lead <= 0xdf   ? 2
+           : lead >= 0xe0 && lead <= 0xef ? 3
+           : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                          : 0;
+}
+
+// A byte with nothing before it.
+bool DecodeAlone(VtDecoder& decoder, unsigned char value, Key& key) {
+    using State = VtDecoder::State;
+    const char byte = static_cast<char>(value);
+    if (value == 0x1b) {
+        decoder.state = State::kEscape;
+        return false;
+    }
+    if (value == 0x7f) {
+        key.name = KeyName::kBackspace;
+    } else if (value < 0x20) {
+        key.name = ControlCharacterKey(value);
+    } else if (value < 0x80 || !decoder.utf8) {
+        key = CharacterKey(std::string_view(&byte, 1));
+    } else {
+        decoder.character_size = Utf8Size(value);
+        if (decoder.character_size == 0) {
+            return true;  // no character starts so: nothing
+        }
+        decoder.character[0] = byte;
+        decoder.character_length = 1;
+        decoder.state = State::kCharacter;
+        return false;
+    }
+    return true;
+}
+
+// Whether `value` ends an escape sequence before its time: a control byte or
+// a character's first byte.
+bool InterruptsSequence(unsigned char value) {
+    return value < 0x20 || value >= 0x80;
+}
+
+}  // namespace
+
 bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
     using State = VtDecoder::State;
     const auto value = static_cast<unsigned char>(byte);
     key = {};
     switch (decoder.state) {
         case State::kGround:
-            if (value == 0x1b) {
-                decoder.state = State::kEscape;
+            return DecodeAlone(decoder, value, key);
+        case State::kCharacter:
+            if ((value & 0xc0) != 0x80) {
+                // Broken off: the bytes so far are dropped.
+                decoder.state = State::kGround;
+                return DecodeAlone(decoder, value, key);
+            }
+            decoder.character[decoder.character_length++] = byte;
+            if (decoder.character_length < decoder.character_size) {
                 return false;
             }
-            if (value == 0x7f) {
-                key.name = KeyName::kBackspace;
-            } else if (value < 0x20) {
-                key.name = ControlCharacterKey(value);
-            } else {
-                key = {KeyName::kCharacter, byte};
-            }
+            decoder.state = State::kGround;
+            key = CharacterKey(std::string_view(decoder.character.data(), decoder.character_size));
             return true;
         case State::kEscape:
             if (value == 0x1b) {
+                decoder.state = State::kGround;
                 key.name = KeyName::kClear;  // Esc, then another key's escape
                 return true;
             }
-            decoder.length = 0;
-            decoder.state = byte == '['   ? State::kControl
-                            : byte == 'O' ? State::kSingle
-                                          : State::kGround;
-            if (decoder.state == State::kGround) {
-                key.name = AltKey(byte);
-                return true;
+            decoder.state = State::kGround;
+            if (InterruptsSequence(value)) {
+                return DecodeAlone(decoder, value, key);
             }
-            return false;
+            decoder.length = 0;
+            if (byte == '[') {
+                decoder.state = State::kControl;
+                return false;
+            }
+            if (byte == 'O') {
+                decoder.state = State::kSingle;
+                return false;
+            }
+            key.name = AltKey(byte);
+            return true;
         case State::kControl:
+            if (InterruptsSequence(value)) {
+                decoder.state = State::kGround;
+                return DecodeAlone(decoder, value, key);
+            }
             if (byte == '[' && decoder.length == 0) {
                 decoder.state = State::kLinuxFunction;
                 return false;
@@ -121,9 +180,15 @@ bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
             return true;
         case State::kLinuxFunction:
             decoder.state = State::kGround;
+            if (InterruptsSequence(value)) {
+                return DecodeAlone(decoder, value, key);
+            }
             return true;  // F1 to F5 of the Linux console: nothing
         case State::kSingle:
             decoder.state = State::kGround;
+            if (InterruptsSequence(value)) {
+                return DecodeAlone(decoder, value, key);
+            }
             key.name = SingleShiftKey(byte);
             return true;
     }
@@ -135,6 +200,6 @@ bool VtEscapeAlone(VtDecoder& decoder, Key& key) {
         return false;
     }
     decoder.state = VtDecoder::State::kGround;
-    key = {KeyName::kClear, 0};
+    key = NamedKey(KeyName::kClear);
     return true;
 }
