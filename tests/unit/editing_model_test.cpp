@@ -54,6 +54,7 @@ struct Script {
     std::string_view drawn;  // the prompt "> " and the line, or the search
     TextFacts text = kUtf8;
     int columns = 80;
+    int cell = -1;  // the cursor's cell, where checked
 };
 
 const Script kScripts[] = {
@@ -122,12 +123,64 @@ const Script kScripts[] = {
      "> px\xe2\x82\xac"},
     {"fault 5: no DEL byte enters the line", Field::kShown, "ab\x7f\x7f\x7f", "", 0,
      KeyOutcome::kGoOn, "> "},
+    // Characters of several bytes and cells: the cursor moves by whole
+    // characters and is drawn in the cell it stands before.
+    {"wide: End, Left", Field::kShown, "漢字ab\x1b[F\x1b[D", "漢字ab", 7, KeyOutcome::kGoOn,
+     "> 漢字ab", kUtf8, 80, 7},
+    {"wide: Left, then a key", Field::kShown, "漢字\x1b[Dx", "漢x字", 4, KeyOutcome::kGoOn,
+     "> 漢x字", kUtf8, 80, 5},
+    {"wide: Backspace", Field::kShown, "漢字\x7f", "漢", 3, KeyOutcome::kGoOn, "> 漢", kUtf8, 80,
+     4},
+    {"emoji: Delete", Field::kShown, "a😀b\x1b[D\x1b[D\x1b[3~", "ab", 1, KeyOutcome::kGoOn, "> ab",
+     kUtf8, 80, 3},
+    {"combining mark: Left takes it with its letter", Field::kShown, "e\xcc\x81\x1b[Dy",
+     "ye\xcc\x81", 1, KeyOutcome::kGoOn, "> ye\xcc\x81", kUtf8, 80, 3},
+    {"combining mark: no cell of its own", Field::kShown, "e\xcc\x81x", "e\xcc\x81x", 4,
+     KeyOutcome::kGoOn, "> e\xcc\x81x", kUtf8, 80, 4},
+    {"Hangul: Ctrl-Left, Ctrl-W", Field::kShown, "가 나다\x1b[1;5D\x17", "나다", 0,
+     KeyOutcome::kGoOn, "> 나다", kUtf8, 80, 2},
+    {"Backspace over a character at the line's start", Field::kShown, "é\x1b[D\x1b[C\x7f", "", 0,
+     KeyOutcome::kGoOn, "> ", kUtf8, 80, 2},
+    {"Ctrl-R finds a CJK line", Field::kCommand, "\x12字テ", "漢字テスト", 3, KeyOutcome::kGoOn,
+     "(reverse-i-search)`字テ': 漢字テスト", kUtf8, 80, 28},
+    {"Ctrl-R: Backspace takes a whole character", Field::kCommand, "\x12字テ\x7f", "漢字テスト", 3,
+     KeyOutcome::kGoOn, "(reverse-i-search)`字': 漢字テスト", kUtf8, 80, 26},
+    // A wide character that does not fit in a row's last cell starts the
+    // next row, as the terminal draws it.
+    {"wrap at 3 columns", Field::kShown, "漢字", "漢字", 6, KeyOutcome::kGoOn, "> 漢字", kUtf8, 3,
+     8},
+    {"wrap at 5 columns", Field::kShown, "漢字", "漢字", 6, KeyOutcome::kGoOn, "> 漢字", kUtf8, 5,
+     7},
+    {"wrap at 7 columns", Field::kShown, "ab漢字", "ab漢字", 8, KeyOutcome::kGoOn, "> ab漢字",
+     kUtf8, 7, 9},
+    // Alt, or an escape sequence, with a character: the character whole.
+    {"Alt with a character of two bytes", Field::kShown,
+     "a\x1b\xc3\xa9"
+     "b",
+     "a\xc3\xa9"
+     "b",
+     4, KeyOutcome::kGoOn,
+     "> a\xc3\xa9"
+     "b"},
+    {"ESC [ then a character", Field::kShown,
+     "a\x1b[\xc3\xa9"
+     "b\x1bO\xe2\x82\xac",
+     "a\xc3\xa9"
+     "b\xe2\x82\xac",
+     7, KeyOutcome::kGoOn,
+     "> a\xc3\xa9"
+     "b\xe2\x82\xac"},
+    {"a character broken off is dropped", Field::kShown,
+     "a\xe6\xbc"
+     "b\xa9",
+     "ab", 2, KeyOutcome::kGoOn, "> ab"},
+    {"Ctrl-L", Field::kShown, "ab\x0c", "ab", 2, KeyOutcome::kRedrawAtTop, "> ab"},
 };
 
 TEST(LineModelTest, KeyScripts) {
     static CommandHistory history;
     history = {};
-    for (const std::string_view entry : {"versionget", "statusget", "domainset"}) {
+    for (const std::string_view entry : {"漢字テスト", "versionget", "statusget", "domainset"}) {
         HistoryAdd(history, entry);
     }
     for (const Script& row : kScripts) {
@@ -159,6 +212,9 @@ TEST(LineModelTest, KeyScripts) {
         static LineView view;
         ModelView(model, "> ", row.columns, view);
         EXPECT_EQ(view.Text(), row.drawn);
+        if (row.cell >= 0) {
+            EXPECT_EQ(view.cursor, static_cast<std::size_t>(row.cell));
+        }
     }
 }
 
@@ -204,6 +260,38 @@ TEST(LineModelTest, TheVtRendererWrapsAndGoesBackToTheLinesStart) {
     ModelKey(model, NamedKey(KeyName::kEnd));
     EXPECT_EQ(draw(), "\r> abcdefgh\x1b[J");
     EXPECT_EQ(std::string(out.data(), VtErase(screen, out)), "\r\x1b[2A\x1b[J");
+}
+
+// A wrapped line of wide characters, five columns wide: its rows are where
+// the terminal puts them, so going back to the line's start, taking it off
+// for a message and drawing it again leave no copy of a row behind.
+TEST(LineModelTest, TheVtRendererKeepsAWrappedLineOfWideCharactersInItsRows) {
+    static LineModel model;
+    static VtScreen screen;
+    static LineView view;
+    std::array<char, 4096> out;
+    const auto draw = [&] {
+        ModelView(model, "> ", screen.columns, view);
+        return std::string(out.data(), VtDraw(screen, view, out));
+    };
+    ModelStart(model, nullptr, {}, false, kUtf8);
+    screen = {};
+    screen.columns = 5;
+    EXPECT_EQ(draw(), "> ");
+    ModelKey(model, CharacterKey("漢"));
+    EXPECT_EQ(draw(), "漢");
+    // 字 does not fit in the row's last cell: it starts the next row.
+    ModelKey(model, CharacterKey("字"));
+    EXPECT_EQ(draw(), "\r> 漢字\x1b[J");
+    EXPECT_EQ(screen.cursor_row, 1u);
+    ModelKey(model, NamedKey(KeyName::kLeft));
+    EXPECT_EQ(draw(), "\r\x1b[1A> 漢字\x1b[J\x1b[1A\r\x1b[4C");
+    EXPECT_EQ(screen.cursor_row, 0u);
+    ModelKey(model, NamedKey(KeyName::kEnd));
+    EXPECT_EQ(draw(), "\r> 漢字\x1b[J");
+    // Hidden for a message, then shown again below it.
+    EXPECT_EQ(std::string(out.data(), VtErase(screen, out)), "\r\x1b[1A\x1b[J");
+    EXPECT_EQ(draw(), "> 漢字");
 }
 
 // Messages from another thread while a line is edited reach the drawing
