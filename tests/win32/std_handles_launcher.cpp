@@ -27,6 +27,10 @@
 // standard output then goes through the launcher, which at the program's
 // first prompt adds the line
 //   console code pages at the prompt: IN OUT
+// With --app-data=FOLDER the program gets that APPDATA (the emulator sets
+// it from its own profile for a process a POSIX parent starts). Ctrl-C and
+// Ctrl-Break at the console are the program's: the launcher waits on, as a
+// shell does.
 // PROGRAM may be a POSIX path, as the emulator's Z: drive shows it.
 #include <windows.h>
 
@@ -129,6 +133,10 @@ void WriteCodePages(const char* title) {
     WriteOut({line, static_cast<std::size_t>(length)});
 }
 
+BOOL WINAPI LeaveStopKeysToTheProgram(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "std_handles_launcher: %s failed, error %lu\n", what, GetLastError());
     return 125;
@@ -140,6 +148,7 @@ int main(int argc, char** argv) {
     Stream streams[] = {{"--stdin=", STD_INPUT_HANDLE, {}},
                         {"--stdout=", STD_OUTPUT_HANDLE, {}},
                         {"--stderr=", STD_ERROR_HANDLE, {}}};
+    SetConsoleCtrlHandler(LeaveStopKeysToTheProgram, TRUE);
     std::string_view keys;
     bool console_program = false;
     unsigned code_pages[2] = {};
@@ -154,6 +163,10 @@ int main(int argc, char** argv) {
         if (std::strncmp(argv[first], "--keys=", 7) == 0) {
             keys = argv[first] + 7;
         }
+        if (std::strncmp(argv[first], "--app-data=", 11) == 0 &&
+            !SetEnvironmentVariableA("APPDATA", WindowsPath(argv[first] + 11).c_str())) {
+            return Fail("SetEnvironmentVariable");
+        }
         console_program = console_program || std::strcmp(argv[first], "--console-program") == 0;
         if (std::sscanf(argv[first], "--code-pages=%u,%u", &code_pages[0], &code_pages[1]) == 2 &&
             (!SetConsoleCP(code_pages[0]) || !SetConsoleOutputCP(code_pages[1]))) {
@@ -164,7 +177,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--console-program] "
-            "[--code-pages=IN,OUT] PROGRAM\n");
+            "[--code-pages=IN,OUT] [--app-data=FOLDER] PROGRAM\n");
         return 125;
     }
 
