@@ -316,6 +316,13 @@ std::vector<Case> StreamCases() {
          .windows_handles = "--stdin=versionget --stdout=leaves",
          .expected_output = "",
          .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
+        // A Windows pipe whose writer has gone: its end is the end of input,
+        // no failure, with -e too.
+        {.name = "ExitOnErrorAtTheEndOfAWindowsPipe",
+         .arguments = {"-e"},
+         .windows_handles = "--stdin=closed",
+         .expected_output = Banner(kDev) + "Version: 1.0.0-sim\r\n" + kPrompt,
+         .expected_trace = StartTrace(kDev) + "TunnelVersionGet(out) = 0\n" + kStopTrace},
         // The reader leaves while the program waits at the prompt, and the
         // library's next message, from its own thread, is what finds it gone.
         {.name = "ReaderLeavesWhileIdleAndTheLibraryLogs",

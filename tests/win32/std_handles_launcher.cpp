@@ -12,6 +12,9 @@
 //             closed while the program waits for input
 //   quit      (stdin) a pipe given the one line "quit" at the program's
 //             first prompt, with --code-pages only
+//   closed    (stdin) a pipe given the one line "versionget", its writer
+//             closed before the program starts (a read past the line then
+//             fails with ERROR_BROKEN_PIPE)
 // With --keys=LINE, all streams its own, it types LINE, Enter, Ctrl-Z and
 // Enter at the console it shares with the program, as a person would. In
 // LINE, keys a terminal cannot send: '|' Enter, '<' Ctrl+Backspace, '@' é
@@ -199,7 +202,7 @@ int main(int argc, char** argv) {
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
         } else if (kind == "endless" || kind == "versionget" || kind == "quit" || kind == "gone" ||
-                   kind == "leaves" || kind == "copied") {
+                   kind == "leaves" || kind == "copied" || kind == "closed") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
                 return Fail("CreatePipe");
             }
@@ -207,7 +210,11 @@ int main(int argc, char** argv) {
             given[i] = Inheritable(input ? read_end : write_end);
             CloseHandle(input ? read_end : write_end);
             HANDLE& kept = input ? write_end : read_end;
-            if (input) {
+            if (kind == "closed") {
+                DWORD written = 0;
+                WriteFile(kept, "versionget\n", 11, &written, nullptr);
+                CloseHandle(kept);
+            } else if (input) {
                 kept_open = kept;
                 answer = kind == "versionget" ? "versionget\n" : kind == "quit" ? "quit\n" : "";
             } else if (kind == "copied") {
