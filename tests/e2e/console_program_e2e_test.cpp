@@ -44,6 +44,8 @@ enum class Start {
                      // before and after the program
     kWithKeysTyped,  // by the Win32 launcher, which also types the keys
                      // given, Enter, Ctrl-Z and Enter at the console they share
+    kOutputToAFile,  // by a shell that sets APPDATA and sends standard
+                     // output to the file "out" beside the program
 };
 
 // A user's profile folder of its own for each case, removed afterwards.
@@ -68,6 +70,10 @@ struct TerminalRun {
             arguments.insert(
                 arguments.end(),
                 {"cmd", "/c", "set APPDATA=" + profile + "& chcp & " + program + " & chcp"});
+        } else if (start == Start::kOutputToAFile) {
+            arguments.insert(arguments.end(), {"cmd", "/c",
+                                               "set APPDATA=" + profile + "& " + program + " > " +
+                                                   ProgramView(folder.app / "out")});
         } else {
             arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
                                                "--app-data=" + profile, folder.program.string()});
@@ -350,6 +356,22 @@ TEST_F(ConsoleProgramE2e, EditedLinesRunAsEdited) {
         run.Quit();
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.calls + kStopTrace);
     }
+}
+
+// With standard output in a file the console echoes what is typed, but for a
+// passcode: the line break that ends it is written still, so what is typed
+// next starts on a line of its own.
+TEST_F(ConsoleProgramE2e, APasscodeIsNotEchoedWithOutputInAFile) {
+    TerminalRun run({}, Start::kOutputToAFile);
+    run.Type("tunnelset\r");
+    ASSERT_TRUE(run.ReadUntilShown("tunnelset\n")) << AsText(run.drawn);
+    run.Type("#pw!\r");
+    run.Type("note\r");
+    ASSERT_TRUE(run.ReadUntilShown("note\n")) << AsText(run.drawn);
+    EXPECT_EQ(run.Quit(), "quit\n");
+    EXPECT_EQ(AsText(run.drawn), "tunnelset\n\nnote\nquit\n");
+    EXPECT_EQ(run.Trace(),
+              StartTrace(kDeviceId) + "TunnelSet(\"#pw!\", \"note\") = 0\n" + kStopTrace);
 }
 
 // Command lines are kept across runs in a file in the user's profile; what
