@@ -26,7 +26,7 @@ case $1 in
     fi)
     if [ -n "$left$changed" ]; then
       echo "the Windows cases wrote into the user folders of $users:"
-      printf '%s\n' $left $changed
+      printf '%s\n' "$left" "$changed" | grep .
       exit 1
     fi
     echo "user folders of $users left alone"
