@@ -85,7 +85,7 @@ bool ReadWholeFile(const std::string& path, std::string& content);
 
 // ---- Switches -----------------------------------------------------------
 
-enum class Crash { kNone, kSegv, kAbort, kThread, kLogThreadAbort };
+enum class Crash { kNone, kSegv, kAbort, kThread, kLogThreadAbort, kAtExit };
 
 struct Switches {
     std::array<std::optional<int32_t>, kOperationCount> faults{};

@@ -582,6 +582,9 @@ void CrashAsAsked(Crash crash) {
             state.heartbeat_wake.wait(lock, [] { return false; });
             return;
         }
+        case Crash::kAtExit:
+            std::atexit(WriteThroughNull);
+            return;
     }
 }
 

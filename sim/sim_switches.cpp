@@ -140,7 +140,8 @@ void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::st
     constexpr std::pair<std::string_view, Crash> kKinds[] = {{"segv", Crash::kSegv},
                                                              {"abort", Crash::kAbort},
                                                              {"thread", Crash::kThread},
-                                                             {"logabort", Crash::kLogThreadAbort}};
+                                                             {"logabort", Crash::kLogThreadAbort},
+                                                             {"atexit", Crash::kAtExit}};
     while (!list.empty()) {
         const std::size_t comma = list.find(',');
         const std::string_view entry = Trim(list.substr(0, comma));
@@ -161,8 +162,8 @@ void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::st
             }
         }
         if (!operation || crash == Crash::kNone) {
-            warnings.push_back(
-                Warning(kSimCrashVariable, entry, "expected Name=segv|abort|thread|logabort"));
+            warnings.push_back(Warning(kSimCrashVariable, entry,
+                                       "expected Name=segv|abort|thread|logabort|atexit"));
             continue;
         }
         switches.crashes[static_cast<std::size_t>(*operation)] = crash;

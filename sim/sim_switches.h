@@ -41,5 +41,6 @@ inline constexpr const char* kSimLogUnendedVariable = "TUNNEL_SIM_LOG_UNENDED";
 // "abort" aborts, "thread" has a thread of the library's own write through a
 // null pointer while the call waits for it, "logabort" has the heartbeat
 // thread (kSimLogThreadVariable; without it a thread of its own) abort while
-// the call waits for it.
+// the call waits for it; "atexit" returns as usual, and has the process write
+// through a null pointer as it ends, once every call has returned.
 inline constexpr const char* kSimCrashVariable = "TUNNEL_SIM_CRASH";

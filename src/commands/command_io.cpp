@@ -61,6 +61,7 @@ CommandOutcome PromptFields(const Prompts& prompts, CommandRun& run) {
         if (read != CommandOutcome::kCompleted) {
             return read;
         }
+        ++run.fields_read;
     }
     return CommandOutcome::kCompleted;
 }

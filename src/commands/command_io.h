@@ -74,6 +74,8 @@ struct CommandRun {
     // stops at the first.
     bool stop_at_failure = false;
     bool failed = false;
+    // Lines of input read for the fields, for the line number of a failure.
+    std::size_t fields_read = 0;
 
     const char* text(std::size_t field) const { return fields[field].data(); }
     // The field as a signed 32-bit integer, by the decimal conversion.

@@ -115,9 +115,7 @@ const Command* FindCommand(std::string_view line) {
     return nullptr;
 }
 
-CommandOutcome RunCommand(const Command& command, bool stop_at_failure) {
-    CommandRun run;
-    run.stop_at_failure = stop_at_failure;
+CommandOutcome RunCommand(const Command& command, CommandRun& run) {
     if (command.prompts[0].capacity() != 0) {
         const CommandOutcome read = PromptFields(command.prompts, run);
         if (read != CommandOutcome::kCompleted) {

@@ -18,10 +18,10 @@ struct Command {
 // The row whose name is the whole line, byte for byte; nullptr when none is.
 const Command* FindCommand(std::string_view line);
 
-// Prompts for the command's fields, then runs its handler with them.
-// `stop_at_failure`: a command of many library calls stops at the first that
-// fails.
-CommandOutcome RunCommand(const Command& command, bool stop_at_failure);
+// Prompts for the command's fields into `run`, then runs its handler with
+// them. `run.stop_at_failure`: a command of many library calls stops at the
+// first that fails.
+CommandOutcome RunCommand(const Command& command, CommandRun& run);
 
 // Prints the list of commands a person can type, for a line that names none.
 void PrintCommandList();

@@ -1,8 +1,7 @@
 #include "startup/command_line.h"
 
-#include <getopt.h>
-
 #include <array>
+#include <initializer_list>
 #include <string_view>
 
 #include "commands/command_table.h"
@@ -14,8 +13,6 @@
 #include "startup/startup.h"
 
 namespace {
-
-constexpr int kUsageErrorStatus = 2;
 
 // The usage text around the command table's own lines. README shows it as
 // it stands, so a change here is a change there.
@@ -32,6 +29,8 @@ constexpr std::string_view kUsageHead =
     "  -q, --quiet          print no prompts, neither \"> \" nor the fields'\n"
     "  -h, --help           print this help and exit (on Windows also /?)\n"
     "  -V, --version        print the version and exit\n"
+    "Of -h and -V the first given is done. Any other argument is ignored and\n"
+    "named on standard error, and the run goes on as without it.\n"
     "\n"
     "Files beside the program:\n"
     "  config.ini  read only: device_id in section [config]\n"
@@ -54,7 +53,6 @@ constexpr std::string_view kUsageTail =
     "              not rewritten, the library not started, a command's\n"
     "              failure line, a line that is no command, or standard\n"
     "              input or output failed\n"
-    "  2           an option or argument not understood; nothing was run\n"
     "  128+N       with -e on Linux: ended by signal N (Ctrl-C 130)\n"
     "  3221225786  with -e on Windows: ended by Ctrl-C, Ctrl-Break or the\n"
     "              console's closing (0xC000013A)\n"
@@ -91,67 +89,77 @@ int PrintUsage() {
     return WriteOut(std::string_view(text.data(), length));
 }
 
-constexpr std::array<option, 5> kLongOptions = {{
-    {"exit-on-error", no_argument, nullptr, 'e'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
-}};
+// What one argument asks for, as the letters of its short form: "eq" for
+// -eq or for --exit-on-error then --quiet. Empty when it is no option.
+std::string_view OptionLetters(std::string_view argument) {
+    constexpr std::string_view kLetters = "eqhV";
+    constexpr std::array<std::string_view, 4> kLongForms = {"--exit-on-error", "--quiet", "--help",
+                                                            "--version"};
+    for (std::size_t i = 0; i < kLongForms.size(); ++i) {
+        if (argument == kLongForms[i]) {
+            return kLetters.substr(i, 1);
+        }
+    }
+    if (IsPlatformHelpSwitch(argument)) {
+        return "h";
+    }
+    // A mistyped letter makes the whole argument a mistake: none of it is
+    // taken, so that the run is the run without it.
+    if (argument.size() < 2 || argument[0] != '-' || argument[1] == '-' ||
+        argument.find_first_not_of(kLetters, 1) != std::string_view::npos) {
+        return {};
+    }
+    return argument.substr(1);
+}
+
+// The arguments that are no option, each as typed (quoted when it holds a
+// blank or nothing) and separated by blanks, cut to what fits.
+struct IgnoredArguments {
+    std::array<char, 1024> text;
+    std::size_t length = 0;
+};
+
+void AddIgnored(IgnoredArguments& ignored, std::string_view argument) {
+    const bool quoted = argument.empty() || argument.find(' ') != std::string_view::npos;
+    for (const std::string_view piece : std::initializer_list<std::string_view>{
+             ignored.length == 0 ? "" : " ", quoted ? "\"" : "", argument, quoted ? "\"" : ""}) {
+        ignored.length +=
+            piece.copy(ignored.text.data() + ignored.length, ignored.text.size() - ignored.length);
+    }
+}
 
 }  // namespace
 
 int RunFromCommandLine(int argc, char** argv) {
-    // Untranslated bytes before anything is written, a usage error included.
+    // Untranslated bytes before anything is written.
     OsConsoleInit();
     SessionOptions options;
-    bool help = false;
-    bool version = false;
-    // getopt_long reports nothing itself, and stops at the first argument
-    // that is not an option.
-    opterr = 0;
-    for (;;) {
-        const int element = optind;
-        const int found = getopt_long(argc, argv, "+eqhV", kLongOptions.data(), nullptr);
-        if (found == -1) {
-            break;
+    // Help or the version, whichever is given first.
+    char asked = '\0';
+    IgnoredArguments ignored;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view letters = OptionLetters(argv[i]);
+        if (letters.empty()) {
+            AddIgnored(ignored, argv[i]);
         }
-        switch (found) {
-            case 'e':
+        for (const char letter : letters) {
+            if (letter == 'e') {
                 options.exit_on_error = true;
-                break;
-            case 'q':
+            } else if (letter == 'q') {
                 options.quiet = true;
-                break;
-            case 'h':
-                help = true;
-                break;
-            case 'V':
-                version = true;
-                break;
-            default:
-                // A long option is named as typed; a short one may share its
-                // argument with others.
-                if (std::string_view(argv[element]).starts_with("--")) {
-                    ReportProblem("option %s not understood: see tunnelconsole --help",
-                                  argv[element]);
-                } else {
-                    ReportProblem("option -%c not understood: see tunnelconsole --help", optopt);
-                }
-                return kUsageErrorStatus;
+            } else if (asked == '\0') {
+                asked = letter;
+            }
         }
     }
-    for (int i = optind; i < argc; ++i) {
-        if (!IsPlatformHelpSwitch(argv[i])) {
-            ReportProblem("argument \"%s\" not expected: see tunnelconsole --help", argv[i]);
-            return kUsageErrorStatus;
-        }
-        help = true;
+    // Said first, so that a mistyped option is seen whatever follows.
+    if (ignored.length != 0) {
+        ReportProblem("ignored: %.*s", static_cast<int>(ignored.length), ignored.text.data());
     }
-    if (help) {
+    if (asked == 'h') {
         return PrintUsage();
     }
-    if (version) {
+    if (asked == 'V') {
         return WriteOut(kVersionLine);
     }
     return RunTunnelConsole(options);

@@ -2,6 +2,6 @@
 #pragma once
 
 // Parses the command line and runs what it asks for: the usage text, the
-// version, or the session. Returns the exit status (2 for a usage error,
-// which is reported on standard error before anything is touched).
+// version, or the session. An argument that is no option is ignored, and
+// named on standard error first. Returns the exit status.
 int RunFromCommandLine(int argc, char** argv);

@@ -4,6 +4,7 @@
 
 #include "commands/command_table.h"
 #include "console/console.h"
+#include "run/diagnostics.h"
 #include "run/run_state.h"
 
 namespace {
@@ -16,6 +17,10 @@ constexpr std::string_view kCommandPrompt = "\r\n> ";
 
 LoopEnd RunCommandLoop(SessionOptions options) {
     TextField<256> command_line{};
+    // Lines of input read, fields included: where the session ends at the
+    // first failure, standard error names the line that stopped it, after
+    // what the failure printed.
+    unsigned long line_number = 0;
     while (!RunShouldEnd()) {
         const auto line = ConsoleReadCommandLine(kCommandPrompt, command_line, CommandNames());
         if (!line) {
@@ -24,6 +29,7 @@ LoopEnd RunCommandLoop(SessionOptions options) {
             }
             return LoopEnd::kInputOrQuit;
         }
+        ++line_number;
         // A stop, or output lost, cuts the input where its read was: the
         // line it ended early is no command typed.
         if (RunShouldEnd()) {
@@ -35,16 +41,26 @@ LoopEnd RunCommandLoop(SessionOptions options) {
             // A typo in a script: where the session ends at the first
             // failure, it ends here.
             if (options.exit_on_error) {
+                ConsoleFlush();
+                ReportProblem("line %lu: \"%.*s\" is not a command", line_number,
+                              static_cast<int>(line->size()), line->data());
                 return LoopEnd::kFailure;
             }
             continue;
         }
-        switch (RunCommand(*command, options.exit_on_error)) {
+        CommandRun run;
+        run.stop_at_failure = options.exit_on_error;
+        const CommandOutcome outcome = RunCommand(*command, run);
+        line_number += run.fields_read;
+        switch (outcome) {
             case CommandOutcome::kCompleted:
             case CommandOutcome::kAbandoned:
                 break;
             case CommandOutcome::kFailed:
                 if (options.exit_on_error) {
+                    ConsoleFlush();
+                    ReportProblem("line %lu: %.*s failed", line_number,
+                                  static_cast<int>(command->name.size()), command->name.data());
                     return LoopEnd::kFailure;
                 }
                 break;

@@ -537,7 +537,8 @@ std::vector<Case> StressCases() {
 INSTANTIATE_TEST_SUITE_P(Stress, CommandsE2e, testing::ValuesIn(StressCases()), CaseName);
 
 // -q leaves out every prompt; -e ends the run at the first failure line, with
-// status 1. Until then the output is the same as without -e.
+// status 1, and standard error names the input line (fields counted) and
+// the command. Until then the output is the same as without -e.
 Case WithArguments(std::vector<std::string> arguments, Case c) {
     c.arguments = std::move(arguments);
     return c;
@@ -576,6 +577,7 @@ std::vector<Case> OptionCases() {
                                                       "comment: Set comment failed, Error: -3\r\n",
                                                   failing_calls, "TunnelCommentSet=-3"));
         c.name += arguments[0] == "-e" ? "" : "SpelledLong";
+        c.expected_errors = "tunnelconsole: line 3: commentset failed\r\n";
         c.expected_status = 1;
         cases.push_back(c);
     }
@@ -587,6 +589,7 @@ std::vector<Case> OptionCases() {
             WithArguments(arguments, Session(std::string("QuietAndExitOnError") + name, failing, "",
                                              failing_calls, "TunnelCommentSet=-3"));
         c.expected_output = banner + "Version: 1.0.0-sim\r\nSet comment failed, Error: -3\r\n";
+        c.expected_errors = "tunnelconsole: line 3: commentset failed\r\n";
         c.expected_status = 1;
         cases.push_back(c);
     }
@@ -604,6 +607,7 @@ std::vector<Case> OptionCases() {
         {"-e"}, Session("ExitOnErrorEndsTheStressTestAfterTheRound", "testconnect\n3\np\nselfget\n",
                         "test times: peer id: " + both_fail_output, StressCalls("p", -3, true),
                         "TunnelConnectEnum=-3,TunnelConnectLocalQuery=-3"));
+    stress.expected_errors = "tunnelconsole: line 3: testconnect failed\r\n";
     stress.expected_status = 1;
     cases.push_back(stress);
     return cases;

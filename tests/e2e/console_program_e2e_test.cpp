@@ -35,37 +35,51 @@ std::string AsText(const std::string& drawn) {
     return std::regex_replace(text, std::regex("\r"), "");
 }
 
-// How the program is started on its terminal.
+// How the program is started on its terminal. Each way gives it a profile
+// folder (APPDATA) of its own, so that the history file of the emulator's
+// own profile is never touched.
 enum class Start {
-    kDirectly,
-    kFromAShell,      // that shows the console's code page before and after it
-    kWithKeysTyped,   // by the Win32 launcher, which types the keys given,
-                      // Enter, Ctrl-Z and Enter at the console they share
-    kWithOwnProfile,  // by a shell that points APPDATA at the run's own folder
-                      // (Wine sets it from its own profile otherwise)
+    kDirectly,       // by the Win32 launcher, which only sets APPDATA
+    kFromAShell,     // that sets APPDATA and shows the console's code page
+                     // before and after the program
+    kWithKeysTyped,  // by the Win32 launcher, which also types the keys
+                     // given, Enter, Ctrl-Z and Enter at the console they share
+    kOutputToAFile,  // by a shell that sets APPDATA and sends standard
+                     // output to the file "out" beside the program
+};
+
+// A user's profile folder of its own for each case, removed afterwards.
+struct ProfileFolder {
+    Scratch scratch;
+    std::filesystem::path path = scratch.path();
+    std::filesystem::path History() const { return path / "tunnelconsole" / "history"; }
 };
 
 // The program started on a new terminal of its own, with the usual files
-// and the library's trace taken.
+// and the library's trace taken; with `app_data` empty, a profile of its own.
 struct TerminalRun {
     explicit TerminalRun(std::vector<std::string> settings = {}, Start start = Start::kDirectly,
                          std::filesystem::path app_data = {},
                          const std::string& keys = "versionget") {
         LaySettings(folder);
+        const std::string profile = ProgramView(app_data.empty() ? own_profile.path : app_data);
+        const std::string program = ProgramView(folder.program);
         // Everything the child needs is made before the fork.
         std::vector<std::string> arguments = Words(std::getenv("E2E_LAUNCHER"));
         if (start == Start::kFromAShell) {
-            arguments.insert(arguments.end(),
-                             {"cmd", "/c", "chcp & " + ProgramView(folder.program) + " & chcp"});
-        } else if (start == Start::kWithOwnProfile) {
+            arguments.insert(
+                arguments.end(),
+                {"cmd", "/c", "set APPDATA=" + profile + "& chcp & " + program + " & chcp"});
+        } else if (start == Start::kOutputToAFile) {
             arguments.insert(arguments.end(), {"cmd", "/c",
-                                               "set APPDATA=" + ProgramView(app_data) + "& " +
-                                                   ProgramView(folder.program)});
-        } else if (start == Start::kWithKeysTyped) {
-            arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"), "--keys=" + keys,
-                                               folder.program.string()});
+                                               "set APPDATA=" + profile + "& " + program + " > " +
+                                                   ProgramView(folder.app / "out")});
         } else {
-            arguments.push_back(folder.program.string());
+            arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
+                                               "--app-data=" + profile, folder.program.string()});
+            if (start == Start::kWithKeysTyped) {
+                arguments.insert(arguments.end() - 1, "--keys=" + keys);
+            }
         }
         std::vector<std::string> variables;
         for (char** variable = environ; *variable != nullptr; ++variable) {
@@ -149,6 +163,7 @@ struct TerminalRun {
     }
     std::string Trace() const { return WithPlaceholders(ReadBytes(folder.root / "trace"), folder); }
 
+    ProfileFolder own_profile;
     ProgramFolder folder;
     int terminal = -1;
     pid_t pid = -1;
@@ -343,12 +358,21 @@ TEST_F(ConsoleProgramE2e, EditedLinesRunAsEdited) {
     }
 }
 
-// A user's profile folder of its own for each case, removed afterwards.
-struct ProfileFolder {
-    Scratch scratch;
-    std::filesystem::path path = scratch.path();
-    std::filesystem::path History() const { return path / "tunnelconsole" / "history"; }
-};
+// With standard output in a file the console echoes what is typed, but for a
+// passcode: the line break that ends it is written still, so what is typed
+// next starts on a line of its own.
+TEST_F(ConsoleProgramE2e, APasscodeIsNotEchoedWithOutputInAFile) {
+    TerminalRun run({}, Start::kOutputToAFile);
+    run.Type("tunnelset\r");
+    ASSERT_TRUE(run.ReadUntilShown("tunnelset\n")) << AsText(run.drawn);
+    run.Type("#pw!\r");
+    run.Type("note\r");
+    ASSERT_TRUE(run.ReadUntilShown("note\n")) << AsText(run.drawn);
+    EXPECT_EQ(run.Quit(), "quit\n");
+    EXPECT_EQ(AsText(run.drawn), "tunnelset\n\nnote\nquit\n");
+    EXPECT_EQ(run.Trace(),
+              StartTrace(kDeviceId) + "TunnelSet(\"#pw!\", \"note\") = 0\n" + kStopTrace);
+}
 
 // Command lines are kept across runs in a file in the user's profile; what
 // is typed at a field prompt never is.
@@ -356,7 +380,7 @@ TEST_F(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
     const ProfileFolder profile;
     const std::filesystem::path history = profile.History();
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
+        TerminalRun run({}, Start::kDirectly, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         run.Type("commentset\r");
         ASSERT_TRUE(run.ReadUntilShown("comment: ")) << AsText(run.drawn);
@@ -370,7 +394,7 @@ TEST_F(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
     }
     EXPECT_EQ(ReadBytes(history), "_HiStOrY_V2_\ncommentset\nversionget\nquit\n");
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
+        TerminalRun run({}, Start::kDirectly, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         // Up past the oldest stays there; Down comes back one.
         run.Type(kUp + kUp + kUp + kUp + kDown + "\r");
@@ -386,7 +410,7 @@ TEST_F(ConsoleProgramE2e, CommandLinesAreRecalledInTheNextRun) {
     // and written again with it.
     std::ofstream(history, std::ios::binary | std::ios::trunc) << "statusget\r\nselfget\r\n";
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
+        TerminalRun run({}, Start::kDirectly, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         run.Type(kUp + "\r");
         ASSERT_TRUE(run.ReadUntilShown("Self get success\n")) << AsText(run.drawn);
@@ -407,7 +431,7 @@ TEST_F(ConsoleProgramE2e, AnotherSessionsCommandLinesSurviveACut) {
     }
     std::ofstream(history, std::ios::binary) << lines;
     {
-        TerminalRun run({}, Start::kWithOwnProfile, profile.path);
+        TerminalRun run({}, Start::kDirectly, profile.path);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
         // Another session adds its line; this one's next line cuts the file.
         std::ofstream(history, std::ios::binary | std::ios::app) << "commentget\n";

@@ -280,39 +280,51 @@ TEST(TerminalE2e, AnEditedLineRunsAsEdited) {
 // A passcode is read unseen whenever the keys come from a terminal: with
 // the editor (nothing of it drawn, the same keys as at any field, the Linux
 // console's F1 adding nothing), and with the editor off (TERM=dumb, standard
-// output a pipe), with the terminal's echo off. It reaches the library as
-// typed, in every locale.
+// output a pipe), with the terminal's echo off, and back on for the next
+// field. It reaches the library as typed, in every locale. domainset's
+// "passcode" is the domain, no secret: it is shown. The typed text holds
+// "#pw!", which no scratch folder's random name spells, and is looked for
+// only where it would be drawn: after its prompt.
 TEST(TerminalE2e, APasscodeIsNeverShownAndArrivesAsTyped) {
     const struct {
         const char* name;
         std::vector<std::pair<std::string, std::string>> environment;
         std::string keys;  // at the passcode
+        std::string call =
+            "TunnelSet(\"#pw!\\xc3\\xa9\\xe2\\x82\\xacx\\t\", \"n\\xc3\\xa9\") = 0\n";
     } rows[] = {
-        {"at the editor", {}, "pw\xc3\xa9x\x1b[[A\x1b[D\x1b[5~\xe2\x82\xac\x1b[C\t\r"},
-        {"at the editor, C locale", {{"LC_ALL", "C"}}, "pw\xc3\xa9x\x1b[D\xe2\x82\xac\x1b[C\t\r"},
-        {"TERM=dumb", {{"TERM", "dumb"}, {"LC_ALL", "C"}}, "pw\xc3\xa9\xe2\x82\xacx\t\r"},
-        {"standard output a pipe", {{"E2E_STDOUT_PIPE", "1"}}, "pw\xc3\xa9\xe2\x82\xacx\t\r"},
+        {"at the editor", {}, "#pw!\xc3\xa9x\x1b[[A\x1b[D\x1b[5~\xe2\x82\xac\x1b[C\t\r"},
+        {"at the editor, C locale", {{"LC_ALL", "C"}}, "#pw!\xc3\xa9x\x1b[D\xe2\x82\xac\x1b[C\t\r"},
+        {"TERM=dumb", {{"TERM", "dumb"}, {"LC_ALL", "C"}}, "#pw!\xc3\xa9\xe2\x82\xacx\t\r"},
+        {"standard output a pipe", {{"E2E_STDOUT_PIPE", "1"}}, "#pw!\xc3\xa9\xe2\x82\xacx\t\r"},
+        {"domainset, shown", {}, "#pw!x\r", "TunnelDomainSet(\"#pw!x\") = 0\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
+        const bool domain = row.call.starts_with("TunnelDomainSet");
         const HomeFolder home;
         TerminalRun run(home.path, row.environment);
         ASSERT_TRUE(run.Shows("> ")) << run.Seen();
-        run.Type("tunnelset\r");
+        run.Type(domain ? "domainset\r" : "tunnelset\r");
         ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+        const std::size_t prompt = run.Seen().size();
         run.Type(row.keys);
-        // Enter ends the screen line the prompt is on.
-        ASSERT_TRUE(run.Shows("\r\ncomment: ")) << run.Seen();
-        run.Type("n\xc3\xa9\r");
-        EXPECT_TRUE(run.Shows("Set tunnel success\r\n")) << run.Seen();
+        if (domain) {
+            EXPECT_TRUE(run.Shows("Set domain success\r\n")) << run.Seen();
+        } else {
+            // Enter ends the screen line the prompt is on.
+            ASSERT_TRUE(run.Shows("\r\ncomment: ")) << run.Seen();
+            const std::size_t comment = run.Seen().size();
+            run.Type("n\xc3\xa9\r");
+            EXPECT_TRUE(run.Shows("Set tunnel success\r\n")) << run.Seen();
+            // The comment is shown as typed: the echo is back.
+            EXPECT_EQ(run.Seen().substr(comment, 1), "n") << run.Seen();
+        }
         run.Type(kCtrlD);
         ExpectEndsWell(run);
-        EXPECT_EQ(run.Seen().find("pw"), std::string::npos) << run.Seen();
-        EXPECT_NE(run.Trace().find("TunnelSet(\"pw\\xc3\\xa9\\xe2\\x82\\xacx\\t\", "
-                                   "\"n\\xc3\\xa9\") = 0\n"),
-                  std::string::npos)
-            << run.Trace();
-        EXPECT_EQ(ReadBytes(home.History()).find("pw"), std::string::npos);
+        EXPECT_EQ(run.Seen().find("#pw!", prompt) != std::string::npos, domain) << run.Seen();
+        EXPECT_NE(run.Trace().find(row.call), std::string::npos) << run.Trace();
+        EXPECT_EQ(ReadBytes(home.History()).find("#pw!"), std::string::npos);
     }
 }
 

@@ -12,6 +12,9 @@
 //             closed while the program waits for input
 //   quit      (stdin) a pipe given the one line "quit" at the program's
 //             first prompt, with --code-pages only
+//   closed    (stdin) a pipe given the one line "versionget", its writer
+//             closed before the program starts (a read past the line then
+//             fails with ERROR_BROKEN_PIPE)
 // With --keys=LINE, all streams its own, it types LINE, Enter, Ctrl-Z and
 // Enter at the console it shares with the program, as a person would. In
 // LINE, keys a terminal cannot send: '|' Enter, '<' Ctrl+Backspace, '@' é
@@ -27,6 +30,10 @@
 // standard output then goes through the launcher, which at the program's
 // first prompt adds the line
 //   console code pages at the prompt: IN OUT
+// With --app-data=FOLDER the program gets that APPDATA (the emulator sets
+// it from its own profile for a process a POSIX parent starts). Ctrl-C and
+// Ctrl-Break at the console are the program's: the launcher waits on, as a
+// shell does.
 // PROGRAM may be a POSIX path, as the emulator's Z: drive shows it.
 #include <windows.h>
 
@@ -129,6 +136,10 @@ void WriteCodePages(const char* title) {
     WriteOut({line, static_cast<std::size_t>(length)});
 }
 
+BOOL WINAPI LeaveStopKeysToTheProgram(DWORD event) {
+    return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
 int Fail(const char* what) {
     std::fprintf(stderr, "std_handles_launcher: %s failed, error %lu\n", what, GetLastError());
     return 125;
@@ -140,6 +151,7 @@ int main(int argc, char** argv) {
     Stream streams[] = {{"--stdin=", STD_INPUT_HANDLE, {}},
                         {"--stdout=", STD_OUTPUT_HANDLE, {}},
                         {"--stderr=", STD_ERROR_HANDLE, {}}};
+    SetConsoleCtrlHandler(LeaveStopKeysToTheProgram, TRUE);
     std::string_view keys;
     bool console_program = false;
     unsigned code_pages[2] = {};
@@ -154,6 +166,10 @@ int main(int argc, char** argv) {
         if (std::strncmp(argv[first], "--keys=", 7) == 0) {
             keys = argv[first] + 7;
         }
+        if (std::strncmp(argv[first], "--app-data=", 11) == 0 &&
+            !SetEnvironmentVariableA("APPDATA", WindowsPath(argv[first] + 11).c_str())) {
+            return Fail("SetEnvironmentVariable");
+        }
         console_program = console_program || std::strcmp(argv[first], "--console-program") == 0;
         if (std::sscanf(argv[first], "--code-pages=%u,%u", &code_pages[0], &code_pages[1]) == 2 &&
             (!SetConsoleCP(code_pages[0]) || !SetConsoleOutputCP(code_pages[1]))) {
@@ -164,7 +180,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--console-program] "
-            "[--code-pages=IN,OUT] PROGRAM\n");
+            "[--code-pages=IN,OUT] [--app-data=FOLDER] PROGRAM\n");
         return 125;
     }
 
@@ -186,7 +202,7 @@ int main(int argc, char** argv) {
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
         } else if (kind == "endless" || kind == "versionget" || kind == "quit" || kind == "gone" ||
-                   kind == "leaves" || kind == "copied") {
+                   kind == "leaves" || kind == "copied" || kind == "closed") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
                 return Fail("CreatePipe");
             }
@@ -194,7 +210,11 @@ int main(int argc, char** argv) {
             given[i] = Inheritable(input ? read_end : write_end);
             CloseHandle(input ? read_end : write_end);
             HANDLE& kept = input ? write_end : read_end;
-            if (input) {
+            if (kind == "closed") {
+                DWORD written = 0;
+                WriteFile(kept, "versionget\n", 11, &written, nullptr);
+                CloseHandle(kept);
+            } else if (input) {
                 kept_open = kept;
                 answer = kind == "versionget" ? "versionget\n" : kind == "quit" ? "quit\n" : "";
             } else if (kind == "copied") {
