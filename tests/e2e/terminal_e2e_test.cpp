@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -366,6 +367,110 @@ TEST(TerminalE2e, ALineWrapsAtTheWidthAfterAResize) {
     ExpectEndsWell(run);
 }
 
+// In a UTF-8 locale, step by step: the keys typed (at a new width, when
+// the step gives one), then the exact bytes drawn; and what the library got
+// as the comment, and the note that it was cut to so many characters.
+TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
+    struct Step {
+        std::string keys;
+        unsigned short columns = 0;
+        std::string shown;
+    };
+    const std::string comment = "commentset\r";
+    const std::string cut(126, 'a');
+    const std::string x1023(1023, 'x');
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string comment;
+        const char* note = nullptr;
+    } rows[] = {
+        {"End, Left after wide ones",
+         {{comment, 0, "comment: "},
+          {"漢字ab\x05\x1b[D", 0, "\rcomment: 漢字ab\x1b[J\r\x1b[14C"},
+          {"x\r", 0, "Set comment success\r\n"}},
+         "漢字axb"},
+        {"a combining mark",
+         {{comment, 0, "comment: "},
+          {"e\xcc\x81x\x1b[D", 0, "\rcomment: e\xcc\x81x\x1b[J\r\x1b[10C"},
+          {"y\r", 0, "Set comment success\r\n"}},
+         "e\xcc\x81yx"},
+        {"wide ones wrapped at 5 columns",
+         {{"", 5, "\r> \x1b[J"},
+          {"漢字漢字漢字", 0, "> 漢字漢字漢字"},
+          {"\x01", 0, "\r\x1b[3A> 漢字漢字漢字\x1b[J\x1b[3A\r\x1b[2C"}},
+         ""},
+        {"a resize, the cursor a row down",
+         {{std::string(21, 'w'), 0, std::string(21, 'w')},
+          {"", 20, "\r\x1b[1A> " + std::string(21, 'w') + "\x1b[J"}},
+         ""},
+        {"a Tab list as wide as the window",
+         {{"", 37, "\r> \x1b[J"},
+          {"connectl\t", 0, "\r\nconnectlocaldelete\r\nconnectlocalquery\r\n> connectlocal"}},
+         ""},
+        {"cut before a 2-byte character",
+         {{comment, 0, "comment: "}, {cut + "é\r", 0, "Set comment success\r\n"}},
+         cut,
+         "126"},
+        {"cut across a 3-byte character",
+         {{comment, 0, "comment: "}, {cut + "€\r", 0, "Set comment success\r\n"}},
+         cut,
+         "126"},
+        {"Alt, or ESC [, with a character types it",
+         {{comment, 0, "comment: "}, {"a\x1bébx\x1b[€\r", 0, "Set comment success\r\n"}},
+         "aébx€"},
+        {"Alt-b, Ctrl-D within the line",
+         {{comment, 0, "comment: "},
+          {"ab cd\x1b"
+           "bx\x02\x02\x04\r",
+           0, "Set comment success\r\n"}},
+         "abxcd"},
+        {"Backspace over the first character",
+         {{comment, 0, "comment: "}, {"漢éx\x01\x1b[C\x7f\r", 0, "Set comment success\r\n"}},
+         "éx"},
+        {"Ctrl-L",
+         {{"versi\x0c", 0, "\x1b[H\x1b[2J> versi"}, {"onget\r", 0, "Version: 1.0.0-sim\r\n"}},
+         ""},
+        {"a full line rings the bell",
+         {{x1023 + "x", 0, "\a"}, {"\x01", 0, "\r\x1b[12A> " + x1023 + "\x1b[J\x1b[12A\r\x1b[2C"}},
+         ""},
+        {"a lone Esc, Esc Esc",
+         {{"versi\x1b", 0, "\r> \x1b[J"}, {"ver\x1b\x1bstatusget\r", 0, "Status: 1\r\n"}},
+         ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"LC_ALL", "C.UTF-8"}});
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        for (const Step& step : row.steps) {
+            if (step.columns != 0) {
+                run.Resize(step.columns);
+            }
+            run.Type(step.keys);
+            ASSERT_TRUE(run.Shows(step.shown)) << run.Seen();
+        }
+        run.Type("\x05\x15\x04");
+        ExpectEndsWell(run);
+        std::string traced;
+        for (const char byte : row.comment) {
+            char quoted[5];
+            std::snprintf(quoted, sizeof quoted, byte < 0 ? "\\x%02x" : "%c", byte & 0xff);
+            traced += quoted;
+        }
+        EXPECT_EQ(
+            run.Trace().find("TunnelCommentSet(\"" + traced + "\") = 0\n") != std::string::npos,
+            !row.comment.empty())
+            << run.Trace();
+        EXPECT_EQ(
+            run.Seen().find(std::string("tunnelconsole: the comment typed was cut to its first ") +
+                            (row.note != nullptr ? row.note : "") + " characters\r\n") !=
+                std::string::npos,
+            row.note != nullptr)
+            << run.Seen();
+    }
+}
+
 TEST(TerminalE2e, TabCompletesCommandNames) {
     const HomeFolder home;
     TerminalRun run(home.path);
@@ -423,6 +528,7 @@ TEST(TerminalE2e, ATerminalWithoutRedrawIsReadAsAPipe) {
         run.Type(kCtrlD);
         ExpectEndsWell(run);
         EXPECT_EQ(run.Seen().find("\rtunnel heartbeat"), std::string::npos) << run.Seen();
+        EXPECT_EQ(run.Seen().find('\x1b'), std::string::npos) << run.Seen();
     }
 }
 
@@ -743,6 +849,11 @@ TEST(TerminalE2e, TheHistoryFileKeepsTheLast1000CommandLines) {
          "_HiStOrY_V2_\nversionget\nstatusget\nversionget\nselfget\n"},
         {"lines of 255 and 256 bytes", "_HiStOrY_V2_\n" + x255 + "\n" + x255 + "y\n", "selfget\r",
          "_HiStOrY_V2_\n" + x255 + "\nselfget\n"},
+        {"a last line without a line break", "_HiStOrY_V2_\nversionget\nstatusget", "selfget\r",
+         "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n"},
+        {"CR LF lines, the header's too", "_HiStOrY_V2_\r\nversionget\r\nstatusget\r\n",
+         std::string(kUp) + kUp + "\rselfget\r",
+         "_HiStOrY_V2_\r\nversionget\r\nstatusget\r\nversionget\nselfget\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -793,6 +904,7 @@ TEST(TerminalE2e, CtrlZAndFgHandTheTerminalOverAndBack) {
     ExpectSameModes(run.FoundModes(), run.Modes());
     run.Type("\n");
     ASSERT_TRUE(run.Shows("> versi")) << run.Seen();
+    EXPECT_EQ(run.Modes().c_lflag & (ICANON | ECHO), 0u);
     run.Type("onget\r");
     EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
     run.Type(kCtrlD);
