@@ -2,9 +2,12 @@
 // with keys in and the terminal's bytes out. Lines are edited, command lines
 // recalled and completed, and the library's messages go above the line being
 // typed. The terminal's modes are as found after every way out.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -113,7 +116,9 @@ public:
                 execl("/bin/bash", "bash", "-m", "-c", "\"$0\"; echo stopped; read -r; fg",
                       folder_.program.c_str(), nullptr);
             }
-            execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
+            // One argument for the program, as `-q`, when given.
+            execl(folder_.program.c_str(), folder_.program.c_str(), getenv("E2E_ARGUMENT"),
+                  nullptr);
             _exit(127);
         }
         close(program_end);
@@ -471,6 +476,17 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
     }
 }
 
+// With -q no prompt is drawn, and Enter on the empty line still ends it.
+TEST(TerminalE2e, WithoutPromptsEnterStillEndsTheLine) {
+    const HomeFolder home;
+    TerminalRun run(home.path, {{"E2E_ARGUMENT", "-q"}});
+    ASSERT_TRUE(run.Shows("tunnel started: dev-1\r\n")) << run.Seen();
+    run.Type("\r");
+    ASSERT_TRUE(run.Shows("\r\n  quit\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
 TEST(TerminalE2e, TabCompletesCommandNames) {
     const HomeFolder home;
     TerminalRun run(home.path);
@@ -818,6 +834,45 @@ TEST(TerminalE2e, TwoSessionsKeepEachOthersHistory) {
     second.Type(kCtrlD);
     ExpectEndsWell(second);
     EXPECT_EQ(ReadBytes(home.History()), "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n");
+}
+
+// A save waits for the lock every session takes: here the test holds it and
+// rewrites the file in place, as a cut does; the line goes after what it left.
+TEST(TerminalE2e, ASaveWaitsForTheHistoryFilesLock) {
+    const HomeFolder home;
+    WriteBytes(home.History(), "_HiStOrY_V2_\nversionget\nstatusget\n");
+    const int held = open(home.History().c_str(), O_RDWR | O_CLOEXEC);
+    struct stat file {};
+    ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0 && fstat(held, &file) == 0);
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("selfget\r");
+    // The session's wait shows in /proc/locks as a request blocked on the file.
+    const std::string inode = ":" + std::to_string(file.st_ino) + " ";
+    const auto blocked = [&] {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; std::getline(locks, line);) {
+            if (line.find("-> FLOCK") != std::string::npos &&
+                line.find(inode) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
+    while (!blocked()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no wait for the lock";
+        sched_yield();
+    }
+    const std::string cut = "_HiStOrY_V2_\nstatusget\n";
+    ASSERT_EQ(ftruncate(held, 0), 0);
+    ASSERT_EQ(pwrite(held, cut.data(), cut.size(), 0), static_cast<ssize_t>(cut.size()));
+    close(held);  // lets go of the lock
+    ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+    EXPECT_EQ(ReadBytes(home.History()), cut + "selfget\n");
 }
 
 std::string HistoryLines(int count) {
