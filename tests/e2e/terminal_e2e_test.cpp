@@ -467,12 +467,12 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
             run.Trace().find("TunnelCommentSet(\"" + traced + "\") = 0\n") != std::string::npos,
             !row.comment.empty())
             << run.Trace();
-        EXPECT_EQ(
-            run.Seen().find(std::string("tunnelconsole: the comment typed was cut to its first ") +
-                            (row.note != nullptr ? row.note : "") + " characters\r\n") !=
-                std::string::npos,
-            row.note != nullptr)
-            << run.Seen();
+        const std::string note =
+            row.note == nullptr
+                ? "was cut"
+                : std::string("tunnelconsole: the comment typed was cut to its first ") + row.note +
+                      " characters\r\n";
+        EXPECT_EQ(run.Seen().find(note) != std::string::npos, row.note != nullptr) << run.Seen();
     }
 }
 
