@@ -68,8 +68,9 @@ void EditorResumed();
 std::span<const TerminalDrawing> EditorFinish();
 
 // After kLine: the line typed, handed on under the text rules (TakeTypedLine)
-// into `line`, cut at a character's edge to its capacity less one; `ended` is
-// set when it held a byte 0x1A. A command line is added to the history.
+// into `line`, cut to its capacity less one (a character the cut goes through
+// is left in part, for EditorWholeCharacters to leave out); `ended` is set
+// when it held a byte 0x1A. A command line is added to the history.
 std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended);
 
 // How many bytes of `typed`, at most `room`, hold whole characters of the

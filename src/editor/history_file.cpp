@@ -41,6 +41,7 @@ bool ForEachHistoryLine(OsHistoryFile file, bool headed, Take take,
     std::array<char, kCommandLineCapacity> line{};
     std::size_t length = 0;
     bool too_long = false;
+    // A header ending in CR LF leaves its LF: an empty line, skipped.
     std::uint64_t offset = headed ? kHistoryHeader.size() : 0;
     for (;;) {
         const std::ptrdiff_t count = OsReadHistoryFile(file, offset, chunk);
@@ -74,16 +75,30 @@ bool ForEachHistoryLine(OsHistoryFile file, bool headed, Take take,
     }
 }
 
+// Whether the file is empty or ends with a line break: a last line without
+// one is ended before the next is added after it.
+bool EndsWithLineBreak(OsHistoryFile file) {
+    std::array<char, 4096> chunk;
+    std::uint64_t offset = 0;
+    char last = '\n';
+    for (std::ptrdiff_t count; (count = OsReadHistoryFile(file, offset, chunk)) > 0;) {
+        offset += static_cast<std::uint64_t>(count);
+        last = chunk[static_cast<std::size_t>(count) - 1];
+    }
+    return last == '\n';
+}
+
 enum class HistoryStart { kHeader, kEmpty, kFormerFile, kOtherFile };
 
 HistoryStart ReadHistoryStart(OsHistoryFile file) {
-    std::array<char, kHistoryHeader.size()> start{};
+    // The header's line may end in CR LF, as any other line may.
+    std::array<char, kHistoryHeader.size() + 1> start{};
     const std::ptrdiff_t count = OsReadHistoryFile(file, 0, start);
     if (count == 0) {
         return HistoryStart::kEmpty;
     }
-    if (count == static_cast<std::ptrdiff_t>(start.size()) &&
-        std::string_view(start.data(), start.size()) == kHistoryHeader) {
+    const std::string_view found(start.data(), count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (found.starts_with(kHistoryHeader) || found == "_HiStOrY_V2_\r\n") {
         return HistoryStart::kHeader;
     }
     return OsHistoryFileMayLackHeader() ? HistoryStart::kFormerFile : HistoryStart::kOtherFile;
@@ -184,6 +199,7 @@ void SaveHistoryLine(std::string_view line) {
     if (start == HistoryStart::kOtherFile) {
         ReportHistoryProblem("written", "it is not a history file");
     } else if ((start == HistoryStart::kEmpty && !OsAppendHistoryFile(file, kHistoryHeader)) ||
+               (!EndsWithLineBreak(file) && !OsAppendHistoryFile(file, "\n")) ||
                !OsAppendHistoryFile(file, std::string_view(entry.data(), length + 1))) {
         ReportSystemProblem("written");
     } else if (std::size_t lines = 0; HistoryFileTooLong(file, headed, lines) || !headed) {

@@ -2,9 +2,12 @@
 // with keys in and the terminal's bytes out. Lines are edited, command lines
 // recalled and completed, and the library's messages go above the line being
 // typed. The terminal's modes are as found after every way out.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -112,7 +116,9 @@ public:
                 execl("/bin/bash", "bash", "-m", "-c", "\"$0\"; echo stopped; read -r; fg",
                       folder_.program.c_str(), nullptr);
             }
-            execl(folder_.program.c_str(), folder_.program.c_str(), nullptr);
+            // One argument for the program, as `-q`, when given.
+            execl(folder_.program.c_str(), folder_.program.c_str(), getenv("E2E_ARGUMENT"),
+                  nullptr);
             _exit(127);
         }
         close(program_end);
@@ -378,6 +384,121 @@ TEST(TerminalE2e, ALineWrapsAtTheWidthAfterAResize) {
     ExpectEndsWell(run);
 }
 
+// In a UTF-8 locale, step by step: the keys typed (at a new width, when
+// the step gives one), then the exact bytes drawn; and what the library got
+// as the comment, and the note that it was cut to so many characters.
+TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
+    struct Step {
+        std::string keys;
+        unsigned short columns = 0;
+        std::string shown;
+    };
+    const std::string comment = "commentset\r";
+    const std::string cut(126, 'a');
+    const std::string x1023(1023, 'x');
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+        std::string comment;
+        const char* note = nullptr;
+    } rows[] = {
+        {"End, Left after wide ones",
+         {{comment, 0, "comment: "},
+          {"漢字ab\x05\x1b[D", 0, "\rcomment: 漢字ab\x1b[J\r\x1b[14C"},
+          {"x\r", 0, "Set comment success\r\n"}},
+         "漢字axb"},
+        {"a combining mark",
+         {{comment, 0, "comment: "},
+          {"e\xcc\x81x\x1b[D", 0, "\rcomment: e\xcc\x81x\x1b[J\r\x1b[10C"},
+          {"y\r", 0, "Set comment success\r\n"}},
+         "e\xcc\x81yx"},
+        {"wide ones wrapped at 5 columns",
+         {{"", 5, "\r> \x1b[J"},
+          {"漢字漢字漢字", 0, "> 漢字漢字漢字"},
+          {"\x01", 0, "\r\x1b[3A> 漢字漢字漢字\x1b[J\x1b[3A\r\x1b[2C"}},
+         ""},
+        {"a resize, the cursor a row down",
+         {{std::string(21, 'w'), 0, std::string(21, 'w')},
+          {"", 20, "\r\x1b[1A> " + std::string(21, 'w') + "\x1b[J"}},
+         ""},
+        {"a Tab list as wide as the window",
+         {{"", 37, "\r> \x1b[J"},
+          {"connectl\t", 0, "\r\nconnectlocaldelete\r\nconnectlocalquery\r\n> connectlocal"}},
+         ""},
+        {"cut before a 2-byte character",
+         {{comment, 0, "comment: "}, {cut + "é\r", 0, "Set comment success\r\n"}},
+         cut,
+         "126"},
+        {"cut across a 3-byte character",
+         {{comment, 0, "comment: "}, {cut + "€\r", 0, "Set comment success\r\n"}},
+         cut,
+         "126"},
+        {"Alt, or ESC [, with a character types it",
+         {{comment, 0, "comment: "}, {"a\x1bébx\x1b[€\r", 0, "Set comment success\r\n"}},
+         "aébx€"},
+        {"Alt-b, Ctrl-D within the line",
+         {{comment, 0, "comment: "},
+          {"ab cd\x1b"
+           "bx\x02\x02\x04\r",
+           0, "Set comment success\r\n"}},
+         "abxcd"},
+        {"Backspace over the first character",
+         {{comment, 0, "comment: "}, {"漢éx\x01\x1b[C\x7f\r", 0, "Set comment success\r\n"}},
+         "éx"},
+        {"Ctrl-L",
+         {{"versi\x0c", 0, "\x1b[H\x1b[2J> versi"}, {"onget\r", 0, "Version: 1.0.0-sim\r\n"}},
+         ""},
+        {"a full line rings the bell",
+         {{x1023 + "x", 0, "\a"}, {"\x01", 0, "\r\x1b[12A> " + x1023 + "\x1b[J\x1b[12A\r\x1b[2C"}},
+         ""},
+        {"a lone Esc, Esc Esc",
+         {{"versi\x1b", 0, "\r> \x1b[J"}, {"ver\x1b\x1bstatusget\r", 0, "Status: 1\r\n"}},
+         ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"LC_ALL", "C.UTF-8"}});
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        for (const Step& step : row.steps) {
+            if (step.columns != 0) {
+                run.Resize(step.columns);
+            }
+            run.Type(step.keys);
+            ASSERT_TRUE(run.Shows(step.shown)) << run.Seen();
+        }
+        run.Type("\x05\x15\x04");
+        ExpectEndsWell(run);
+        std::string traced;
+        for (const char byte : row.comment) {
+            char quoted[5];
+            std::snprintf(quoted, sizeof quoted, byte < 0 ? "\\x%02x" : "%c", byte & 0xff);
+            traced += quoted;
+        }
+        EXPECT_EQ(
+            run.Trace().find("TunnelCommentSet(\"" + traced + "\") = 0\n") != std::string::npos,
+            !row.comment.empty())
+            << run.Trace();
+        const std::string note =
+            row.note == nullptr
+                ? "was cut"
+                : std::string("tunnelconsole: the comment typed was cut to its first ") + row.note +
+                      " characters\r\n";
+        EXPECT_EQ(run.Seen().find(note) != std::string::npos, row.note != nullptr) << run.Seen();
+    }
+}
+
+// With -q no prompt is drawn, and Enter on the empty line still ends it.
+TEST(TerminalE2e, WithoutPromptsEnterStillEndsTheLine) {
+    const HomeFolder home;
+    TerminalRun run(home.path, {{"E2E_ARGUMENT", "-q"}});
+    ASSERT_TRUE(run.Shows("tunnel started: dev-1\r\n")) << run.Seen();
+    run.Type("\r");
+    ASSERT_TRUE(run.Shows("\r\n  quit\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+}
+
 TEST(TerminalE2e, TabCompletesCommandNames) {
     const HomeFolder home;
     TerminalRun run(home.path);
@@ -435,6 +556,7 @@ TEST(TerminalE2e, ATerminalWithoutRedrawIsReadAsAPipe) {
         run.Type(kCtrlD);
         ExpectEndsWell(run);
         EXPECT_EQ(run.Seen().find("\rtunnel heartbeat"), std::string::npos) << run.Seen();
+        EXPECT_EQ(run.Seen().find('\x1b'), std::string::npos) << run.Seen();
     }
 }
 
@@ -726,6 +848,45 @@ TEST(TerminalE2e, TwoSessionsKeepEachOthersHistory) {
     EXPECT_EQ(ReadBytes(home.History()), "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n");
 }
 
+// A save waits for the lock every session takes: here the test holds it and
+// rewrites the file in place, as a cut does; the line goes after what it left.
+TEST(TerminalE2e, ASaveWaitsForTheHistoryFilesLock) {
+    const HomeFolder home;
+    WriteBytes(home.History(), "_HiStOrY_V2_\nversionget\nstatusget\n");
+    const int held = open(home.History().c_str(), O_RDWR | O_CLOEXEC);
+    struct stat file {};
+    ASSERT_TRUE(held >= 0 && flock(held, LOCK_EX) == 0 && fstat(held, &file) == 0);
+    TerminalRun run(home.path);
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("selfget\r");
+    // The session's wait shows in /proc/locks as a request blocked on the file.
+    const std::string inode = ":" + std::to_string(file.st_ino) + " ";
+    const auto blocked = [&] {
+        std::ifstream locks("/proc/locks");
+        for (std::string line; std::getline(locks, line);) {
+            if (line.find("-> FLOCK") != std::string::npos &&
+                line.find(inode) != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
+    while (!blocked()) {
+        ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no wait for the lock";
+        sched_yield();
+    }
+    const std::string cut = "_HiStOrY_V2_\nstatusget\n";
+    ASSERT_EQ(ftruncate(held, 0), 0);
+    ASSERT_EQ(pwrite(held, cut.data(), cut.size(), 0), static_cast<ssize_t>(cut.size()));
+    close(held);  // lets go of the lock
+    ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();
+    run.Type(kCtrlD);
+    ExpectEndsWell(run);
+    EXPECT_EQ(ReadBytes(home.History()), cut + "selfget\n");
+}
+
 std::string HistoryLines(int count) {
     std::string lines = "_HiStOrY_V2_\n";
     for (int i = 0; i < count; ++i) {
@@ -755,6 +916,11 @@ TEST(TerminalE2e, TheHistoryFileKeepsTheLast1000CommandLines) {
          "_HiStOrY_V2_\nversionget\nstatusget\nversionget\nselfget\n"},
         {"lines of 255 and 256 bytes", "_HiStOrY_V2_\n" + x255 + "\n" + x255 + "y\n", "selfget\r",
          "_HiStOrY_V2_\n" + x255 + "\nselfget\n"},
+        {"a last line without a line break", "_HiStOrY_V2_\nversionget\nstatusget", "selfget\r",
+         "_HiStOrY_V2_\nversionget\nstatusget\nselfget\n"},
+        {"CR LF lines, the header's too", "_HiStOrY_V2_\r\nversionget\r\nstatusget\r\n",
+         std::string(kUp) + kUp + "\rselfget\r",
+         "_HiStOrY_V2_\r\nversionget\r\nstatusget\r\nversionget\nselfget\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -805,6 +971,7 @@ TEST(TerminalE2e, CtrlZAndFgHandTheTerminalOverAndBack) {
     ExpectSameModes(run.FoundModes(), run.Modes());
     run.Type("\n");
     ASSERT_TRUE(run.Shows("> versi")) << run.Seen();
+    EXPECT_EQ(run.Modes().c_lflag & (ICANON | ECHO), 0u);
     run.Type("onget\r");
     EXPECT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
     run.Type(kCtrlD);

@@ -230,11 +230,14 @@ TextCharacter OsTextCharacter(std::string_view text) {
     const std::size_t length = std::mbrtowc(&character, text.data(), text.size(), &state);
     TextCharacter found;
     // A byte that starts no whole character stands alone, one cell wide, as
-    // a terminal shows it.
+    // a terminal shows it; a character the text's end cuts off spans the
+    // rest, so that a field cut there never keeps a part of it.
     if (length != 0 && length <= text.size()) {
         found.bytes = length;
         const int width = wcwidth(character);
         found.cells = width < 0 ? 1 : static_cast<std::size_t>(width);
+    } else if (length == static_cast<std::size_t>(-2)) {
+        found.bytes = text.size();
     }
     uselocale(previous);
     return found;
