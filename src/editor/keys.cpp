@@ -70,14 +70,14 @@ Key BindConsoleKey(const ConsoleKey& key) {
         case ConsoleKeyCode::kCharacter:
             break;
     }
-    const std::string_view text(key.bytes.data(), key.length);
-    if (text.size() != 1) {
-        return CharacterKey(text);
+    const std::string_view typed = std::string_view(key.bytes.data(), key.length);
+    if (typed.size() != 1) {
+        return CharacterKey(typed);
     }
-    const auto byte = static_cast<unsigned char>(text[0]);
+    const auto byte = static_cast<unsigned char>(typed[0]);
     // Ctrl-Z ends the input once Enter follows, as a 0x1A byte does in a file.
     if (byte == 0x1a) {
-        return CharacterKey(text);
+        return CharacterKey(typed);
     }
     // Ctrl+Backspace, as some consoles deliver it.
     if (byte == 0x7f) {
@@ -86,5 +86,5 @@ Key BindConsoleKey(const ConsoleKey& key) {
     if (byte < 0x20) {
         return NamedKey(ControlCharacterKey(byte));
     }
-    return CharacterKey(text);
+    return CharacterKey(typed);
 }
