@@ -63,6 +63,7 @@ struct TerminalRun {
                                                    ProgramView(folder.program)});
         } else if (start == Start::kWithKeysTyped) {
             arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"), "--keys=" + keys,
+                                               "--screen=" + (folder.root / "screen").string(),
                                                folder.program.string()});
         } else {
             arguments.push_back(folder.program.string());
@@ -148,6 +149,8 @@ struct TerminalRun {
         ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
     std::string Trace() const { return WithPlaceholders(ReadBytes(folder.root / "trace"), folder); }
+    // The console's rows at the end, read back by the launcher (kWithKeysTyped).
+    std::string Screen() const { return ReadBytes(folder.root / "screen"); }
 
     ProgramFolder folder;
     int terminal = -1;
@@ -208,18 +211,42 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         std::string keys;
         std::string screen_end;
         std::string call;
+        std::string locale = {};       // LC_ALL, whence Wine's ANSI code page
+        std::string screen_line = {};  // a row of the console's screen at the end
     } rows[] = {
         {"versionget", "Version: 1.0.0-sim\n\n> ^Z\n", "TunnelVersionGet(out) = 0\n"},
         {"tunnelset|a@b#|x yz<c", "comment: x c\nSet tunnel success\n\n> ^Z\n",
          "TunnelSet(\"a\\xe9b\", \"x c\") = 0\n"},
+        // ANSI code pages 932, 936 and 65001 (UTF-8); é is not in 932.
+        {"commentset|a\\u4e2d\\u00e9b", "", "TunnelCommentSet(\"a\\x92\\x86b\") = 0\n",
+         "ja_JP.UTF-8", "comment: a\u4e2db"},
+        {"commentset|a\\u00e9\\u4e2d\\u6587b", "",
+         "TunnelCommentSet(\"a\\xa8\\xa6\\xd6\\xd0\\xce\\xc4b\") = 0\n", "zh_CN.UTF-8"},
+        {"commentset|a\\u00e9\\u20acb\\U0001f600", "",
+         "TunnelCommentSet(\"a\\xc3\\xa9\\xe2\\x82\\xacb\\xf0\\x9f\\x98\\x80\") = 0\n",
+         "hi_IN.UTF-8"},
+        // Drawn in the console's own cells: one a character under Wine.
+        {"commentset|\\u4e2d\\.\\L\\.x|", "", "TunnelCommentSet(\"x\\x92\\x86\") = 0\n",
+         "ja_JP.UTF-8", "comment: x\u4e2d"},
+        // Nothing erased stays on the screen; a repeat count types as often.
+        {"versionxget\\.\\L\\L\\L\\.\\B", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        {"xversionget\\.\\W\\.\\D", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        {"xx versionget\\.\\W\\.\\*3\\B", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        {"commentset|\\*3z", "", "TunnelCommentSet(\"zzz\") = 0\n", "", "comment: zzz"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.keys);
-        TerminalRun run({}, Start::kWithKeysTyped, {}, row.keys);
+        TerminalRun run(row.locale.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{"LC_ALL=" + row.locale},
+                        Start::kWithKeysTyped, {}, row.keys);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n")) << run.drawn;
         EXPECT_TRUE(run.RestOfScreen().ends_with(row.screen_end)) << AsText(run.drawn);
         EXPECT_EQ(WaitForExit(run.pid), 0);
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.call + kStopTrace);
+        if (!row.screen_line.empty()) {
+            EXPECT_NE(("\n" + run.Screen()).find("\n" + row.screen_line + "\n"), std::string::npos)
+                << run.Screen();
+        }
     }
 }
 

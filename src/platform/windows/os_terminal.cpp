@@ -180,6 +180,26 @@ std::size_t CellsOf(char32_t code) {
     return InRanges(code, kCombiningRanges) ? 0 : InRanges(code, kWideRanges) ? 2 : 1;
 }
 
+// Whether the console gives every UTF-16 unit a cell of its own, a wide
+// character one and a combining mark one (Wine's does), rather than drawing
+// them as a terminal does.
+bool cell_per_unit = false;
+
+// Measured on a screen buffer of the console's that is never shown.
+bool ConsoleGivesEachUnitACell() {
+    const HANDLE buffer = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                    CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (buffer == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const bool one = WriteConsoleW(buffer, L"\u4e2d", 1, &written, nullptr) && written == 1 &&
+                     GetConsoleScreenBufferInfo(buffer, &info) && info.dwCursorPosition.X == 1;
+    CloseHandle(buffer);
+    return one;
+}
+
 // The character `text` starts with in `code_page`, read as UTF-16.
 TextCharacter CodePageCharacter(std::string_view text) {
     std::size_t bytes = 1;
@@ -197,6 +217,9 @@ TextCharacter CodePageCharacter(std::string_view text) {
                                           static_cast<int>(bytes), units, 2);
     if (count <= 0) {
         return {};
+    }
+    if (cell_per_unit) {
+        return {bytes, static_cast<std::size_t>(count)};
     }
     // A double-byte code page's console draws each of its bytes in a cell.
     if (code_page != CP_UTF8 && bytes == 2) {
@@ -250,6 +273,7 @@ bool OsTerminalStart() {
         return false;
     }
     code_page = GetACP();
+    cell_per_unit = ConsoleGivesEachUnitACell();
     started = true;
     return true;
 }
