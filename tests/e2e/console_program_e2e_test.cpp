@@ -233,6 +233,10 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         {"xversionget\\.\\W\\.\\D", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
         {"xx versionget\\.\\W\\.\\*3\\B", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
         {"commentset|\\*3z", "", "TunnelCommentSet(\"zzz\") = 0\n", "", "comment: zzz"},
+        // A repeat count past the keys' room, and Enter on an earlier row of
+        // a line wrapped at the console's 200 cells: what follows goes below.
+        {"\\*230z\\.\\*100\\L", "", "", "",
+         "> " + std::string(198, 'z') + "\n" + std::string(32, 'z') + "\n  quit"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.keys);

@@ -335,6 +335,37 @@ void OsTerminalLineEnds() {
     InterlockedExchange(&ctrl_c_taken, 0);
 }
 
+namespace {
+
+// Input records read and not taken yet, and a key whose repeat count the
+// keys' room could not hold: what is left goes out at the next wait.
+std::array<INPUT_RECORD, 32> records{};
+DWORD records_got = 0;
+DWORD records_at = 0;
+ConsoleKey repeated{};
+WORD repeats_left = 0;
+
+std::size_t TakeRecords(std::span<ConsoleKey> keys) {
+    std::size_t count = 0;
+    for (;;) {
+        for (; repeats_left > 0 && count < keys.size(); --repeats_left) {
+            keys[count++] = repeated;
+        }
+        if (repeats_left > 0 || records_at == records_got) {
+            return count;
+        }
+        const INPUT_RECORD& record = records[records_at++];
+        if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
+            resized = true;
+        } else if (record.EventType == KEY_EVENT &&
+                   DecodeKeyEvent(record.Event.KeyEvent, repeated)) {
+            repeats_left = std::max<WORD>(record.Event.KeyEvent.wRepeatCount, 1);
+        }
+    }
+}
+
+}  // namespace
+
 TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
     const HANDLE stop = OsInputWakeEvent();
     const HANDLE waits[] = {input, reader_wake, stop};
@@ -346,6 +377,9 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
             keys[0] = {};
             keys[0].code = ConsoleKeyCode::kAbandon;
             return {TerminalInput::kKeys, 1};
+        }
+        if (const std::size_t count = TakeRecords(keys); count > 0) {
+            return {TerminalInput::kKeys, count};
         }
         if (resized) {
             resized = false;
@@ -371,30 +405,12 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
         if (pending == 0) {
             continue;
         }
-        std::array<INPUT_RECORD, 32> records{};
-        DWORD got = 0;
+        records_at = 0;
+        records_got = 0;
         if (!ReadConsoleInputW(input, records.data(),
                                std::min<DWORD>(pending, static_cast<DWORD>(records.size())),
-                               &got)) {
+                               &records_got)) {
             return {TerminalInput::kEnded, 0};
-        }
-        std::size_t count = 0;
-        for (const INPUT_RECORD& record : std::span(records).first(got)) {
-            if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
-                resized = true;
-                continue;
-            }
-            ConsoleKey key;
-            if (record.EventType != KEY_EVENT || !DecodeKeyEvent(record.Event.KeyEvent, key)) {
-                continue;
-            }
-            const WORD repeat = std::max<WORD>(record.Event.KeyEvent.wRepeatCount, 1);
-            for (WORD time = 0; time < repeat && count < keys.size(); ++time) {
-                keys[count++] = key;
-            }
-        }
-        if (count > 0) {
-            return {TerminalInput::kKeys, count};
         }
     }
 }
