@@ -213,6 +213,7 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         std::string call;
         std::string locale = {};       // LC_ALL, whence Wine's ANSI code page
         std::string screen_line = {};  // a row of the console's screen at the end
+        bool at_top = false;           // the screen's first row
     } rows[] = {
         {"versionget", "Version: 1.0.0-sim\n\n> ^Z\n", "TunnelVersionGet(out) = 0\n"},
         {"tunnelset|a@b#|x yz<c", "comment: x c\nSet tunnel success\n\n> ^Z\n",
@@ -237,6 +238,10 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         // a line wrapped at the console's 200 cells: what follows goes below.
         {"\\*230z\\.\\*100\\L", "", "", "",
          "> " + std::string(198, 'z') + "\n" + std::string(32, 'z') + "\n  quit"},
+        // Ctrl-L: the window cleared, the line drawn at its top.
+        {"versionget\\.\\C", "", "TunnelVersionGet(out) = 0\n", "", "> versionget", true},
+        // A full line (1023 bytes): the bell for each key more leaves no mark.
+        {"\\*1030z", "", "", "", std::string(25, 'z')},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.keys);
@@ -248,8 +253,8 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         EXPECT_EQ(WaitForExit(run.pid), 0);
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.call + kStopTrace);
         if (!row.screen_line.empty()) {
-            EXPECT_NE(("\n" + run.Screen()).find("\n" + row.screen_line + "\n"), std::string::npos)
-                << run.Screen();
+            const std::size_t at = ("\n" + run.Screen()).find("\n" + row.screen_line + "\n");
+            EXPECT_TRUE(row.at_top ? at == 0 : at != std::string::npos) << run.Screen();
         }
     }
 }
@@ -467,6 +472,19 @@ TEST_F(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
     EXPECT_NE(run.RestOfScreen().find("Version: 1.0.0-sim\n"), std::string::npos);
     EXPECT_EQ(WaitForExit(run.pid), 0);
     EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
+}
+
+// A message shorter than the line leaves nothing of the line beside it.
+TEST_F(ConsoleProgramE2e, AMessageLeavesNoTailOfTheLine) {
+    TerminalRun run({"TUNNEL_SIM_LOG_THREAD=100000"}, Start::kWithKeysTyped, {}, "\\*60z\\_");
+    const std::string line = "> " + std::string(60, 'z');
+    ASSERT_TRUE(run.ReadUntilShown(line)) << AsText(run.drawn);
+    ASSERT_TRUE(run.ReadUntilShown("tunnel heartbeat")) << AsText(run.drawn);
+    ASSERT_TRUE(run.ReadUntilShown(line)) << AsText(run.drawn);
+    run.Type("\x15quit\r");
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_FALSE(std::regex_search(run.Screen(), std::regex("heartbeat [0-9]+ *z")))
+        << run.Screen();
 }
 
 // Lines typed at a cmd prompt: `tunnelconsole` names the console program,

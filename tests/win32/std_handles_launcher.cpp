@@ -22,7 +22,8 @@
 // next key as one event with a repeat count of N, and . for events that
 // mean nothing up to the next 128th, so that the keys before it and after it
 // are read apart and drawn apart (the program reads at most 32 at a time,
-// and all of them are there before it reads).
+// and all of them are there before it reads); _ at the end: no Enter,
+// Ctrl-Z and Enter after LINE.
 // With --screen=PATH, once the program ended, the console's rows up to the
 // cursor's are written to PATH as UTF-8, a line each, blanks at the end cut.
 // With --console-program it starts the console program beside PROGRAM (the
@@ -97,6 +98,7 @@ bool TypeLineThenCtrlZ(std::string_view line) {
     INPUT_RECORD records[8192];
     DWORD count = 0;
     WORD repeat = 1;
+    const bool ended = !line.ends_with("\\_");
     for (std::size_t at = 0; at < line.size(); ++at) {
         const char c = line[at];
         if (count + 160 > std::size(records)) {
@@ -168,9 +170,11 @@ bool TypeLineThenCtrlZ(std::string_view line) {
             repeat = 1;
         }
     }
-    AddKey(records, count, L'\r', VK_RETURN, 0);
-    AddKey(records, count, 0x1A, 'Z', LEFT_CTRL_PRESSED);
-    AddKey(records, count, L'\r', VK_RETURN, 0);
+    if (ended) {
+        AddKey(records, count, L'\r', VK_RETURN, 0);
+        AddKey(records, count, 0x1A, 'Z', LEFT_CTRL_PRESSED);
+        AddKey(records, count, L'\r', VK_RETURN, 0);
+    }
     DWORD written = 0;
     const bool typed = WriteConsoleInputW(console, records, count, &written) && written == count;
     CloseHandle(console);
