@@ -229,6 +229,9 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         // Drawn in the console's own cells: one a character under Wine.
         {"commentset|\\u4e2d\\.\\L\\.x|", "", "TunnelCommentSet(\"x\\x92\\x86\") = 0\n",
          "ja_JP.UTF-8", "comment: x\u4e2d"},
+        {"commentset|\\U0001f600\\.\\L\\.x", "",
+         "TunnelCommentSet(\"x\\xf0\\x9f\\x98\\x80\") = 0\n", "hi_IN.UTF-8",
+         "comment: x\U0001f600"},
         // Nothing erased stays on the screen; a repeat count types as often.
         {"versionxget\\.\\L\\L\\L\\.\\B", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
         {"xversionget\\.\\W\\.\\D", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
@@ -240,6 +243,8 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
          "> " + std::string(198, 'z') + "\n" + std::string(32, 'z') + "\n  quit"},
         // Ctrl-L: the window cleared, the line drawn at its top.
         {"versionget\\.\\C", "", "TunnelVersionGet(out) = 0\n", "", "> versionget", true},
+        // The console made 60 columns wide: names listed in lines that fit.
+        {"\\=60conn\t", "", "", "", "connectlocalquery  connectenum"},
         // A full line (1023 bytes): the bell for each key more leaves no mark.
         {"\\*1030z", "", "", "", std::string(25, 'z')},
     };

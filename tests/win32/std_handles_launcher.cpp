@@ -23,7 +23,8 @@
 // mean nothing up to the next 128th, so that the keys before it and after it
 // are read apart and drawn apart (the program reads at most 32 at a time,
 // and all of them are there before it reads); _ at the end: no Enter,
-// Ctrl-Z and Enter after LINE.
+// Ctrl-Z and Enter after LINE; =N at the start: the screen buffer made N
+// columns wide first, once the program reads a line.
 // With --screen=PATH, once the program ended, the console's rows up to the
 // cursor's are written to PATH as UTF-8, a line each, blanks at the end cut.
 // With --console-program it starts the console program beside PROGRAM (the
@@ -87,6 +88,30 @@ void AddKey(INPUT_RECORD* records, DWORD& count, WCHAR character, WORD key, DWOR
     }
 }
 
+// Makes the screen buffer `width` columns wide once the program's editor
+// reads a line (line input and Ctrl-C's processing off, the mode it reads a
+// line's keys in), so that the change reaches it as an event.
+bool NarrowWhenEditing(HANDLE console, SHORT width) {
+    DWORD mode = 0;
+    while (GetConsoleMode(console, &mode) &&
+           (mode & (ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT)) != 0) {
+        SwitchToThread();
+    }
+    const HANDLE screen =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(screen, &info)) {
+        return false;
+    }
+    const SMALL_RECT window{0, 0, static_cast<SHORT>(width - 1),
+                            static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top)};
+    SetConsoleWindowInfo(screen, TRUE, &window);
+    const bool narrowed = SetConsoleScreenBufferSize(screen, {width, info.dwSize.Y});
+    CloseHandle(screen);
+    return narrowed;
+}
+
 // LINE, Enter, Ctrl-Z, Enter as key presses on the console's input.
 bool TypeLineThenCtrlZ(std::string_view line) {
     HANDLE console =
@@ -94,6 +119,13 @@ bool TypeLineThenCtrlZ(std::string_view line) {
                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (console == INVALID_HANDLE_VALUE || line.size() > 200) {
         return false;
+    }
+    if (line.starts_with("\\=")) {
+        const auto width = static_cast<SHORT>(std::strtol(line.data() + 2, nullptr, 10));
+        line.remove_prefix(std::min(line.find_first_not_of("0123456789", 2), line.size()));
+        if (!NarrowWhenEditing(console, width)) {
+            return false;
+        }
     }
     INPUT_RECORD records[8192];
     DWORD count = 0;
