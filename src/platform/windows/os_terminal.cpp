@@ -354,11 +354,19 @@ std::size_t TakeRecords(std::span<ConsoleKey> keys) {
         if (repeats_left > 0 || records_at == records_got) {
             return count;
         }
-        const INPUT_RECORD& record = records[records_at++];
+        const INPUT_RECORD& record = records[records_at];
         if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
+            // The keys before a change of size, then the change: the keys
+            // after it are drawn at the new size.
+            if (count > 0) {
+                return count;
+            }
+            ++records_at;
             resized = true;
-        } else if (record.EventType == KEY_EVENT &&
-                   DecodeKeyEvent(record.Event.KeyEvent, repeated)) {
+            return 0;
+        }
+        ++records_at;
+        if (record.EventType == KEY_EVENT && DecodeKeyEvent(record.Event.KeyEvent, repeated)) {
             repeats_left = std::max<WORD>(record.Event.KeyEvent.wRepeatCount, 1);
         }
     }
