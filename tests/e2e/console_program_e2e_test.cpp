@@ -241,6 +241,7 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         // a line wrapped at the console's 200 cells: what follows goes below.
         {"\\*230z\\.\\*100\\L", "", "", "",
          "> " + std::string(198, 'z') + "\n" + std::string(32, 'z') + "\n  quit"},
+        {"\\*198z", "", "", "", "> " + std::string(198, 'z') + "\n  quit"},
         // Ctrl-L: the window cleared, the line drawn at its top.
         {"versionget\\.\\C", "", "TunnelVersionGet(out) = 0\n", "", "> versionget", true},
         // The console made 60 columns wide: names listed in lines that fit.

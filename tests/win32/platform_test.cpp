@@ -109,11 +109,11 @@ void CheckCodePages() {
     } spellings[] = {
         {932, L"\u4e2d", "\x92\x86"},
         {932, L"\u00e9", ""},
-        {932, L"\u00a5", ""},  // best fit: a backslash
+        {932, L"\u00a5", ""},  // Windows's best fit: a backslash
         {936, L"\u00e9", "\xa8\xa6"},
         {936, L"\u4e2d", "\xd6\xd0"},
         {1252, L"\u00e9", "\xe9"},
-        {1252, L"\u0101", ""},  // best fit: a
+        {1252, L"\u0101", ""},  // Windows's best fit: a
         {1252, L"\u20ac", "\x80"},
         {CP_UTF8, L"\u20ac", "\xe2\x82\xac"},
         {CP_UTF8, L"\U0001f600", "\xf0\x9f\x98\x80"},

@@ -474,11 +474,17 @@ void EraseLine() {
 }
 
 void EndLine() {
+    const Screen screen = ReadScreen();
+    const long end = screen.cursor - at + shown;
     if (at != shown) {
-        const Screen screen = ReadScreen();
-        SetConsoleCursorPosition(output, Position(screen.cursor - at + shown, screen.width));
+        SetConsoleCursorPosition(output, Position(end, screen.width));
     }
-    Write("\r\n");
+    // A line that fills its last row to the end has the cursor on the next
+    // row already: the console wraps as soon as the row's last cell is
+    // written.
+    if (shown == 0 || end % screen.width != 0) {
+        Write("\r\n");
+    }
     shown = 0;
     at = 0;
     last_length = 0;
