@@ -78,7 +78,9 @@ struct TerminalRun {
             arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
                                                "--app-data=" + profile, folder.program.string()});
             if (start == Start::kWithKeysTyped) {
-                arguments.insert(arguments.end() - 1, "--keys=" + keys);
+                arguments.insert(
+                    arguments.end() - 1,
+                    {"--keys=" + keys, "--screen=" + (folder.root / "screen").string()});
             }
         }
         std::vector<std::string> variables;
@@ -162,6 +164,8 @@ struct TerminalRun {
         ASSERT_EQ(write(terminal, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
     }
     std::string Trace() const { return WithPlaceholders(ReadBytes(folder.root / "trace"), folder); }
+    // The console's rows at the end, read back by the launcher (kWithKeysTyped).
+    std::string Screen() const { return ReadBytes(folder.root / "screen"); }
 
     ProfileFolder own_profile;
     ProgramFolder folder;
@@ -223,18 +227,60 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         std::string keys;
         std::string screen_end;
         std::string call;
+        std::string locale = {};       // LC_ALL, whence Wine's ANSI code page
+        std::string screen_line = {};  // a row of the console's screen at the end
+        bool at_top = false;           // the screen's first row
     } rows[] = {
         {"versionget", "Version: 1.0.0-sim\n\n> ^Z\n", "TunnelVersionGet(out) = 0\n"},
         {"tunnelset|a@b#|x yz<c", "comment: x c\nSet tunnel success\n\n> ^Z\n",
          "TunnelSet(\"a\\xe9b\", \"x c\") = 0\n"},
+        // ANSI code pages 932, 936 and 65001 (UTF-8); é is not in 932.
+        {"commentset|a\\u4e2d\\u00e9b", "", "TunnelCommentSet(\"a\\x92\\x86b\") = 0\n",
+         "ja_JP.UTF-8", "comment: a\u4e2db"},
+        {"commentset|a\\u00e9\\u4e2d\\u6587b", "",
+         "TunnelCommentSet(\"a\\xa8\\xa6\\xd6\\xd0\\xce\\xc4b\") = 0\n", "zh_CN.UTF-8"},
+        {"commentset|a\\u00e9\\u20acb\\U0001f600", "",
+         "TunnelCommentSet(\"a\\xc3\\xa9\\xe2\\x82\\xacb\\xf0\\x9f\\x98\\x80\") = 0\n",
+         "hi_IN.UTF-8"},
+        // A field cut at a character's edge: € would end past the comment's room.
+        {"commentset|\\*126a\\u20ac", "",
+         "TunnelCommentSet(\"" + std::string(126, 'a') + "\") = 0\n", "hi_IN.UTF-8"},
+        // Drawn in the console's own cells: one a character under Wine.
+        {"commentset|\\u4e2d\\.\\L\\.x|", "", "TunnelCommentSet(\"x\\x92\\x86\") = 0\n",
+         "ja_JP.UTF-8", "comment: x\u4e2d"},
+        {"commentset|\\U0001f600\\.\\L\\.x", "",
+         "TunnelCommentSet(\"x\\xf0\\x9f\\x98\\x80\") = 0\n", "hi_IN.UTF-8",
+         "comment: x\U0001f600"},
+        // Nothing erased stays on the screen; a repeat count types as often.
+        {"versionxget\\.\\L\\L\\L\\.\\B", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        {"xversionget\\.\\W\\.\\D", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        {"xx versionget\\.\\W\\.\\*3\\B", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        {"commentset|\\*3z", "", "TunnelCommentSet(\"zzz\") = 0\n", "", "comment: zzz"},
+        // A repeat count past the keys' room, and Enter on an earlier row of
+        // a line wrapped at the console's 200 cells: what follows goes below.
+        {"\\*230z\\.\\*100\\L", "", "", "",
+         "> " + std::string(198, 'z') + "\n" + std::string(32, 'z') + "\n  quit"},
+        {"\\*198z", "", "", "", "> " + std::string(198, 'z') + "\n  quit"},
+        // Ctrl-L: the window cleared, the line drawn at its top.
+        {"versionget\\.\\C", "", "TunnelVersionGet(out) = 0\n", "", "> versionget", true},
+        // The console made 60 columns wide: names listed in lines that fit.
+        {"\\=60conn\t", "", "", "", "connectlocalquery  connectenum"},
+        // A full line (1023 bytes): the bell for each key more leaves no mark.
+        {"\\*1030z", "", "", "", std::string(25, 'z')},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.keys);
-        TerminalRun run({}, Start::kWithKeysTyped, {}, row.keys);
+        TerminalRun run(row.locale.empty() ? std::vector<std::string>{}
+                                           : std::vector<std::string>{"LC_ALL=" + row.locale},
+                        Start::kWithKeysTyped, {}, row.keys);
         ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n")) << run.drawn;
         EXPECT_TRUE(run.RestOfScreen().ends_with(row.screen_end)) << AsText(run.drawn);
         EXPECT_EQ(WaitForExit(run.pid), 0);
         EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + row.call + kStopTrace);
+        if (!row.screen_line.empty()) {
+            const std::size_t at = ("\n" + run.Screen()).find("\n" + row.screen_line + "\n");
+            EXPECT_TRUE(row.at_top ? at == 0 : at != std::string::npos) << run.Screen();
+        }
     }
 }
 
@@ -460,6 +506,19 @@ TEST_F(ConsoleProgramE2e, MessagesGoAboveTheTypedLine) {
     EXPECT_NE(run.RestOfScreen().find("Version: 1.0.0-sim\n"), std::string::npos);
     EXPECT_EQ(WaitForExit(run.pid), 0);
     EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
+}
+
+// A message shorter than the line leaves nothing of the line beside it.
+TEST_F(ConsoleProgramE2e, AMessageLeavesNoTailOfTheLine) {
+    TerminalRun run({"TUNNEL_SIM_LOG_THREAD=100000"}, Start::kWithKeysTyped, {}, "\\*60z\\_");
+    const std::string line = "> " + std::string(60, 'z');
+    ASSERT_TRUE(run.ReadUntilShown(line)) << AsText(run.drawn);
+    ASSERT_TRUE(run.ReadUntilShown("tunnel heartbeat")) << AsText(run.drawn);
+    ASSERT_TRUE(run.ReadUntilShown(line)) << AsText(run.drawn);
+    run.Type("\x15quit\r");
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_FALSE(std::regex_search(run.Screen(), std::regex("heartbeat [0-9]+ *z")))
+        << run.Screen();
 }
 
 // Lines typed at a cmd prompt: `tunnelconsole` names the console program,

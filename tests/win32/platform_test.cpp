@@ -13,6 +13,7 @@
 
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
+#include "platform/windows/console_code_page.h"
 #include "platform/windows/os_durable_file_private.h"
 #include "row_check.h"
 
@@ -77,6 +78,55 @@ void CheckErrors() {
     Check(OsReplaceBlockedByAnOpenFile(EBUSY) && OsReplaceBlockedByAnOpenFile(EACCES) &&
               !OsReplaceBlockedByAnOpenFile(ENOENT) && !OsReplaceBlockedByAnOpenFile(ENOSPC),
           "a replace blocked by an open file", "told wrongly");
+}
+
+// How typed characters are spelled in the ANSI code page: the flags each
+// code page takes, and a spelling only where it reads back as typed.
+void CheckCodePages() {
+    const struct {
+        UINT code_page;
+        DWORD flags;
+        bool asks_used_default;
+    } calls[] = {
+        {1252, WC_NO_BEST_FIT_CHARS, true},
+        {932, WC_NO_BEST_FIT_CHARS, true},
+        {936, WC_NO_BEST_FIT_CHARS, true},
+        {CP_UTF8, 0, false},
+        {CP_UTF7, 0, false},
+        {54936, 0, false},
+        {50220, 0, false},
+        {57002, 0, false},
+    };
+    for (const auto& row : calls) {
+        const WideToCodePageCall call = WideToCodePageCallFor(row.code_page);
+        Check(call.flags == row.flags && call.asks_used_default == row.asks_used_default,
+              "call for code page " + std::to_string(row.code_page), "other flags");
+    }
+    const struct {
+        UINT code_page;
+        std::wstring_view character;
+        std::string_view spelled;  // empty: not spelled
+    } spellings[] = {
+        {932, L"\u4e2d", "\x92\x86"},
+        {932, L"\u00e9", ""},
+        {932, L"\u00a5", ""},  // Windows's best fit: a backslash
+        {936, L"\u00e9", "\xa8\xa6"},
+        {936, L"\u4e2d", "\xd6\xd0"},
+        {1252, L"\u00e9", "\xe9"},
+        {1252, L"\u0101", ""},  // Windows's best fit: a
+        {1252, L"\u20ac", "\x80"},
+        {CP_UTF8, L"\u20ac", "\xe2\x82\xac"},
+        {CP_UTF8, L"\U0001f600", "\xf0\x9f\x98\x80"},
+        {CP_UTF8, std::wstring_view(L"\xd83d", 1), ""},  // half a character
+    };
+    for (const auto& row : spellings) {
+        std::array<char, 4> spelled{};
+        const std::size_t length = SpellInCodePage(row.code_page, row.character, spelled);
+        Check(std::string_view(spelled.data(), length) == row.spelled,
+              "spelling " + std::to_string(&row - spellings) + " in code page " +
+                  std::to_string(row.code_page),
+              "spelled otherwise");
+    }
 }
 
 std::string folder;  // this run's own, under the temporary folder
@@ -291,6 +341,7 @@ int main() {
     }
     folder = unique.data();
     CheckFinalPaths();
+    CheckCodePages();
     CheckErrors();
     CheckScratchFiles();
     CheckReadOnlyFileSavedDuringTheRewrite();

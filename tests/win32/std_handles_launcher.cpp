@@ -19,7 +19,17 @@
 // Enter at the console it shares with the program, as a person would. In
 // LINE, keys a terminal cannot send: '|' Enter, '<' Ctrl+Backspace, '@' é
 // as Alt and the keypad's 0233 give it (on Alt's key-up), and '#' U+0101,
-// which the ANSI code page cannot spell.
+// which the ANSI code page cannot spell; and after a backslash: uXXXX and
+// UXXXXXXXX a character by its code (two key events, a surrogate pair, past
+// U+FFFF), L Left, W Alt+Left, B Backspace, D Delete, C Ctrl-L, *N the
+// next key as one event with a repeat count of N, and . for events that
+// mean nothing up to the next 128th, so that the keys before it and after it
+// are read apart and drawn apart (the program reads at most 32 at a time,
+// and all of them are there before it reads); _ at the end: no Enter,
+// Ctrl-Z and Enter after LINE; =N at the start: the screen buffer made N
+// columns wide first, once the program reads a line.
+// With --screen=PATH, once the program ended, the console's rows up to the
+// cursor's are written to PATH as UTF-8, a line each, blanks at the end cut.
 // With --console-program it starts the console program beside PROGRAM (the
 // same name ending in .com) on the console it shares with it (under the
 // emulator, a console exists when a standard stream is a terminal); with
@@ -39,6 +49,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -70,17 +81,42 @@ std::string WindowsPath(std::string path) {
     return path;
 }
 
-void AddKey(INPUT_RECORD* records, DWORD& count, WCHAR character, WORD key, DWORD modifiers) {
+void AddKey(INPUT_RECORD* records, DWORD& count, WCHAR character, WORD key, DWORD modifiers,
+            WORD repeat = 1) {
     for (const BOOL down : {TRUE, FALSE}) {
         INPUT_RECORD& record = records[count++];
         record = INPUT_RECORD{};
         record.EventType = KEY_EVENT;
         record.Event.KeyEvent.bKeyDown = down;
-        record.Event.KeyEvent.wRepeatCount = 1;
+        record.Event.KeyEvent.wRepeatCount = repeat;
         record.Event.KeyEvent.wVirtualKeyCode = key;
         record.Event.KeyEvent.uChar.UnicodeChar = character;
         record.Event.KeyEvent.dwControlKeyState = modifiers;
     }
+}
+
+// Makes the screen buffer `width` columns wide once the program's editor
+// reads a line (line input and Ctrl-C's processing off, the mode it reads a
+// line's keys in), so that the change reaches it as an event.
+bool NarrowWhenEditing(HANDLE console, SHORT width) {
+    DWORD mode = 0;
+    while (GetConsoleMode(console, &mode) &&
+           (mode & (ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT)) != 0) {
+        SwitchToThread();
+    }
+    const HANDLE screen =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(screen, &info)) {
+        return false;
+    }
+    const SMALL_RECT window{0, 0, static_cast<SHORT>(width - 1),
+                            static_cast<SHORT>(info.srWindow.Bottom - info.srWindow.Top)};
+    SetConsoleWindowInfo(screen, TRUE, &window);
+    const bool narrowed = SetConsoleScreenBufferSize(screen, {width, info.dwSize.Y});
+    CloseHandle(screen);
+    return narrowed;
 }
 
 // LINE, Enter, Ctrl-Z, Enter as key presses on the console's input.
@@ -91,10 +127,68 @@ bool TypeLineThenCtrlZ(std::string_view line) {
     if (console == INVALID_HANDLE_VALUE || line.size() > 200) {
         return false;
     }
-    INPUT_RECORD records[2 * 6 * 203];
+    if (line.starts_with("\\=")) {
+        const auto width = static_cast<SHORT>(std::strtol(line.data() + 2, nullptr, 10));
+        line.remove_prefix(std::min(line.find_first_not_of("0123456789", 2), line.size()));
+        if (!NarrowWhenEditing(console, width)) {
+            return false;
+        }
+    }
+    INPUT_RECORD records[8192];
     DWORD count = 0;
-    for (const char c : line) {
-        if (c == '|') {
+    WORD repeat = 1;
+    const bool ended = !line.ends_with("\\_");
+    for (std::size_t at = 0; at < line.size(); ++at) {
+        const char c = line[at];
+        if (count + 160 > std::size(records)) {
+            return false;
+        }
+        if (c == '\\' && at + 1 < line.size()) {
+            const char named = line[++at];
+            const std::size_t digits = named == 'u' ? 4 : named == 'U' ? 8 : 0;
+            if (named == '.') {
+                while (count % 128 != 0) {
+                    records[count] = INPUT_RECORD{};
+                    records[count].EventType = KEY_EVENT;
+                    records[count++].Event.KeyEvent.wVirtualKeyCode = VK_SHIFT;
+                }
+                continue;
+            }
+            if (named == '*') {
+                repeat = static_cast<WORD>(std::strtoul(line.data() + at + 1, nullptr, 10));
+                at = line.find_first_not_of("0123456789", at + 1) - 1;
+                continue;
+            }
+            if (digits > 0) {
+                const unsigned long code =
+                    std::strtoul(std::string(line.substr(at + 1, digits)).c_str(), nullptr, 16);
+                at += digits;
+                if (code > 0xffff) {
+                    AddKey(records, count, static_cast<WCHAR>(0xd800 + ((code - 0x10000) >> 10)), 0,
+                           0);
+                }
+                AddKey(records, count,
+                       static_cast<WCHAR>(code > 0xffff ? 0xdc00 + (code & 0x3ff) : code), 0, 0,
+                       repeat);
+            } else {
+                const struct {
+                    char name;
+                    WCHAR character;
+                    WORD key;
+                    DWORD modifiers;
+                } named_keys[] = {{'L', 0, VK_LEFT, 0},
+                                  {'W', 0, VK_LEFT, LEFT_ALT_PRESSED},
+                                  {'B', 0x08, VK_BACK, 0},
+                                  {'D', 0, VK_DELETE, 0},
+                                  {'C', 0x0c, 'L', LEFT_CTRL_PRESSED}};
+                for (const auto& key : named_keys) {
+                    if (key.name == named) {
+                        AddKey(records, count, key.character, key.key, key.modifiers, repeat);
+                    }
+                }
+            }
+            repeat = 1;
+        } else if (c == '|') {
             AddKey(records, count, L'\r', VK_RETURN, 0);
         } else if (c == '<') {
             AddKey(records, count, 0x7f, VK_BACK, LEFT_CTRL_PRESSED);
@@ -111,12 +205,15 @@ bool TypeLineThenCtrlZ(std::string_view line) {
             alt_up.Event.KeyEvent.dwControlKeyState = 0;
             std::rotate(&alt_up, &alt_up + 1, records + count);
         } else {
-            AddKey(records, count, static_cast<WCHAR>(c), 0, 0);
+            AddKey(records, count, static_cast<WCHAR>(c), 0, 0, repeat);
+            repeat = 1;
         }
     }
-    AddKey(records, count, L'\r', VK_RETURN, 0);
-    AddKey(records, count, 0x1A, 'Z', LEFT_CTRL_PRESSED);
-    AddKey(records, count, L'\r', VK_RETURN, 0);
+    if (ended) {
+        AddKey(records, count, L'\r', VK_RETURN, 0);
+        AddKey(records, count, 0x1A, 'Z', LEFT_CTRL_PRESSED);
+        AddKey(records, count, L'\r', VK_RETURN, 0);
+    }
     DWORD written = 0;
     const bool typed = WriteConsoleInputW(console, records, count, &written) && written == count;
     CloseHandle(console);
@@ -127,6 +224,37 @@ void WriteOut(std::string_view bytes) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);
+}
+
+// The console's rows up to the cursor's, as UTF-8 lines without their blanks
+// at the end.
+bool WriteScreen(const std::string& path) {
+    const HANDLE console =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info) ||
+        file == nullptr) {
+        return false;
+    }
+    for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+        WCHAR cells[1024];
+        DWORD got = 0;
+        ReadConsoleOutputCharacterW(console, cells, std::min<DWORD>(info.dwSize.X, 1024), {0, row},
+                                    &got);
+        while (got > 0 && cells[got - 1] == L' ') {
+            --got;
+        }
+        char bytes[4 * 1024 + 1];
+        const int length = WideCharToMultiByte(CP_UTF8, 0, cells, static_cast<int>(got), bytes,
+                                               sizeof bytes - 1, nullptr, nullptr);
+        bytes[std::max(length, 0)] = '\n';
+        std::fwrite(bytes, 1, static_cast<std::size_t>(std::max(length, 0)) + 1, file);
+    }
+    std::fclose(file);
+    CloseHandle(console);
+    return true;
 }
 
 void WriteCodePages(const char* title) {
@@ -153,6 +281,7 @@ int main(int argc, char** argv) {
                         {"--stderr=", STD_ERROR_HANDLE, {}}};
     SetConsoleCtrlHandler(LeaveStopKeysToTheProgram, TRUE);
     std::string_view keys;
+    std::string screen;
     bool console_program = false;
     unsigned code_pages[2] = {};
     int first = 1;
@@ -170,6 +299,9 @@ int main(int argc, char** argv) {
             !SetEnvironmentVariableA("APPDATA", WindowsPath(argv[first] + 11).c_str())) {
             return Fail("SetEnvironmentVariable");
         }
+        if (std::strncmp(argv[first], "--screen=", 9) == 0) {
+            screen = WindowsPath(argv[first] + 9);
+        }
         console_program = console_program || std::strcmp(argv[first], "--console-program") == 0;
         if (std::sscanf(argv[first], "--code-pages=%u,%u", &code_pages[0], &code_pages[1]) == 2 &&
             (!SetConsoleCP(code_pages[0]) || !SetConsoleOutputCP(code_pages[1]))) {
@@ -177,10 +309,9 @@ int main(int argc, char** argv) {
         }
     }
     if (first >= argc) {
-        std::fprintf(
-            stderr,
-            "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--console-program] "
-            "[--code-pages=IN,OUT] [--app-data=FOLDER] PROGRAM\n");
+        std::fprintf(stderr,
+                     "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--screen=PATH] "
+                     "[--console-program] [--code-pages=IN,OUT] [--app-data=FOLDER] PROGRAM\n");
         return 125;
     }
 
@@ -297,6 +428,9 @@ int main(int argc, char** argv) {
     }
     if (code_pages[0] != 0) {
         WriteCodePages("console code pages");
+    }
+    if (!screen.empty() && !WriteScreen(screen)) {
+        return Fail("WriteScreen");
     }
     return static_cast<int>(code);
 }

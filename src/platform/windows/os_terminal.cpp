@@ -180,6 +180,26 @@ std::size_t CellsOf(char32_t code) {
     return InRanges(code, kCombiningRanges) ? 0 : InRanges(code, kWideRanges) ? 2 : 1;
 }
 
+// Whether the console gives every UTF-16 unit a cell of its own, a wide
+// character one and a combining mark one (Wine's does), rather than drawing
+// them as a terminal does.
+bool cell_per_unit = false;
+
+// Measured on a screen buffer of the console's that is never shown.
+bool ConsoleGivesEachUnitACell() {
+    const HANDLE buffer = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                    CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (buffer == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD written = 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const bool one = WriteConsoleW(buffer, L"\u4e2d", 1, &written, nullptr) && written == 1 &&
+                     GetConsoleScreenBufferInfo(buffer, &info) && info.dwCursorPosition.X == 1;
+    CloseHandle(buffer);
+    return one;
+}
+
 // The character `text` starts with in `code_page`, read as UTF-16.
 TextCharacter CodePageCharacter(std::string_view text) {
     std::size_t bytes = 1;
@@ -189,14 +209,19 @@ TextCharacter CodePageCharacter(std::string_view text) {
     } else if (IsDBCSLeadByteEx(code_page, static_cast<BYTE>(text[0]))) {
         bytes = 2;
     }
+    // A character cut off by the text's end runs to its end, so a cut at a
+    // field's room never keeps part of it.
     if (bytes > text.size()) {
-        return {};
+        return {text.size(), 1};
     }
     WCHAR units[2];
     const int count = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
                                           static_cast<int>(bytes), units, 2);
     if (count <= 0) {
         return {};
+    }
+    if (cell_per_unit) {
+        return {bytes, static_cast<std::size_t>(count)};
     }
     // A double-byte code page's console draws each of its bytes in a cell.
     if (code_page != CP_UTF8 && bytes == 2) {
@@ -250,6 +275,7 @@ bool OsTerminalStart() {
         return false;
     }
     code_page = GetACP();
+    cell_per_unit = ConsoleGivesEachUnitACell();
     started = true;
     return true;
 }
@@ -311,6 +337,45 @@ void OsTerminalLineEnds() {
     InterlockedExchange(&ctrl_c_taken, 0);
 }
 
+namespace {
+
+// Input records read and not taken yet, and a key whose repeat count the
+// keys' room could not hold: what is left goes out at the next wait.
+std::array<INPUT_RECORD, 32> records{};
+DWORD records_got = 0;
+DWORD records_at = 0;
+ConsoleKey repeated{};
+WORD repeats_left = 0;
+
+std::size_t TakeRecords(std::span<ConsoleKey> keys) {
+    std::size_t count = 0;
+    for (;;) {
+        for (; repeats_left > 0 && count < keys.size(); --repeats_left) {
+            keys[count++] = repeated;
+        }
+        if (repeats_left > 0 || records_at == records_got) {
+            return count;
+        }
+        const INPUT_RECORD& record = records[records_at];
+        if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
+            // The keys before a change of size, then the change: the keys
+            // after it are drawn at the new size.
+            if (count > 0) {
+                return count;
+            }
+            ++records_at;
+            resized = true;
+            return 0;
+        }
+        ++records_at;
+        if (record.EventType == KEY_EVENT && DecodeKeyEvent(record.Event.KeyEvent, repeated)) {
+            repeats_left = std::max<WORD>(record.Event.KeyEvent.wRepeatCount, 1);
+        }
+    }
+}
+
+}  // namespace
+
 TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
     const HANDLE stop = OsInputWakeEvent();
     const HANDLE waits[] = {input, reader_wake, stop};
@@ -322,6 +387,9 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
             keys[0] = {};
             keys[0].code = ConsoleKeyCode::kAbandon;
             return {TerminalInput::kKeys, 1};
+        }
+        if (const std::size_t count = TakeRecords(keys); count > 0) {
+            return {TerminalInput::kKeys, count};
         }
         if (resized) {
             resized = false;
@@ -347,30 +415,12 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
         if (pending == 0) {
             continue;
         }
-        std::array<INPUT_RECORD, 32> records{};
-        DWORD got = 0;
+        records_at = 0;
+        records_got = 0;
         if (!ReadConsoleInputW(input, records.data(),
                                std::min<DWORD>(pending, static_cast<DWORD>(records.size())),
-                               &got)) {
+                               &records_got)) {
             return {TerminalInput::kEnded, 0};
-        }
-        std::size_t count = 0;
-        for (const INPUT_RECORD& record : std::span(records).first(got)) {
-            if (record.EventType == WINDOW_BUFFER_SIZE_EVENT) {
-                resized = true;
-                continue;
-            }
-            ConsoleKey key;
-            if (record.EventType != KEY_EVENT || !DecodeKeyEvent(record.Event.KeyEvent, key)) {
-                continue;
-            }
-            const WORD repeat = std::max<WORD>(record.Event.KeyEvent.wRepeatCount, 1);
-            for (WORD time = 0; time < repeat && count < keys.size(); ++time) {
-                keys[count++] = key;
-            }
-        }
-        if (count > 0) {
-            return {TerminalInput::kKeys, count};
         }
     }
 }
@@ -426,11 +476,17 @@ void EraseLine() {
 }
 
 void EndLine() {
+    const Screen screen = ReadScreen();
+    const long end = screen.cursor - at + shown;
     if (at != shown) {
-        const Screen screen = ReadScreen();
-        SetConsoleCursorPosition(output, Position(screen.cursor - at + shown, screen.width));
+        SetConsoleCursorPosition(output, Position(end, screen.width));
     }
-    Write("\r\n");
+    // A line that fills its last row to the end has the cursor on the next
+    // row already: the console wraps as soon as the row's last cell is
+    // written.
+    if (shown == 0 || end % screen.width != 0) {
+        Write("\r\n");
+    }
     shown = 0;
     at = 0;
     last_length = 0;
