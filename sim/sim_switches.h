@@ -43,3 +43,6 @@ inline constexpr const char* kSimLogUnendedVariable = "TUNNEL_SIM_LOG_UNENDED";
 // thread (kSimLogThreadVariable; without it a thread of its own) abort while
 // the call waits for it.
 inline constexpr const char* kSimCrashVariable = "TUNNEL_SIM_CRASH";
+// "TunnelUserExtend,TunnelPushGet": each named operation waits without end
+// when called, before its work, as a call that never returns.
+inline constexpr const char* kSimWaitVariable = "TUNNEL_SIM_WAIT";

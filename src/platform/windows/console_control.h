@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
-// Takes Ctrl-C, Ctrl-Break, close, log-off and shutdown as stop requests;
-// after the last three it returns only once the run has ended.
+// Takes Ctrl-C, Ctrl-Break, close, log-off and shutdown as stop requests
+// (Ctrl-C at a console while commands run as an interrupt, run_state.h);
+// after close, log-off and shutdown it returns only once the run has ended.
 BOOL WINAPI OsOnConsoleControl(DWORD event);

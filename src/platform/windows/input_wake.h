@@ -8,3 +8,11 @@
 // A manual-reset event, set from the request until the next run; null when
 // it could not be made.
 HANDLE OsInputWakeEvent();
+
+// A manual-reset event that OsInterruptInputWait sets: a wait for console
+// input waits on it too. Null when it could not be made.
+HANDLE OsInputInterruptEvent();
+
+// True once after OsInterruptInputWait: the interrupt is taken. `woken`: the
+// event above was seen set; it is reset whatever the answer.
+bool OsTakeInputInterrupt(bool woken);
