@@ -1019,8 +1019,18 @@ std::string SourceText(const std::string& name) {
                     ProgramFolder());
 }
 
+// The help's last paragraph, on Ctrl-C and the other stop requests.
+const std::string kStopRequestsHelp =
+    "Ctrl-C at a terminal or console drops the line being typed, or stops the\r\n"
+    "command that runs and gives the prompt back; a second Ctrl-C while the\r\n"
+    "same command runs ends the run at once. Ctrl-\\ (Linux), Ctrl-Break\r\n"
+    "(Windows), closing the window, SIGTERM and SIGHUP end the run: the\r\n"
+    "library is stopped once and the exit status is 0 (with -e, the signal's\r\n"
+    "status). From a pipe or a file, Ctrl-C ends the run as they do.\r\n";
+
 // The usage text as README shows it (indented by four), with CR LF: the
-// program and README must agree.
+// program and README must agree, up to the paragraph on stop requests, which
+// is the one above.
 std::string ReadmeUsage() {
     std::istringstream readme(SourceText("README.md"));
     std::string usage;
@@ -1028,7 +1038,8 @@ std::string ReadmeUsage() {
     bool inside = false;
     while (std::getline(readme, line)) {
         inside = inside || line == "    Usage: tunnelconsole [-e] [-q]";
-        if (inside && !line.empty() && !line.starts_with("    ")) {
+        if (inside &&
+            ((!line.empty() && !line.starts_with("    ")) || line.starts_with("    Ctrl-C "))) {
             break;
         }
         if (inside) {
@@ -1038,7 +1049,7 @@ std::string ReadmeUsage() {
     while (usage.ends_with("\r\n\r\n")) {
         usage.resize(usage.size() - 2);
     }
-    return usage;
+    return usage + kStopRequestsHelp;
 }
 
 // The one version, as the project's CMakeLists.txt declares it.
