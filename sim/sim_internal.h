@@ -90,6 +90,7 @@ enum class Crash { kNone, kSegv, kAbort, kThread, kLogThreadAbort, kAtExit };
 struct Switches {
     std::array<std::optional<int32_t>, kOperationCount> faults{};
     std::array<Crash, kOperationCount> crashes{};
+    std::array<bool, kOperationCount> waits{};      // the operation never returns
     std::string trace_path;                         // empty: no trace
     std::optional<uint32_t> heartbeat_interval_us;  // unset: no heartbeat thread
     bool any_address = false;                       // any text that fits is an endpoint
@@ -104,6 +105,9 @@ void ParseFaults(std::string_view list, Switches& switches, std::vector<std::str
 // Fills `crashes` from a "Name=segv,Name=abort,Name=thread" list, warning as
 // ParseFaults does.
 void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::string>& warnings);
+
+// Fills `waits` from a "Name,Name" list, warning as ParseFaults does.
+void ParseWaits(std::string_view list, Switches& switches, std::vector<std::string>& warnings);
 
 // The switches for the given variable values (null: unset).
 Switches SwitchesFromValues(const char* faults, const char* trace, const char* log_thread,

@@ -588,11 +588,22 @@ void CrashAsAsked(Crash crash) {
     }
 }
 
+// A call that never returns, for as long as the process lives.
+void WaitWithoutEnd() {
+    std::mutex mutex;
+    std::condition_variable never;
+    std::unique_lock lock(mutex);
+    never.wait(lock, [] { return false; });
+}
+
 // Traces the call and applies its fault, if any, around `work`.
 template <typename Work, typename... Args>
 ResultCode Call(Operation operation, Work&& work, const Args&... args) {
     const Switches& switches = CurrentSwitches();
     CrashAsAsked(switches.crashes[static_cast<std::size_t>(operation)]);
+    if (switches.waits[static_cast<std::size_t>(operation)]) {
+        WaitWithoutEnd();
+    }
     const bool tracing = !switches.trace_path.empty();
     std::string call;
     if (tracing) {

@@ -80,6 +80,9 @@ void LoadFromEnvironment(Switches& switches) {
     if (const char* crashes = std::getenv(kSimCrashVariable); crashes != nullptr) {
         ParseCrashes(crashes, switches, warnings);
     }
+    if (const char* waits = std::getenv(kSimWaitVariable); waits != nullptr) {
+        ParseWaits(waits, switches, warnings);
+    }
     const char* any_address = std::getenv(kSimAnyAddressVariable);
     switches.any_address = any_address != nullptr && *any_address != '\0';
     const char* unended = std::getenv(kSimLogUnendedVariable);
@@ -167,6 +170,23 @@ void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::st
             continue;
         }
         switches.crashes[static_cast<std::size_t>(*operation)] = crash;
+    }
+}
+
+void ParseWaits(std::string_view list, Switches& switches, std::vector<std::string>& warnings) {
+    while (!list.empty()) {
+        const std::size_t comma = list.find(',');
+        const std::string_view entry = Trim(list.substr(0, comma));
+        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        if (entry.empty()) {
+            continue;
+        }
+        const auto operation = FindOperation(entry);
+        if (!operation) {
+            warnings.push_back(Warning(kSimWaitVariable, entry, "unknown operation"));
+            continue;
+        }
+        switches.waits[static_cast<std::size_t>(*operation)] = true;
     }
 }
 

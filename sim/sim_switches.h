@@ -44,3 +44,6 @@ inline constexpr const char* kSimLogUnendedVariable = "TUNNEL_SIM_LOG_UNENDED";
 // the call waits for it; "atexit" returns as usual, and has the process write
 // through a null pointer as it ends, once every call has returned.
 inline constexpr const char* kSimCrashVariable = "TUNNEL_SIM_CRASH";
+// "TunnelUserExtend,TunnelPushGet": each named operation waits without end
+// when called, before its work, as a call that never returns.
+inline constexpr const char* kSimWaitVariable = "TUNNEL_SIM_WAIT";

@@ -6,6 +6,7 @@
 #include "commands/record_print.h"
 #include "console/console.h"
 #include "platform/os_system.h"
+#include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "tunnel/library_call.h"
 
@@ -77,10 +78,10 @@ CommandOutcome RunConnectStressTest(CommandRun& run) {
     const int32_t count = run.number(0);
     const char* peer_id = run.text(1);
     // A negative count would read as billions of rounds: it runs none. A stop
-    // request, or a failure when the session ends at the first, ends the test
-    // after the round in progress.
-    for (int32_t round = 0;
-         round < count && !RunShouldEnd() && !(run.failed && run.stop_at_failure); ++round) {
+    // request, Ctrl-C, or a failure when the session ends at the first, ends
+    // the test after the round in progress, which deletes what it added.
+    int32_t round = 0;
+    for (; round < count && !CommandShouldStop() && !(run.failed && run.stop_at_failure); ++round) {
         AddConnections(run, peer_id);
         ListConnections(run);
         // A person watching sees each step before the pause, not at the end.
@@ -89,6 +90,11 @@ CommandOutcome RunConnectStressTest(CommandRun& run) {
         DeleteConnections(run, peer_id);
         ConsoleFlush();
         OsSleep(kPauseMilliseconds);
+    }
+    // The person who pressed Ctrl-C learns how far it got.
+    if (round < count && InterruptRequested() && !RunShouldEnd()) {
+        ReportProblem("testconnect stopped after %d round%s", static_cast<int>(round),
+                      round == 1 ? "" : "s");
     }
     return OutcomeOf(run);
 }

@@ -203,14 +203,29 @@ constexpr TextReader NewStandardInput() {
 // Set up when compiled, so no call checks whether it is set up yet.
 constinit TextReader standard_input = NewStandardInput();
 
+static_assert(kOsInputInterrupted == kSourceInterrupted);
+
+// Ctrl-C dropped the line typed at a terminal or console, as the editor drops
+// it: the next output starts below the line the terminal echoed, and the
+// command whose field it was is dropped too.
+[[gnu::noinline]] void DropInterruptedLine() {
+    standard_input.interrupted = false;
+    read_abandoned = true;
+    ConsoleWrite(Crlf<"\n">());
+}
+
 std::optional<std::string_view> ReadTextAfterPrompt(std::string_view prompt, std::span<char> line) {
     if (!prompt.empty()) {
         const std::lock_guard lock(output_lock);
         AddRawLocked(prompt);
     }
+    read_abandoned = false;
     const auto read = ReadTextLine(standard_input, line);
     if (standard_input.failed) {
         NoteInputFailed(standard_input.error);
+    }
+    if (standard_input.interrupted) {
+        DropInterruptedLine();
     }
     return read;
 }

@@ -8,8 +8,12 @@
 // reader fail instead of ending the process.
 void OsConsoleInit();
 
-// Reads raw bytes from standard input: returns how many, 0 at its end, < 0
-// when it is not usable.
+// What OsReadStandardInput returns when Ctrl-C interrupted its wait
+// (OsInterruptInputWait): the terminal's or console's typed line was dropped.
+inline constexpr std::ptrdiff_t kOsInputInterrupted = -2;
+
+// Reads raw bytes from standard input: returns how many, 0 at its end,
+// kOsInputInterrupted, or -1 when it is not usable.
 std::ptrdiff_t OsReadStandardInput(void* unused, char* buffer, std::size_t capacity);
 
 // Writes all of `bytes` to standard output, waiting while it cannot take more

@@ -16,8 +16,27 @@ std::atomic<bool> output_lost{false};
 std::atomic<bool> input_failed{false};
 std::atomic<bool> stream_failed{false};
 std::atomic<int> stop_status{0};
+
+// Whether Ctrl-C interrupts (between AllowInterrupts and DisallowInterrupts),
+// and whether it did since.
+enum InterruptState : int { kNotAllowed, kAllowed, kInterrupted };
+std::atomic<int> interrupt_state{kNotAllowed};
 static_assert(std::atomic<bool>::is_always_lock_free);
 static_assert(std::atomic<int>::is_always_lock_free);
+
+// From the platform's handler of Ctrl-C: safe in a signal handler.
+OsInterrupt NoteInterrupt() {
+    // While the run ends, Ctrl-C is a second stop request.
+    if (stop_requested.load()) {
+        return OsInterrupt::kNotTaken;
+    }
+    int allowed = kAllowed;
+    if (interrupt_state.compare_exchange_strong(allowed, kInterrupted)) {
+        OsInterruptInputWait();
+        return OsInterrupt::kTaken;
+    }
+    return allowed == kInterrupted ? OsInterrupt::kAgain : OsInterrupt::kNotTaken;
+}
 
 }  // namespace
 
@@ -29,7 +48,8 @@ void RunStateInit(void (*write_pending_output)()) {
     input_failed.store(false);
     stream_failed.store(false);
     stop_status.store(0);
-    OsWatchStopRequests({NoteStopRequest, ReportEnding});
+    interrupt_state.store(kNotAllowed);
+    OsWatchStopRequests({NoteStopRequest, NoteInterrupt, ReportEnding});
 }
 
 bool RunShouldEnd() {
@@ -71,4 +91,21 @@ void NoteInputFailed(int error) {
 
 bool StandardStreamFailed() {
     return stream_failed.load();
+}
+
+void AllowInterrupts() {
+    interrupt_state.store(kAllowed);
+    OsForgetInputInterrupt();
+}
+
+void DisallowInterrupts() {
+    interrupt_state.store(kNotAllowed);
+}
+
+bool InterruptRequested() {
+    return interrupt_state.load() == kInterrupted;
+}
+
+bool CommandShouldStop() {
+    return RunShouldEnd() || InterruptRequested();
 }

@@ -37,3 +37,24 @@ void NoteInputFailed(int error);
 // True once standard input or output failed for another reason than a reader
 // that went away: what the run was to read or write was lost.
 bool StandardStreamFailed();
+
+// Ctrl-C typed at the terminal or console that standard input is, while the
+// command loop runs, interrupts what is in progress instead of ending the
+// run: a line typed without the editor is dropped, a command stops at its
+// next safe point, and the prompt comes back. Elsewhere, and from a pipe or
+// a file, Ctrl-C stays a stop request.
+
+// From now on Ctrl-C interrupts; one that came before is forgotten, and so is
+// a wait for input it would have ended. The command loop calls it before each
+// command, so an interrupt belongs to one command only.
+void AllowInterrupts();
+
+// From now on Ctrl-C is a stop request again: the run is ending.
+void DisallowInterrupts();
+
+// True once Ctrl-C interrupted the command in progress.
+bool InterruptRequested();
+
+// True when the command in progress should stop at this safe point: the run
+// ends, or the command was interrupted.
+bool CommandShouldStop();

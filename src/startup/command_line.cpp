@@ -56,9 +56,12 @@ constexpr std::string_view kUsageTail =
     "  128+N       with -e on Linux: ended by signal N (Ctrl-C 130)\n"
     "  3221225786  with -e on Windows: ended by Ctrl-C, Ctrl-Break or the\n"
     "              console's closing (0xC000013A)\n"
-    "Ctrl-C while a line is typed at a terminal or console drops that line\n"
-    "and its command, and the run goes on; while a command runs, and from a\n"
-    "pipe or a file, it stops the run. Ctrl-\\ and Ctrl-Break always do.\n";
+    "Ctrl-C at a terminal or console drops the line being typed, or stops the\n"
+    "command that runs and gives the prompt back; a second Ctrl-C while the\n"
+    "same command runs ends the run at once. Ctrl-\\ (Linux), Ctrl-Break\n"
+    "(Windows), closing the window, SIGTERM and SIGHUP end the run: the\n"
+    "library is stopped once and the exit status is 0 (with -e, the signal's\n"
+    "status). From a pipe or a file, Ctrl-C ends the run as they do.\n";
 
 constexpr std::string_view kVersionLine = "tunnelconsole " TUNNEL_VERSION "\n";
 

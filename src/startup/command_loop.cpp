@@ -13,15 +13,15 @@ namespace {
 // out as it stands: its line break is written CR LF here.
 constexpr std::string_view kCommandPrompt = "\r\n> ";
 
-}  // namespace
-
-LoopEnd RunCommandLoop(SessionOptions options) {
+LoopEnd RunCommands(SessionOptions options) {
     TextField<256> command_line{};
     // Lines of input read, fields included: where the session ends at the
     // first failure, standard error names the line that stopped it, after
     // what the failure printed.
     unsigned long line_number = 0;
     while (!RunShouldEnd()) {
+        // Ctrl-C from here on drops the line typed, or stops the command.
+        AllowInterrupts();
         const auto line = ConsoleReadCommandLine(kCommandPrompt, command_line, CommandNames());
         if (!line) {
             if (ConsoleReadWasAbandoned()) {
@@ -35,6 +35,8 @@ LoopEnd RunCommandLoop(SessionOptions options) {
         if (RunShouldEnd()) {
             return LoopEnd::kInputOrQuit;
         }
+        // One that came while the line was typed is not the command's.
+        AllowInterrupts();
         const Command* command = FindCommand(*line);
         if (command == nullptr) {
             PrintCommandList();
@@ -70,4 +72,13 @@ LoopEnd RunCommandLoop(SessionOptions options) {
         }
     }
     return LoopEnd::kInputOrQuit;
+}
+
+}  // namespace
+
+LoopEnd RunCommandLoop(SessionOptions options) {
+    const LoopEnd end = RunCommands(options);
+    // The run is ending: Ctrl-C is a stop request again, as before the loop.
+    DisallowInterrupts();
+    return end;
 }

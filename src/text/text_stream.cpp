@@ -19,6 +19,11 @@ bool FillBuffer(TextReader& reader) {
     }
     const std::ptrdiff_t count =
         reader.read(reader.source, reader.buffer.data(), reader.buffer.size());
+    if (count == kSourceInterrupted) {
+        reader.interrupted = true;
+        reader.position = reader.length = 0;
+        return false;
+    }
     if (count <= 0) {
         reader.ended = true;
         reader.failed = count < 0;
@@ -215,7 +220,7 @@ std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char>
     if (!line.empty()) {
         line[stored] = '\0';
     }
-    if (!any) {
+    if (!any || reader.interrupted) {
         return std::nullopt;
     }
     return std::string_view(line.data(), stored);

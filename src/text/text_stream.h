@@ -11,9 +11,12 @@
 #include <span>
 #include <string_view>
 
-// Fills `buffer` with raw bytes: returns how many, 0 at the end, < 0 on error
-// (errno set).
+// Fills `buffer` with raw bytes: returns how many, 0 at the end,
+// kSourceInterrupted when a person dropped the line being typed, other values
+// < 0 on error (errno set).
 using ByteSource = std::ptrdiff_t (*)(void* source, char* buffer, std::size_t capacity);
+
+inline constexpr std::ptrdiff_t kSourceInterrupted = -2;
 
 struct TextReader {
     ByteSource read = nullptr;
@@ -26,6 +29,9 @@ struct TextReader {
     bool ended = false;   // end, 0x1A or error seen: nothing more is read
     bool failed = false;  // the source reported an error
     int error = 0;        // its errno value
+    // The source was interrupted: the line being read was dropped, and the
+    // text goes on. Cleared by whoever reads it.
+    bool interrupted = false;
 };
 
 TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)() = nullptr);
@@ -36,7 +42,8 @@ std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity);
 // Reads one line into `line`, line break dropped, NUL-terminated. A line
 // longer than capacity-1 keeps its first capacity-1 characters; the rest of it
 // is discarded. Returns the stored text, or nullopt when the text had ended
-// before the line began. A last line without a line break counts.
+// before the line began or the source was interrupted (`interrupted` set). A
+// last line without a line break counts.
 std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line);
 
 // Reads like fgets: up to capacity-1 characters, stopping after a line break,

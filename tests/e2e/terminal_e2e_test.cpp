@@ -104,10 +104,12 @@ public:
             }
             setenv("HOME", home.c_str(), 1);
             // Standard output through a pipe, the terminal still standard
-            // input (as with `tunnelconsole | tee log`).
+            // input (as with `tunnelconsole | tee -i log`: the shell and the
+            // pipe's reader outlive Ctrl-C, the program takes its own).
             if (const char* pipe = getenv("E2E_STDOUT_PIPE"); pipe != nullptr) {
                 unsetenv("E2E_STDOUT_PIPE");
-                execl("/bin/sh", "sh", "-c", "\"$0\" | cat", folder_.program.c_str(), nullptr);
+                execl("/bin/sh", "sh", "-c", "trap '' INT; \"$0\" | cat", folder_.program.c_str(),
+                      nullptr);
             }
             // Under a shell with job control, as typed at one: once stopped,
             // the shell says so, and a line typed to it runs `fg`.
@@ -217,6 +219,9 @@ public:
     }
     const std::string& Seen() const {
         return seen_;
+    }
+    pid_t Pid() const {
+        return pid_;
     }
     std::string Trace() const {
         return ReadBytes(folder_.root / "trace");
@@ -334,33 +339,119 @@ TEST(TerminalE2e, APasscodeIsNeverShownAndArrivesAsTyped) {
     }
 }
 
-// Ctrl-C while a line is typed drops it, and at a command's field the whole
-// command: the prompt comes back and the run goes on. While a command runs
-// it stays a stop request.
-TEST(TerminalE2e, CtrlCAbandonsTheLineBeingTyped) {
+// Ctrl-C at the terminal never ends the run, with the editor or without it
+// (TERM=dumb, standard output a pipe, where what the terminal echoed is
+// ended by a line break): a line typed is dropped, and at a command's field
+// the whole command; a command that runs stops at its next safe point
+// (testconnect after the round in progress, which deletes what it added),
+// and a library call in progress returns and is printed. The prompt comes
+// back each time, and the next command runs.
+TEST(TerminalE2e, CtrlCDropsTheLineOrStopsTheCommand) {
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> environment;
+    } rows[] = {
+        {"at the editor", {}},
+        {"TERM=dumb", {{"TERM", "dumb"}}},
+        {"standard output a pipe", {{"E2E_STDOUT_PIPE", "1"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, row.environment);
+        ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+        // The terminal drops its echo still unsent at Ctrl-C, as output.
+        run.Type("statusg");
+        ASSERT_TRUE(run.Shows("statusg")) << run.Seen();
+        run.Type(kCtrlC);
+        ASSERT_TRUE(run.Shows("\r\n\r\n> ")) << run.Seen();
+        run.Type("tunnelset\r");
+        ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
+        run.Type(std::string("abc") + kCtrlC);
+        ASSERT_TRUE(run.Shows("\r\n\r\n> ")) << run.Seen();
+        run.Type("testconnect\r50\rpeer\r");
+        // Each round's adds are shown before its first pause.
+        ASSERT_TRUE(run.Shows("The connect's local client addr: 127.0.0.1:18000\r\n"))
+            << run.Seen();
+        run.LetSignalsThrough();
+        run.Type(kCtrlC);
+        ASSERT_TRUE(run.Shows("tunnelconsole: testconnect stopped after ")) << run.Seen();
+        ASSERT_TRUE(run.Shows("\r\n> ")) << run.Seen();
+        run.Type("versionget\r");
+        ASSERT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
+        run.Type(kCtrlD);
+        ExpectEndsWell(run);
+        const std::string trace = run.Trace();
+        EXPECT_EQ(trace.find("TunnelSet("), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("TunnelStatusGet"), std::string::npos) << trace;
+        // The rounds said are the rounds run, each of them whole.
+        std::smatch said;
+        ASSERT_TRUE(
+            std::regex_search(run.Seen(), said, std::regex("stopped after ([0-9]+) rounds?\r\n")))
+            << run.Seen();
+        const auto count = [&](const char* call) {
+            const std::regex pattern(call);
+            return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
+                                 std::sregex_iterator());
+        };
+        EXPECT_EQ(count("TunnelConnectAdd\\(.*\\) = 0\n"), 10 * std::stol(said[1])) << trace;
+        EXPECT_EQ(count("TunnelConnectDelete\\(.*\\) = 0\n"), 10 * std::stol(said[1])) << trace;
+        EXPECT_EQ(count("TunnelStop"), 1) << trace;
+        EXPECT_TRUE(trace.ends_with("TunnelVersionGet(out) = 0\nTunnelStop() = 0\n")) << trace;
+    }
+}
+
+// A library call in progress is not cut short: an empty push queue keeps the
+// program in the library for a second, whose result is printed, and the
+// prompt comes back.
+TEST(TerminalE2e, CtrlCLetsALibraryCallReturn) {
     const HomeFolder home;
     TerminalRun run(home.path);
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
-    run.Type(std::string("statusg") + kCtrlC);
-    ASSERT_TRUE(run.Shows("statusg\r\n\r\n> ")) << run.Seen();
-    run.Type("tunnelset\r");
-    ASSERT_TRUE(run.Shows("passcode: ")) << run.Seen();
-    run.Type(std::string("abc") + kCtrlC);
-    ASSERT_TRUE(run.Shows("\r\n\r\n> ")) << run.Seen();
-    run.Type("versionget\r");
-    ASSERT_TRUE(run.Shows("Version: 1.0.0-sim\r\n")) << run.Seen();
-    // An empty push queue keeps the program in the library for a second.
     run.Type("pushget\r");
     ASSERT_TRUE(run.Shows("pushget\r\n")) << run.Seen();
+    run.LetSignalsThrough();
     run.Type(kCtrlC);
+    ASSERT_TRUE(run.Shows("Push get failed, Error: -6\r\n\r\n> ")) << run.Seen();
+    run.Type(std::string("versionget\r") + kCtrlD);
     ExpectEndsWell(run);
-    EXPECT_EQ(run.Trace().find("TunnelSet("), std::string::npos) << run.Trace();
-    EXPECT_EQ(run.Trace().find("TunnelStatusGet"), std::string::npos) << run.Trace();
-    // The run ends, stopping the library once (before or after the push get,
-    // as the stop request lands).
-    EXPECT_TRUE(run.Trace().ends_with(") = 0\nTunnelStop() = 0\n") ||
-                run.Trace().ends_with(") = -6\nTunnelStop() = 0\n"))
+    EXPECT_TRUE(run.Trace().ends_with(") = -6\nTunnelVersionGet(out) = 0\nTunnelStop() = 0\n"))
         << run.Trace();
+}
+
+// How many times the program's main thread went to sleep: a signal handled
+// while it waits wakes it, and it sleeps once more.
+long Sleeps(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// A call that never returns can still be left: a second Ctrl-C while the same
+// command runs ends the process at once, as the signal would, with the
+// terminal as it was found.
+TEST(TerminalE2e, ASecondCtrlCEndsACallThatNeverReturns) {
+    const HomeFolder home;
+    TerminalRun run(home.path, {{"TUNNEL_SIM_WAIT", "TunnelUserExtend"}});
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("userextend\rx\r");
+    ASSERT_TRUE(run.Shows("x\r\n")) << run.Seen();
+    // In the call; the first Ctrl-C is taken before the second comes.
+    WaitUntilAsleepOrEnded(run.Pid());
+    const long before = Sleeps(run.Pid());
+    run.Type(kCtrlC);
+    while (Sleeps(run.Pid()) == before) {
+        sched_yield();
+    }
+    WaitUntilAsleepOrEnded(run.Pid());
+    run.Type(kCtrlC);
+    const int status = run.End();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "wait status " << status;
+    ExpectSameModes(run.FoundModes(), run.Modes());
 }
 
 // A line wider than the window wraps, at the width the window has now.

@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,19 +15,39 @@ void OsConsoleInit() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-// Waits until standard input has bytes or the run should end; the wait also
-// serves standard input that a parent left non-blocking.
+namespace {
+
+// Ctrl-C at the terminal: the line typed so far, which the terminal holds
+// until Enter, goes too.
+std::ptrdiff_t Interrupted() {
+    tcflush(STDIN_FILENO, TCIFLUSH);
+    return kOsInputInterrupted;
+}
+
+}  // namespace
+
+// Waits until standard input has bytes, the run should end or Ctrl-C
+// interrupts; the wait also serves standard input that a parent left
+// non-blocking.
 std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     for (;;) {
         if (OsInputWaitWoken()) {
             return 0;
         }
-        const int wake = OsInputWakeDescriptor();
-        pollfd waits[2] = {{STDIN_FILENO, POLLIN, 0}, {wake, POLLIN, 0}};
-        if (poll(waits, wake >= 0 ? 2 : 1, -1) < 0 && errno == EINTR) {
+        if (OsTakeInputInterrupt(false)) {
+            return Interrupted();
+        }
+        // A pipe that could not be made is -1, which poll passes over.
+        pollfd waits[3] = {{STDIN_FILENO, POLLIN, 0},
+                           {OsInputWakeDescriptor(), POLLIN, 0},
+                           {OsInputInterruptDescriptor(), POLLIN, 0}};
+        if (poll(waits, 3, -1) < 0 && errno == EINTR) {
             continue;
         }
-        if (waits[1].revents != 0) {
+        if (waits[2].revents != 0 && OsTakeInputInterrupt(true)) {
+            return Interrupted();
+        }
+        if (waits[1].revents != 0 || waits[2].revents != 0) {
             continue;
         }
         const ssize_t count = read(STDIN_FILENO, buffer, capacity);

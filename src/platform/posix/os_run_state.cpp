@@ -30,21 +30,43 @@ int wake_pipe[2] = {-1, -1};
 std::atomic<bool> input_wait_woken{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
+// Apart from the wake pipe, which the editor's wait also polls: an interrupt
+// wakes only a read of standard input, and only once.
+int interrupt_pipe[2] = {-1, -1};
+std::atomic<bool> input_interrupted{false};
+
 // Set before any handler is installed.
 OsRunEvents run_events{};
 
-void OnStopSignal(int signal_number) {
+// A second request while the first is being served: end now, as the signal
+// would have without a handler, on a terminal as it was found.
+void EndAtOnce(int signal_number) {
+    RestoreTerminalModes();
+    struct sigaction default_action {};
+    default_action.sa_handler = SIG_DFL;
+    sigemptyset(&default_action.sa_mask);
+    sigaction(signal_number, &default_action, nullptr);
+    RaiseUnblocked(signal_number);
+}
+
+// Standard input is a terminal: the Ctrl-C it sends may interrupt.
+bool input_is_terminal = false;
+
+// Ctrl-C typed at the terminal: the terminal's driver sends SIGINT as the
+// kernel, where `kill -INT` comes from a process and stays a stop request.
+bool TypedInterrupt(int signal_number, const siginfo_t* info) {
+    return signal_number == SIGINT && input_is_terminal && info != nullptr &&
+           info->si_code == SI_KERNEL;
+}
+
+void OnStopSignal(int signal_number, siginfo_t* info, void*) {
     const int saved_errno = errno;
+    const OsInterrupt interrupt =
+        TypedInterrupt(signal_number, info) ? run_events.interrupted() : OsInterrupt::kNotTaken;
     // 128 plus the signal's number: what a shell shows for a process it ended.
-    if (!run_events.stop_requested(128 + signal_number)) {
-        // A second request while the first is being served: end now, as the
-        // signal would have without a handler, on a terminal as it was found.
-        RestoreTerminalModes();
-        struct sigaction default_action {};
-        default_action.sa_handler = SIG_DFL;
-        sigemptyset(&default_action.sa_mask);
-        sigaction(signal_number, &default_action, nullptr);
-        RaiseUnblocked(signal_number);
+    if (interrupt == OsInterrupt::kAgain ||
+        (interrupt == OsInterrupt::kNotTaken && !run_events.stop_requested(128 + signal_number))) {
+        EndAtOnce(signal_number);
     }
     errno = saved_errno;
 }
@@ -144,17 +166,24 @@ void WatchFatalSignals() {
     }
 }
 
-void MakeWakePipe() {
-    if (wake_pipe[0] >= 0) {
+void MakePipe(int (&ends)[2]) {
+    if (ends[0] >= 0) {
         return;
     }
-    if (pipe(wake_pipe) != 0) {
-        wake_pipe[0] = wake_pipe[1] = -1;
+    if (pipe(ends) != 0) {
+        ends[0] = ends[1] = -1;
         return;
     }
-    for (const int end : wake_pipe) {
+    for (const int end : ends) {
         fcntl(end, F_SETFD, FD_CLOEXEC);
         fcntl(end, F_SETFL, fcntl(end, F_GETFL) | O_NONBLOCK);
+    }
+}
+
+// Empties a pipe of bytes that woke a wait, or that no wait took.
+void Drain(int read_end) {
+    char drained[64];
+    while (read_end >= 0 && read(read_end, drained, sizeof drained) > 0) {
     }
 }
 
@@ -173,16 +202,18 @@ void OsOpenMissingStandardStreams() {
 void OsWatchStopRequests(OsRunEvents events) {
     run_events = events;
     input_wait_woken.store(false);
-    MakeWakePipe();
-    // Empties the pipe of a previous run in the same process.
-    char drained[64];
-    while (wake_pipe[0] >= 0 && read(wake_pipe[0], drained, sizeof drained) > 0) {
-    }
+    input_interrupted.store(false);
+    input_is_terminal = isatty(STDIN_FILENO) == 1;
+    MakePipe(wake_pipe);
+    MakePipe(interrupt_pipe);
+    // Empties the pipes of a previous run in the same process.
+    Drain(wake_pipe[0]);
+    Drain(interrupt_pipe[0]);
     struct sigaction action {};
-    action.sa_handler = OnStopSignal;
+    action.sa_sigaction = OnStopSignal;
     sigemptyset(&action.sa_mask);
     // No SA_RESTART: a blocking call returns, and the wake pipe ends a wait.
-    action.sa_flags = 0;
+    action.sa_flags = SA_SIGINFO;
     for (const int signal_number : kStopSignals) {
         sigaction(signal_number, &action, nullptr);
     }
@@ -209,6 +240,34 @@ bool OsInputWaitWoken() {
 
 int OsInputWakeDescriptor() {
     return wake_pipe[0];
+}
+
+void OsInterruptInputWait() {
+    input_interrupted.store(true);
+    if (interrupt_pipe[1] >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = write(interrupt_pipe[1], &byte, 1);
+    }
+}
+
+void OsForgetInputInterrupt() {
+    // Before every command: a byte left behind costs the next wait a turn,
+    // not every command a system call.
+    static_cast<void>(OsTakeInputInterrupt(false));
+}
+
+int OsInputInterruptDescriptor() {
+    return interrupt_pipe[0];
+}
+
+bool OsTakeInputInterrupt(bool woken) {
+    if (!woken && !input_interrupted.load()) {
+        return false;
+    }
+    // The latch is set before the byte is written: a byte left behind wakes a
+    // later wait, which drains it and goes on.
+    Drain(interrupt_pipe[0]);
+    return input_interrupted.exchange(false);
 }
 
 bool OsReaderWentAway(int error) {

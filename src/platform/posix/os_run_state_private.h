@@ -5,3 +5,10 @@
 
 // The read end, or -1 when the pipe could not be made.
 int OsInputWakeDescriptor();
+
+// The read end of the pipe that OsInterruptInputWait writes to, or -1.
+int OsInputInterruptDescriptor();
+
+// True once after OsInterruptInputWait: the interrupt is taken. `woken`: the
+// pipe above was seen readable; its bytes go whatever the answer.
+bool OsTakeInputInterrupt(bool woken);

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
@@ -54,6 +55,7 @@ struct InputReader {
     std::array<char, 4096> bytes{};
     // Owned by the thread that asks for the bytes.
     bool in_flight = false;
+    bool dropping = false;  // the read in flight was interrupted by Ctrl-C
     std::size_t offset = 0;
     std::size_t remaining = 0;
 };
@@ -126,8 +128,25 @@ std::ptrdiff_t ReadDirectly(HANDLE input, char* buffer, std::size_t capacity) {
     return ReadResult(succeeded, got, succeeded ? NO_ERROR : GetLastError());
 }
 
+// Ctrl-C at the console: what it holds of the line typed goes, and so does
+// what the read in flight brings back for it.
+std::ptrdiff_t Interrupted(HANDLE input) {
+    FlushConsoleInputBuffer(input);
+    input_reader.dropping = input_reader.in_flight;
+    return kOsInputInterrupted;
+}
+
+// A console's read that Ctrl-C cut short gives nothing, or fails as aborted.
+bool CutShortByCtrlC() {
+    return input_reader.succeeded ? input_reader.got == 0
+                                  : input_reader.error == ERROR_OPERATION_ABORTED;
+}
+
 std::ptrdiff_t ReadOnInputReader(HANDLE input, char* buffer, std::size_t capacity) {
-    if (input_reader.remaining == 0) {
+    while (input_reader.remaining == 0) {
+        if (OsTakeInputInterrupt(false)) {
+            return Interrupted(input);
+        }
         // A read left behind by a stop is collected, not asked for twice.
         if (!input_reader.in_flight) {
             input_reader.input = input;
@@ -137,15 +156,24 @@ std::ptrdiff_t ReadOnInputReader(HANDLE input, char* buffer, std::size_t capacit
             SetEvent(input_reader.wanted);
         }
         // The stop event first: when both are set, the stop wins.
-        const HANDLE waits[] = {OsInputWakeEvent(), input_reader.done};
-        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        const HANDLE waits[] = {OsInputWakeEvent(), OsInputInterruptEvent(), input_reader.done};
+        const DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
         if (woken == WAIT_OBJECT_0) {
             return 0;
         }
-        if (woken != WAIT_OBJECT_0 + 1) {
+        if (woken == WAIT_OBJECT_0 + 1) {
+            if (OsTakeInputInterrupt(true)) {
+                return Interrupted(input);
+            }
+            continue;
+        }
+        if (woken != WAIT_OBJECT_0 + 2) {
             return -1;
         }
         input_reader.in_flight = false;
+        if (std::exchange(input_reader.dropping, false) && CutShortByCtrlC()) {
+            continue;
+        }
         const std::ptrdiff_t result =
             ReadResult(input_reader.succeeded, input_reader.got, input_reader.error);
         if (result <= 0) {
@@ -170,7 +198,8 @@ std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     const auto input = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin)));
     // Standard input keeps its kind for the run: asked once, not per read.
     static const bool read_directly = GetFileType(input) == FILE_TYPE_DISK ||
-                                      OsInputWakeEvent() == nullptr || !StartInputReader();
+                                      OsInputWakeEvent() == nullptr ||
+                                      OsInputInterruptEvent() == nullptr || !StartInputReader();
     if (read_directly) {
         return ReadDirectly(input, buffer, capacity);
     }

@@ -22,6 +22,11 @@ namespace {
 
 // Set by a stop request or lost output until the next run.
 HANDLE input_wake = nullptr;
+// Set by Ctrl-C that interrupts, until a read of standard input takes it.
+HANDLE input_interrupt = nullptr;
+LONG input_interrupted = 0;
+// Standard input is a console: the Ctrl-C it sends may interrupt.
+bool input_is_console = false;
 // Set once the run is over and the process exits.
 HANDLE run_ended = nullptr;
 LONG input_wait_woken = 0;
@@ -96,8 +101,15 @@ BOOL WINAPI OsOnConsoleControl(DWORD event) {
     if (event == CTRL_C_EVENT && TakeCtrlCAsKey()) {
         return TRUE;
     }
+    const OsInterrupt interrupt = event == CTRL_C_EVENT && input_is_console
+                                      ? run_events.interrupted()
+                                      : OsInterrupt::kNotTaken;
+    if (interrupt == OsInterrupt::kTaken) {
+        return TRUE;
+    }
     // The status Windows gives a console program that Ctrl-C ends.
-    if (!run_events.stop_requested(static_cast<int>(STATUS_CONTROL_C_EXIT))) {
+    if (interrupt == OsInterrupt::kAgain ||
+        !run_events.stop_requested(static_cast<int>(STATUS_CONTROL_C_EXIT))) {
         // A second request while the first is being served: end now, as the
         // event would have without a handler, leaving the console as it was.
         RestoreConsoleCodePages();
@@ -164,13 +176,19 @@ void OsOpenMissingStandardStreams() {
 void OsWatchStopRequests(OsRunEvents events) {
     run_events = events;
     InterlockedExchange(&input_wait_woken, 0);
+    InterlockedExchange(&input_interrupted, 0);
     if (run_ended == nullptr) {
         run_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         input_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        input_interrupt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::atexit(MarkRunEnded);
     }
     ResetEvent(run_ended);
     ResetEvent(input_wake);
+    ResetEvent(input_interrupt);
+    DWORD mode = 0;
+    input_is_console =
+        GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))), &mode) != 0;
     SetConsoleCtrlHandler(OsOnConsoleControl, TRUE);
     program_thread_id = GetCurrentThreadId();
     crash_served = 0;
@@ -189,6 +207,29 @@ bool OsInputWaitWoken() {
 
 HANDLE OsInputWakeEvent() {
     return input_wake;
+}
+
+void OsInterruptInputWait() {
+    InterlockedExchange(&input_interrupted, 1);
+    SetEvent(input_interrupt);
+}
+
+void OsForgetInputInterrupt() {
+    static_cast<void>(OsTakeInputInterrupt(false));
+}
+
+HANDLE OsInputInterruptEvent() {
+    return input_interrupt;
+}
+
+bool OsTakeInputInterrupt(bool woken) {
+    if (!woken && InterlockedCompareExchange(&input_interrupted, 0, 0) == 0) {
+        return false;
+    }
+    // The latch is set before the event: an event left set wakes a later
+    // wait, which resets it here and goes on.
+    ResetEvent(input_interrupt);
+    return InterlockedExchange(&input_interrupted, 0) != 0;
 }
 
 // The C runtime reports a pipe without a reader as EPIPE, or as EINVAL for

@@ -12,9 +12,18 @@
 // it could not be made.
 HANDLE OsInputWakeEvent();
 
+// A manual-reset event that OsInterruptInputWait sets: a wait for console
+// input waits on it too. Null when it could not be made.
+HANDLE OsInputInterruptEvent();
+
+// True once after OsInterruptInputWait: the interrupt is taken. `woken`: the
+// event above was seen set; it is reset whatever the answer.
+bool OsTakeInputInterrupt(bool woken);
+
 // The handler of the console's control events that OsWatchStopRequests
 // installs. Declared for the Windows tests: Wine's terminal console raises
 // Ctrl-C only, so they give it the other events directly. Takes Ctrl-C,
-// Ctrl-Break, close, log-off and shutdown as stop requests; after the last
-// three it returns only once the run has ended.
+// Ctrl-Break, close, log-off and shutdown as stop requests (Ctrl-C at a
+// console while commands run as an interrupt, run_state.h); after close,
+// log-off and shutdown it returns only once the run has ended.
 BOOL WINAPI OsOnConsoleControl(DWORD event);
