@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "text/text_stream.h"
 #include "platform/os_durable_file.h"
 #include "platform/os_system.h"
+#include "text/text_stream.h"
 
 namespace {
 

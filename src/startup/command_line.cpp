@@ -5,12 +5,12 @@
 #include <string_view>
 
 #include "commands/command_table.h"
-#include "text/text_stream.h"
 #include "platform/os_console.h"
 #include "platform/os_system.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "startup/startup.h"
+#include "text/text_stream.h"
 
 namespace {
 

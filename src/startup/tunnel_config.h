@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <span>
 
-#include "text/text_stream.h"
 #include "files/durable_file.h"
+#include "text/text_stream.h"
 
 // Rewrites tunnel.cfg in `program_dir` so that every line holding "(Home)"
 // becomes the item "(Home){<program_dir>/Home}", adding the item when no line
