@@ -199,6 +199,7 @@ void OsWatchStopRequests(OsRunEvents events) {
 void OsWakeInputWait() {
     InterlockedExchange(&input_wait_woken, 1);
     SetEvent(input_wake);
+    WakeConsoleRead();
 }
 
 bool OsInputWaitWoken() {

@@ -250,6 +250,7 @@ bool TakeCtrlCAsKey() {
     }
     InterlockedExchange(&ctrl_c_taken, 1);
     SetEvent(reader_wake);
+    WakeConsoleRead();
     return true;
 }
 
@@ -408,17 +409,14 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
             }
             continue;
         }
-        DWORD pending = 0;
-        if (!GetNumberOfConsoleInputEvents(input, &pending)) {
-            return {TerminalInput::kEnded, 0};
-        }
-        if (pending == 0) {
-            continue;
-        }
+        // Read at once, without first asking how many events wait: that
+        // would be one more round trip to the console a key. Should the
+        // input be signalled with nothing in it, every waker puts a focus
+        // event in (WakeConsoleRead), so the read never outwaits a stop
+        // request or a message.
         records_at = 0;
         records_got = 0;
-        if (!ReadConsoleInputW(input, records.data(),
-                               std::min<DWORD>(pending, static_cast<DWORD>(records.size())),
+        if (!ReadConsoleInputW(input, records.data(), static_cast<DWORD>(records.size()),
                                &records_got)) {
             return {TerminalInput::kEnded, 0};
         }
@@ -428,7 +426,20 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
 void OsTerminalWakeReader() {
     if (reader_wake != nullptr) {
         SetEvent(reader_wake);
+        WakeConsoleRead();
     }
+}
+
+void WakeConsoleRead() {
+    if (!started) {
+        return;
+    }
+    // A focus event: a read returns with it, and no key comes of it.
+    INPUT_RECORD record{};
+    record.EventType = FOCUS_EVENT;
+    record.Event.FocusEvent.bSetFocus = TRUE;
+    DWORD written = 0;
+    WriteConsoleInputW(input, &record, 1, &written);
 }
 
 namespace {
