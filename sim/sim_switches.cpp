@@ -110,12 +110,18 @@ std::optional<Operation> FindOperation(std::string_view name) {
     return std::nullopt;
 }
 
+// Takes the next comma-separated entry off `list`, trimmed. A trailing or
+// doubled comma gives an empty one: a slip, not a fault to warn about.
+std::string_view NextEntry(std::string_view& list) {
+    const std::size_t comma = list.find(',');
+    const std::string_view entry = Trim(list.substr(0, comma));
+    list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+    return entry;
+}
+
 void ParseFaults(std::string_view list, Switches& switches, std::vector<std::string>& warnings) {
     while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view entry = Trim(list.substr(0, comma));
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
-        // A trailing or doubled comma is a slip, not a fault to warn about.
+        const std::string_view entry = NextEntry(list);
         if (entry.empty()) {
             continue;
         }
@@ -146,9 +152,7 @@ void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::st
                                                              {"logabort", Crash::kLogThreadAbort},
                                                              {"atexit", Crash::kAtExit}};
     while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view entry = Trim(list.substr(0, comma));
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        const std::string_view entry = NextEntry(list);
         if (entry.empty()) {
             continue;
         }
@@ -175,9 +179,7 @@ void ParseCrashes(std::string_view list, Switches& switches, std::vector<std::st
 
 void ParseWaits(std::string_view list, Switches& switches, std::vector<std::string>& warnings) {
     while (!list.empty()) {
-        const std::size_t comma = list.find(',');
-        const std::string_view entry = Trim(list.substr(0, comma));
-        list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+        const std::string_view entry = NextEntry(list);
         if (entry.empty()) {
             continue;
         }

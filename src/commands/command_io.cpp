@@ -31,7 +31,7 @@ CommandOutcome PromptField(Prompt prompt, std::span<char> field) {
         return ConsoleReadWasAbandoned() ? CommandOutcome::kAbandoned : CommandOutcome::kInputEnded;
     }
     // Cut at a character's edge: a field keeps the whole characters that fit.
-    TypedPrefix kept{line->size(), line->size()};
+    TextPrefix kept{line->size(), line->size()};
     if (line->size() > prompt.capacity() - 1) {
         kept = ConsoleWholeCharacters(*line, prompt.capacity() - 1);
     }

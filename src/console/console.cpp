@@ -109,19 +109,24 @@ struct TypedAhead {
 
 TypedAhead typed_ahead;
 
+// Writes the messages handed off, whole as any print is, and empties the
+// hand-off; whether the last of them is whole.
+bool WriteHandedOffLocked() {
+    AddTextLocked(HandedOffBytes());
+    WritePendingLocked();
+    const bool whole = HandedOffWhole();
+    HandedOffWritten();
+    return whole;
+}
+
 // The messages handed off meanwhile go out where the line was, and the line
-// is drawn again below them once the last is whole. Returns whether the
-// line is on the screen.
+// is drawn again below them once the last is whole.
 void WriteMessagesLocked() {
     if (HandedOffBytes().empty()) {
         return;
     }
     DrawLocked(EditorHide());
-    AddTextLocked(HandedOffBytes());
-    WritePendingLocked();
-    const bool whole = HandedOffWhole();
-    HandedOffWritten();
-    if (whole) {
+    if (WriteHandedOffLocked()) {
         DrawLocked(EditorShow());
     }
 }
@@ -267,11 +272,7 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
     DrawLocked(EditorFinish());
     line_in_editor = false;
     // Messages handed off as the line ended go out now, in order.
-    if (!HandedOffBytes().empty()) {
-        AddTextLocked(HandedOffBytes());
-        WritePendingLocked();
-    }
-    HandedOffWritten();
+    static_cast<void>(WriteHandedOffLocked());
     lock.unlock();
     switch (end) {
         case EditorEnd::kLine:
@@ -367,13 +368,12 @@ void ConsoleWritePendingAfterCrash() {
     }
 }
 
-TypedPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room) {
+TextPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room) {
     if (!editing) {
         room = std::min(room, typed.size());
         return {room, room};
     }
-    const TextPrefix prefix = EditorWholeCharacters(typed, room);
-    return {prefix.bytes, prefix.characters};
+    return EditorWholeCharacters(typed, room);
 }
 
 bool ConsoleReadWasAbandoned() {

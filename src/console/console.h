@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "text/crlf_text.h"
+#include "text/text_stream.h"
 
 void ConsoleInit();
 
@@ -64,11 +65,7 @@ bool ConsoleReadWasAbandoned();
 // most `room` bytes, and how many characters it holds. At a terminal or
 // console by the encoding of what is typed there; from a pipe or a file
 // every byte is a character.
-struct TypedPrefix {
-    std::size_t bytes = 0;
-    std::size_t characters = 0;
-};
-TypedPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room);
+TextPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room);
 
 // Reads a command line as ConsoleReadLine does; at a terminal, Tab completes
 // `command_names` and command lines are kept in the history.

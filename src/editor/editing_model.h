@@ -13,6 +13,7 @@
 #include "editor/edited_line.h"
 #include "editor/keys.h"
 #include "platform/os_terminal.h"
+#include "text/text_stream.h"
 
 // What the editor knows of the text's encoding, from the terminal: the kind,
 // and where a character ends and how many cells it takes (OsTextCharacter at
@@ -73,10 +74,6 @@ void ModelView(const LineModel& model, std::string_view prompt, int columns, Lin
 // The start of `text` that holds whole characters in at most `room` bytes: its
 // bytes, and how many characters they are (a combining mark goes with the
 // character before it).
-struct TextPrefix {
-    std::size_t bytes = 0;
-    std::size_t characters = 0;
-};
 TextPrefix WholeCharactersOf(const TextFacts& facts, std::string_view text, std::size_t room);
 
 // The names the text before the cursor starts, listed in lines of at most

@@ -11,6 +11,13 @@
 #include <span>
 #include <string_view>
 
+// The start of a text that holds whole characters: its bytes, and how many
+// characters they are.
+struct TextPrefix {
+    std::size_t bytes = 0;
+    std::size_t characters = 0;
+};
+
 // Fills `buffer` with raw bytes: returns how many, 0 at the end,
 // kSourceInterrupted when a person dropped the line being typed, other values
 // < 0 on error (errno set).

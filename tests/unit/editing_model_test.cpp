@@ -229,20 +229,28 @@ TEST(LineModelTest, ALineTakesMoreThanAnyField) {
     EXPECT_EQ(model.line.length, 300u);
 }
 
-// The renderer: a line wider than the window wraps, and is drawn again, taken
-// off and ended from the row the cursor is on; a new width is taken up.
-TEST(LineModelTest, TheVtRendererWrapsAndGoesBackToTheLinesStart) {
-    static LineModel model;
-    static VtScreen screen;
-    static LineView view;
+// A line at a terminal `columns` wide, drawn by the VT renderer.
+struct RendererTest : ::testing::Test {
+    static inline LineModel model;
+    static inline VtScreen screen;
+    static inline LineView view;
     std::array<char, 4096> out;
-    const auto draw = [&] {
+
+    void Start(int columns) {
+        ModelStart(model, nullptr, {}, false, kUtf8);
+        screen = {};
+        screen.columns = columns;
+    }
+    std::string draw() {
         ModelView(model, "> ", screen.columns, view);
         return std::string(out.data(), VtDraw(screen, view, out));
-    };
-    ModelStart(model, nullptr, {}, false, kUtf8);
-    screen = {};
-    screen.columns = 10;
+    }
+};
+
+// The renderer: a line wider than the window wraps, and is drawn again, taken
+// off and ended from the row the cursor is on; a new width is taken up.
+TEST_F(RendererTest, WrapsAndGoesBackToTheLinesStart) {
+    Start(10);
     EXPECT_EQ(draw(), "> ");
     ModelKey(model, CharacterKey("a"));
     EXPECT_EQ(draw(), "a");  // typed at the end: only the key goes out
@@ -265,18 +273,8 @@ TEST(LineModelTest, TheVtRendererWrapsAndGoesBackToTheLinesStart) {
 // A wrapped line of wide characters, five columns wide: its rows are where
 // the terminal puts them, so going back to the line's start, taking it off
 // for a message and drawing it again leave no copy of a row behind.
-TEST(LineModelTest, TheVtRendererKeepsAWrappedLineOfWideCharactersInItsRows) {
-    static LineModel model;
-    static VtScreen screen;
-    static LineView view;
-    std::array<char, 4096> out;
-    const auto draw = [&] {
-        ModelView(model, "> ", screen.columns, view);
-        return std::string(out.data(), VtDraw(screen, view, out));
-    };
-    ModelStart(model, nullptr, {}, false, kUtf8);
-    screen = {};
-    screen.columns = 5;
+TEST_F(RendererTest, KeepsAWrappedLineOfWideCharactersInItsRows) {
+    Start(5);
     EXPECT_EQ(draw(), "> ");
     ModelKey(model, CharacterKey("漢"));
     EXPECT_EQ(draw(), "漢");

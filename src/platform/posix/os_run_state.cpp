@@ -225,13 +225,22 @@ void OsWatchStopRequests(OsRunEvents events) {
     WatchFatalSignals();
 }
 
-void OsWakeInputWait() {
-    input_wait_woken.store(true);
-    if (wake_pipe[1] >= 0) {
+namespace {
+
+// Writes a byte to the pipe a wait polls; safe in a signal handler.
+void WakeThrough(int pipe_end) {
+    if (pipe_end >= 0) {
         const char byte = 1;
         // A full pipe already wakes the wait.
-        [[maybe_unused]] const ssize_t written = write(wake_pipe[1], &byte, 1);
+        [[maybe_unused]] const ssize_t written = write(pipe_end, &byte, 1);
     }
+}
+
+}  // namespace
+
+void OsWakeInputWait() {
+    input_wait_woken.store(true);
+    WakeThrough(wake_pipe[1]);
 }
 
 bool OsInputWaitWoken() {
@@ -244,10 +253,7 @@ int OsInputWakeDescriptor() {
 
 void OsInterruptInputWait() {
     input_interrupted.store(true);
-    if (interrupt_pipe[1] >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t written = write(interrupt_pipe[1], &byte, 1);
-    }
+    WakeThrough(interrupt_pipe[1]);
 }
 
 void OsForgetInputInterrupt() {
