@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
 """Counts the calls between folders in traces of bench/crossings_trace.c.
 
-    crossings.py PROGRAM SOURCE_ROOT TRACE [TRACE_WITHOUT]
+    crossings.py [--within FUNCTION] PROGRAM SOURCE_ROOT TRACE [TRACE_WITHOUT]
 
 A crossing is a call from a function in one folder of the source tree into a
 function in another (src/platform/posix and src/platform/windows are folders
 of their own; calls into the standard library, the C runtime or the tunnel
 library are not seen). Prints the crossings of TRACE by thread, main thread
 first, less those of TRACE_WITHOUT (the same session without the walk), and
-each kind of crossing with its count.
+each kind of crossing with its count. With --within, only the crossings made
+while FUNCTION runs are counted (the trace records exits with a call site of
+zero).
 """
 import collections
 import os
@@ -46,16 +48,21 @@ def locate(program, addresses):
             for i, a in enumerate(addresses)}
 
 
-def crossings(program, root, path):
+def crossings(program, root, path, within=None):
     entries = read_trace(path)
-    places = locate(program, {f for f, _, _ in entries} | {s - 1 for _, s, _ in entries})
+    places = locate(program, {f for f, _, _ in entries} | {s - 1 for _, s, _ in entries if s})
     threads = []
     counts = collections.OrderedDict()
+    depth = collections.Counter()
     for function, site, thread in entries:
         if thread not in counts:
             counts[thread] = collections.Counter()
             threads.append(thread)
         callee_name, callee_file = places[function]
+        if within and callee_name == within:
+            depth[thread] += 1 if site else -1
+        if not site or (within and depth[thread] == 0):
+            continue
         caller_name, caller_file = places[site - 1]
         callee, caller = folder(callee_file, root), folder(caller_file, root)
         if callee and caller and callee != caller:
@@ -64,10 +71,14 @@ def crossings(program, root, path):
 
 
 def main():
-    program, root, trace = sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3]
-    walk = crossings(program, root, trace)
-    if len(sys.argv) > 4:
-        without = crossings(program, root, sys.argv[4])
+    args = sys.argv[1:]
+    within = None
+    if args[0] == "--within":
+        within, args = args[1], args[2:]
+    program, root, trace = args[0], os.path.abspath(args[1]), args[2]
+    walk = crossings(program, root, trace, within)
+    if len(args) > 3:
+        without = crossings(program, root, args[3], within)
         for thread, counts in enumerate(without[: len(walk)]):
             walk[thread].subtract(counts)
     for thread, counts in enumerate(walk):

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Counts the calls between folders along three walks (docs/architecture.md):
-# a command line read from a pipe, the same typed at a terminal, and a
-# library message while a line is typed. Builds the Linux program with every
-# function instrumented (-O0, so nothing is inlined away), runs each walk and
-# the same session without it, and prints the difference by kind of call.
+# Counts the calls between folders along four walks (docs/architecture.md):
+# a command line read from a pipe, the same typed at a terminal, a library
+# message while a line is typed, and tunnel.cfg's rewrite at a first start.
+# Builds the Linux program with every function instrumented (-O0, so nothing
+# is inlined away), runs each walk and the same session without it (or, for
+# tunnel.cfg, counts the calls made within its preparation), and prints the
+# difference by kind of call.
 #
 #   bench/crossings.sh [CHECKOUT]    CHECKOUT: another tree, say an older one
 set -euo pipefail
@@ -59,8 +61,14 @@ os.waitpid(pid, 0)
 PYTHON
 }
 
+# count [--within FUNCTION] TRACE [TRACE_WITHOUT]
 count() {
-  python3 "$here/bench/crossings.py" "$app/tunnelconsole" "$tree" "$@"
+  local within=()
+  if [ "$1" = --within ]; then
+    within=(--within "$2")
+    shift 2
+  fi
+  python3 "$here/bench/crossings.py" "${within[@]}" "$app/tunnelconsole" "$tree" "$@"
 }
 
 echo "== a command line from a pipe: versionget, to the library and its line"
@@ -77,3 +85,7 @@ echo "== a library message while a line is typed (thread 2: the library's)"
 TUNNEL_SIM_LOG_THREAD=1500000 traced "$work/message" typed '> ' 'ver' 'heartbeat 1' $'\x15quit\r'
 traced "$work/message0" typed '> ' 'ver' '' $'\x15quit\r'
 count "$work/message" "$work/message0"
+
+echo "== tunnel.cfg at a first start: read, compared, rewritten and replaced"
+printf 'quit\n' | traced "$work/config" "$app/tunnelconsole" >/dev/null
+count --within PrepareTunnelConfig "$work/config"

@@ -29,10 +29,10 @@ finish() {
     failed+=("$stage (interrupted)")
   fi
   if [ ${#failed[@]} -gt 0 ]; then
-    echo "== failed: ${failed[*]}"
+    echo "== failed: ${failed[*]} ($(duration "$SECONDS") in all)"
     [ "$status" -ne 0 ] || status=1
   else
-    echo "== all stages passed"
+    echo "== all stages passed in $(duration "$SECONDS")"
   fi
   exit "$status"
 }
@@ -40,16 +40,39 @@ trap finish EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# Debian's awk is mawk, which holds its input in blocks, whatever fflush()
+# asks; -W interactive has it pass each line on as it comes.
+if awk -W version 2>&1 | grep -q mawk; then
+  awk_lines=(awk -W interactive)
+else
+  awk_lines=(awk)
+fi
+
+# "83 s" or "4 min 05 s".
+duration() {
+  if [ "$1" -lt 60 ]; then
+    echo "$1 s"
+  else
+    printf '%d min %02d s\n' $(($1 / 60)) $(($1 % 60))
+  fi
+}
+
 # Runs one stage: its name, then the commands, which stop at the first that
-# fails.
+# fails; at its end, whether it passed and how long it took.
 run_stage() {
   stage=$1
   shift
   echo "== $stage"
+  local started=$SECONDS
   (set -e; "$@")
   local status=$?
+  local took
+  took=$(duration $((SECONDS - started)))
   if [ "$status" -ne 0 ]; then
     failed+=("$stage")
+    echo "== failed after $took: $stage"
+  else
+    echo "== passed in $took: $stage"
   fi
   stage=""
 }
@@ -60,7 +83,7 @@ run_stage() {
 # shown without the "<Suite>.Transcript/" of the table-driven cases (ctest -R
 # finds it by what is left).
 brief_ctest() {
-  ctest "$@" | awk '
+  ctest "$@" | "${awk_lines[@]}" '
     function short(name) { sub(/[A-Za-z0-9]+\.Transcript\//, "", name); return name }
     /^ +Start +[0-9]+: / { next }
     /^ *[0-9]+\/[0-9]+ Test +#[0-9]+: / {
@@ -85,7 +108,7 @@ brief_ctest() {
 # A build's progress lines name each object by its path inside the build
 # folder; the source file's name alone says as much in fewer columns.
 short_build_lines() {
-  awk '/^\[ *[0-9]+%\] Building / {
+  "${awk_lines[@]}" '/^\[ *[0-9]+%\] Building / {
          n = split($NF, part, "/")
          print substr($0, 1, index($0, "]")) " Building " part[n]; fflush()
          next

@@ -29,15 +29,33 @@ inline constexpr std::size_t kWidestField = kRequestCapacity;
 // secret is not, as ssh and sudo do; from a pipe nothing differs.
 enum class Typed { kShown, kSecret };
 
-// A field a command asks for: the prompt's text, the field's capacity
-// (terminator included) and whether it is a secret. The text is checked when
+// The fields commands ask for, by name: a handler takes each by its name,
+// never by where its row puts it.
+enum class Field : unsigned char {
+    kNone,
+    kDomain,
+    kComment,
+    kPasscode,
+    kPeerId,
+    kType,
+    kEncrypt,
+    kListenAddr,
+    kClientAddr,
+    kRequestData,
+    kIndex,
+    kTestTimes,
+};
+
+// A field a command asks for: its name, the prompt's text, the field's
+// capacity (terminator included) and whether it is a secret. The text is checked when
 // compiled to hold no line break, so that it goes out as it stands (see
 // ConsoleReadLine).
 class Prompt {
 public:
     constexpr Prompt() = default;
-    consteval Prompt(const char* text, std::size_t capacity, Typed typed = Typed::kShown)
-        : text_(text), capacity_(capacity), typed_(typed) {
+    consteval Prompt(Field field, const char* text, std::size_t capacity,
+                     Typed typed = Typed::kShown)
+        : field_(field), text_(text), capacity_(capacity), typed_(typed) {
         if (text_.find('\n') != std::string_view::npos) {
             throw "a prompt holds no line break";
         }
@@ -45,6 +63,7 @@ public:
             throw "a field holds one character at least, and no more than the widest";
         }
     }
+    constexpr Field field() const { return field_; }
     std::string_view text() const { return text_; }
     std::size_t capacity() const { return capacity_; }
     bool secret() const { return typed_ == Typed::kSecret; }
@@ -54,6 +73,7 @@ public:
     }
 
 private:
+    Field field_ = Field::kNone;
     std::string_view text_;
     std::size_t capacity_ = 0;
     Typed typed_ = Typed::kShown;
@@ -68,7 +88,8 @@ using Prompts = std::array<Prompt, kMostFields>;
 // capacity and zero-filled past its text, and whether a library call failed.
 // Only the fields the command asks for are filled: a command without fields
 // costs no zero-filling of them.
-struct CommandRun {
+class CommandRun {
+public:
     std::array<std::array<char, kWidestField>, kMostFields> fields;
     // Set by the loop: a failure ends the session, so a command of many calls
     // stops at the first.
@@ -77,8 +98,29 @@ struct CommandRun {
     // Lines of input read for the fields, for the line number of a failure.
     std::size_t fields_read = 0;
 
-    const char* text(std::size_t field) const { return fields[field].data(); }
+    // The row's fields, in the order they were read into `fields`: set by
+    // RunCommand.
+    const Prompts* prompts = nullptr;
+
+    // The field named `name`. One its row does not ask for reads as empty.
+    const char* text(Field name) const {
+        const std::size_t slot = Slot(name);
+        return slot < kMostFields ? fields[slot].data() : "";
+    }
     // The field as a signed 32-bit integer, by the decimal conversion.
+    int32_t number(Field name) const {
+        const std::size_t slot = Slot(name);
+        return slot < kMostFields ? number(slot) : 0;
+    }
+
+private:
+    std::size_t Slot(Field name) const {
+        std::size_t slot = 0;
+        while (slot < kMostFields && (prompts == nullptr || (*prompts)[slot].field() != name)) {
+            ++slot;
+        }
+        return slot;
+    }
     int32_t number(std::size_t field) const;
 };
 

@@ -10,30 +10,33 @@ namespace {
 
 constexpr bool kListed = true;
 
-// The fields several commands share.
-constexpr Prompt kPeerId("peer id: ", kPeerIdCapacity);
-constexpr Prompt kType("type: ", kNumberFieldCapacity);
-constexpr Prompt kEncrypt("encrypt: ", kNumberFieldCapacity);
-constexpr Prompt kListenAddr("listen addr: ", kAddressCapacity);
-constexpr Prompt kClientAddr("client addr: ", kAddressCapacity);
-constexpr Prompt kComment("comment: ", kCommentInCapacity);
+// The fields, each with the name its handler takes it by. "domainset" asks
+// for the domain as "passcode: ", so what is typed there is shown;
+// "tunnelset"'s passcode is a secret.
+constexpr Prompt kDomain(Field::kDomain, "passcode: ", kDomainCapacity);
+constexpr Prompt kComment(Field::kComment, "comment: ", kCommentInCapacity);
+constexpr Prompt kPasscode(Field::kPasscode, "passcode: ", kPasscodeCapacity, Typed::kSecret);
+constexpr Prompt kPeerId(Field::kPeerId, "peer id: ", kPeerIdCapacity);
+constexpr Prompt kType(Field::kType, "type: ", kNumberFieldCapacity);
+constexpr Prompt kEncrypt(Field::kEncrypt, "encrypt: ", kNumberFieldCapacity);
+constexpr Prompt kListenAddr(Field::kListenAddr, "listen addr: ", kAddressCapacity);
+constexpr Prompt kClientAddr(Field::kClientAddr, "client addr: ", kAddressCapacity);
+constexpr Prompt kRequestData(Field::kRequestData, "request data: ", kRequestCapacity);
+constexpr Prompt kIndex(Field::kIndex, "index: ", kIndexFieldCapacity);
+constexpr Prompt kTestTimes(Field::kTestTimes, "test times: ", kIndexFieldCapacity);
 
 // Matched against the whole line, case-sensitive. The listed rows, in this
-// order, make the command list; the usage text shows every row. "domainset"
-// asks for the domain as "passcode: ", so what is typed there is shown;
-// "tunnelset"'s passcode is a secret.
+// order, make the command list; the usage text shows every row, its fields in
+// the order they are asked for.
 constexpr std::array kCommandTable = {
     Command{"quit", kListed, {}, Quit},
     Command{"versionget", kListed, {}, VersionGet},
     Command{"statusget", kListed, {}, StatusGet},
     Command{"domainget", kListed, {}, DomainGet},
-    Command{"domainset", kListed, {Prompt("passcode: ", kDomainCapacity)}, DomainSet},
+    Command{"domainset", kListed, {kDomain}, DomainSet},
     Command{"commentget", kListed, {}, CommentGet},
     Command{"commentset", kListed, {kComment}, CommentSet},
-    Command{"tunnelset",
-            kListed,
-            {Prompt("passcode: ", kPasscodeCapacity, Typed::kSecret), kComment},
-            TunnelSetCommand},
+    Command{"tunnelset", kListed, {kPasscode, kComment}, TunnelSetCommand},
     Command{"peerinfoget", kListed, {kPeerId}, PeerInfoGet},
     Command{
         "connectadd", kListed, {kPeerId, kType, kEncrypt, kListenAddr, kClientAddr}, ConnectAdd},
@@ -44,14 +47,11 @@ constexpr std::array kCommandTable = {
     Command{"connectquery", kListed, {kPeerId, kType, kEncrypt, kListenAddr}, ConnectQuery},
     Command{"connectlocaldelete", kListed, {kClientAddr}, ConnectLocalDelete},
     Command{"connectlocalquery", kListed, {kClientAddr}, ConnectLocalQuery},
-    Command{"userextend", kListed, {Prompt("request data: ", kRequestCapacity)}, UserExtend},
+    Command{"userextend", kListed, {kRequestData}, UserExtend},
     Command{"pushget", kListed, {}, PushGet},
     Command{"selfget", kListed, {}, SelfGet},
-    Command{"connectenum", kListed, {Prompt("index: ", kIndexFieldCapacity)}, ConnectEnum},
-    Command{"testconnect",
-            !kListed,
-            {Prompt("test times: ", kIndexFieldCapacity), kPeerId},
-            RunConnectStressTest},
+    Command{"connectenum", kListed, {kIndex}, ConnectEnum},
+    Command{"testconnect", !kListed, {kTestTimes, kPeerId}, RunConnectStressTest},
 };
 
 // With every name different, the order of the rows cannot change which runs.
@@ -116,6 +116,7 @@ const Command* FindCommand(std::string_view line) {
 }
 
 CommandOutcome RunCommand(const Command& command, CommandRun& run) {
+    run.prompts = &command.prompts;
     if (command.prompts[0].capacity() != 0) {
         const CommandOutcome read = PromptFields(command.prompts, run);
         if (read != CommandOutcome::kCompleted) {

@@ -75,8 +75,8 @@ void DeleteConnections(CommandRun& run, const char* peer_id) {
 
 // Its fields: the count of rounds and the peer id.
 CommandOutcome RunConnectStressTest(CommandRun& run) {
-    const int32_t count = run.number(0);
-    const char* peer_id = run.text(1);
+    const int32_t count = run.number(Field::kTestTimes);
+    const char* peer_id = run.text(Field::kPeerId);
     // A negative count would read as billions of rounds: it runs none. A stop
     // request, Ctrl-C, or a failure when the session ends at the first, ends
     // the test after the round in progress, which deletes what it added.

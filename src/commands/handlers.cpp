@@ -40,7 +40,8 @@ CommandOutcome StatusGet(CommandRun& run) {
 }
 
 CommandOutcome DomainSet(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelDomainSet, run.text(0)), "Set domain failed")) {
+    if (!Succeeded(run, CALL_LIBRARY(TunnelDomainSet, run.text(Field::kDomain)),
+                   "Set domain failed")) {
         return kFailed;
     }
     ConsoleWrite(Crlf<"Set domain success\n">());
@@ -57,7 +58,8 @@ CommandOutcome DomainGet(CommandRun& run) {
 }
 
 CommandOutcome CommentSet(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelCommentSet, run.text(0)), "Set comment failed")) {
+    if (!Succeeded(run, CALL_LIBRARY(TunnelCommentSet, run.text(Field::kComment)),
+                   "Set comment failed")) {
         return kFailed;
     }
     ConsoleWrite(Crlf<"Set comment success\n">());
@@ -74,7 +76,9 @@ CommandOutcome CommentGet(CommandRun& run) {
 }
 
 CommandOutcome TunnelSetCommand(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelSet, run.text(0), run.text(1)), "Set tunnel failed")) {
+    if (!Succeeded(run,
+                   CALL_LIBRARY(TunnelSet, run.text(Field::kPasscode), run.text(Field::kComment)),
+                   "Set tunnel failed")) {
         return kFailed;
     }
     ConsoleWrite(Crlf<"Set tunnel success\n">());
@@ -83,7 +87,7 @@ CommandOutcome TunnelSetCommand(CommandRun& run) {
 
 CommandOutcome PeerInfoGet(CommandRun& run) {
     PeerInfoRecord record{};
-    if (!Succeeded(run, CALL_LIBRARY(TunnelPeerInfoGet, run.text(0), &record),
+    if (!Succeeded(run, CALL_LIBRARY(TunnelPeerInfoGet, run.text(Field::kPeerId), &record),
                    "Get peer info failed")) {
         return kFailed;
     }
@@ -92,14 +96,14 @@ CommandOutcome PeerInfoGet(CommandRun& run) {
     return kDone;
 }
 
-// The connect commands' fields: peer id, type, encrypt, listen address and
-// (but for the query) client address.
 CommandOutcome ConnectAdd(CommandRun& run) {
     TextField<kAddressCapacity> local_client_addr{};
-    if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelConnectAdd, "", run.text(0), run.number(1), run.number(2),
-                                run.text(3), run.text(4), local_client_addr.data()),
-                   "Add connect failed")) {
+    if (!Succeeded(
+            run,
+            CALL_LIBRARY(TunnelConnectAdd, "", run.text(Field::kPeerId), run.number(Field::kType),
+                         run.number(Field::kEncrypt), run.text(Field::kListenAddr),
+                         run.text(Field::kClientAddr), local_client_addr.data()),
+            "Add connect failed")) {
         return kFailed;
     }
     PrintTextLine("The connect's local client addr: ", local_client_addr);
@@ -108,8 +112,9 @@ CommandOutcome ConnectAdd(CommandRun& run) {
 
 CommandOutcome ConnectDelete(CommandRun& run) {
     if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelConnectDelete, "", run.text(0), run.number(1), run.number(2),
-                                run.text(3), run.text(4)),
+                   CALL_LIBRARY(TunnelConnectDelete, "", run.text(Field::kPeerId),
+                                run.number(Field::kType), run.number(Field::kEncrypt),
+                                run.text(Field::kListenAddr), run.text(Field::kClientAddr)),
                    "Delete connect failed")) {
         return kFailed;
     }
@@ -120,8 +125,9 @@ CommandOutcome ConnectDelete(CommandRun& run) {
 CommandOutcome ConnectQuery(CommandRun& run) {
     TextField<kAddressCapacity> client_addr{};
     if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelConnectQuery, run.text(0), run.number(1), run.number(2),
-                                run.text(3), client_addr.data()),
+                   CALL_LIBRARY(TunnelConnectQuery, run.text(Field::kPeerId),
+                                run.number(Field::kType), run.number(Field::kEncrypt),
+                                run.text(Field::kListenAddr), client_addr.data()),
                    "Query connect failed")) {
         return kFailed;
     }
@@ -130,7 +136,7 @@ CommandOutcome ConnectQuery(CommandRun& run) {
 }
 
 CommandOutcome ConnectLocalDelete(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectLocalDelete, "", run.text(0)),
+    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectLocalDelete, "", run.text(Field::kClientAddr)),
                    "Delete connect by local address failed")) {
         return kFailed;
     }
@@ -140,7 +146,8 @@ CommandOutcome ConnectLocalDelete(CommandRun& run) {
 
 CommandOutcome ConnectLocalQuery(CommandRun& run) {
     ConnectRecord record{};
-    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectLocalQuery, run.text(0), &record),
+    if (!Succeeded(run,
+                   CALL_LIBRARY(TunnelConnectLocalQuery, run.text(Field::kClientAddr), &record),
                    "Query connect by local address failed")) {
         return kFailed;
     }
@@ -151,7 +158,7 @@ CommandOutcome ConnectLocalQuery(CommandRun& run) {
 
 CommandOutcome UserExtend(CommandRun& run) {
     DataRecord reply = EmptyDataRecord();
-    if (!Succeeded(run, CALL_LIBRARY(TunnelUserExtend, run.text(0), &reply, 0),
+    if (!Succeeded(run, CALL_LIBRARY(TunnelUserExtend, run.text(Field::kRequestData), &reply, 0),
                    "User extend request failed")) {
         return kFailed;
     }
@@ -182,7 +189,7 @@ CommandOutcome SelfGet(CommandRun& run) {
 
 CommandOutcome ConnectEnum(CommandRun& run) {
     ConnectRecord record{};
-    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectEnum, run.number(0), &record),
+    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectEnum, run.number(Field::kIndex), &record),
                    "Connect enum failed")) {
         return kFailed;
     }

@@ -1,6 +1,7 @@
 // One handler per command of the table (command_table.h). The table's row
-// prompts for the fields first; each handler then calls one library
-// operation with them and prints the outcome.
+// prompts for the fields first; each handler then takes them by name
+// (CommandRun::text, CommandRun::number), calls one library operation with
+// them and prints the outcome.
 #pragma once
 
 #include "commands/command_io.h"

@@ -1,60 +1,35 @@
-// Replacing a file with new content, safely: only when the content differs,
-// and only while nobody changed the file meanwhile. The new content is built
-// in a scratch file beside the file it replaces (the one a symbolic link
-// points to), gets the old file's permissions, reaches stable storage and only
-// then takes its place by a rename. When anything fails, the file keeps its
+// Replacing a file safely, with the writing kept by the caller: ReplaceOpen
+// gives the file's present content to read; the caller writes the new
+// content with ReplaceWrite, in pieces as it makes them; ReplaceCommit keeps
+// the old file when the bytes are the same, or puts the new one in place.
+// The new content is compared with the old as it comes, and is built, from
+// its first differing byte on, in a scratch file beside the file it replaces
+// (the one a symbolic link points to); it gets the old file's permissions,
+// reaches stable storage and only then takes its place by a rename, provided
+// nobody changed the file meanwhile. When anything fails, the file keeps its
 // bytes, no scratch file remains, and the result says what happened, for the
-// caller to tell.
+// caller to tell and to decide whether to try again.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 
+#include "platform/os_durable_file.h"
 #include "platform/os_system.h"
 
-// Where a producer writes the new content, as text (every LF goes out as CR
-// LF): into the scratch file, or, while the replace checks whether the file
-// holds that content already, against the file's bytes.
-struct ReplacementOutput {
-    std::FILE* file = nullptr;
-    bool compare = false;
-    bool differs = false;  // compare: the file's bytes differ or ended first
-};
-
-// False (errno set) when the write, or the read it is compared with, failed.
-bool WriteReplacementText(ReplacementOutput& output, std::string_view text);
-
-// What a producer reports.
-struct Production {
-    enum Status { kComplete, kReadFailed, kWriteFailed } status = kComplete;
-    int error = 0;                 // errno of the failed read or write
-    const char* remark = nullptr;  // due once the new content stands complete
-};
-
-// Writes the new content to `output`, given the file's present content to
-// read from `current` (a binary stream at its start). Called once to compare,
-// and again for each try that writes.
-struct ContentProducer {
-    Production (*produce)(const void* context, std::FILE* current, ReplacementOutput& output);
-    const void* context = nullptr;
-};
-
-// A file that keeps changing is made again from its new content this many
-// times before the replace gives up.
-inline constexpr int kMostRewrites = 3;
-
-// What a replace did.
+// What a step of a replace did.
 struct ReplaceResult {
     enum Code {
-        kReplaced,          // the file holds the new content (or held it already)
-        kFolderNotFlushed,  // replaced, but the rename may not last: `error`
+        kDone,              // the step succeeded; after a commit, the file holds the new content
+        kFolderNotFlushed,  // committed, but the rename may not last: `error`
         kFolderTooLong,     // a path in the folder `path` does not fit OsJoinPath
         kFailed,            // `step` on `path` failed with `error`
         kTooManyLinks,      // more than kMaxLinksFollowed links lead on from `path`
         kNotRegularFile,    // `path` names no regular file
-        kKeptChanging,      // `path` changed at each of kMostRewrites tries
-        kScratchInUse,      // another start kept the scratch file `path` in use
-    } code = kReplaced;
+        kChanged,           // `path` changed since it was opened: make the content again
+        kScratchInUse,      // another start is writing the scratch file `path` now
+    } code = kDone;
     enum Step {
         kFollowLink,
         kOpen,
@@ -72,15 +47,40 @@ struct ReplaceResult {
     // file in it, or the file itself. A refusal there is mended by moving the
     // program, or by making that one writable.
     enum Writes { kNeither, kTheFolder, kTheFile } writes = kNeither;
-    // The producer's remark, due once its content stood complete.
-    const char* remark = nullptr;
-    PathText path{};
-    PathText folder{};  // the replaced file's own folder, at the end of its links
+    const char* path = nullptr;  // within the FileReplacement
 };
 
-// Replaces the file `name` in `folder` with what `producer` makes of it,
-// built in the scratch file `scratch_name` beside it. A save made meanwhile
-// is kept and the content is made again from it, up to kMostRewrites times;
-// another start writing the same scratch file is waited for.
-ReplaceResult ReplaceFileIfUnchanged(const char* folder, const char* name, const char* scratch_name,
-                                     ContentProducer producer);
+// One replace, from ReplaceOpen to its commit or drop. Every step that does
+// not give kDone has dropped it already.
+struct FileReplacement {
+    // The file's present content, at its start, in binary mode: the caller's
+    // to read, not to close.
+    std::FILE* current = nullptr;
+    PathText target{};  // the file at the end of the link chain
+    PathText folder{};  // the target's folder
+    // The rest is the replace's own.
+    PathText link{};            // the folder joined with the name
+    PathText scratch_path{};    // beside the target, so the rename stays within one file system
+    std::FILE* held = nullptr;  // the target again, compared with what is written
+    OsScratchFile scratch{};
+    FileIdentity read{};        // the target as it was opened
+    std::uint64_t matched = 0;  // bytes written that the target holds too
+    bool differs = false;       // a written byte differs: the scratch file is in use
+    int waits = 0;              // for another process, a moment each
+};
+
+// Opens the file `name` in `folder`, to be replaced through the scratch file
+// `scratch_name` beside it.
+ReplaceResult ReplaceOpen(FileReplacement& replacement, const char* folder, const char* name,
+                          const char* scratch_name);
+
+// Writes the next bytes of the new content.
+ReplaceResult ReplaceWrite(FileReplacement& replacement, std::string_view bytes);
+
+// Ends the new content: keeps the file when it holds these bytes already,
+// else puts the new file in its place, durably. kChanged when the file was
+// changed (an editor's save) after it was opened: the save is kept.
+ReplaceResult ReplaceCommit(FileReplacement& replacement);
+
+// Lets the replace go, leaving the file as it was.
+void ReplaceDrop(FileReplacement& replacement);

@@ -1,7 +1,8 @@
 // What replacing a file safely (durable_file.h) needs of the operating system:
 // the new bytes on stable storage before the rename, the old file's
 // permissions kept, a symbolic link kept as a link, and a scratch file that is
-// ours alone. Each platform's durable_file_<platform>.cpp gives them.
+// ours alone. posix/os_durable_file.cpp and windows/os_durable_file.cpp give
+// them.
 #pragma once
 
 #include <cstdint>
@@ -45,20 +46,14 @@ struct FileIdentity {
 bool OsIdentifyFile(std::FILE* file, FileIdentity& identity);
 bool OsIdentifyPath(const char* path, FileIdentity& identity);
 
-inline bool SameFile(const FileIdentity& a, const FileIdentity& b) {
-    return a.volume == b.volume && a.index == b.index;
-}
-
-inline bool SameFileUnchanged(const FileIdentity& a, const FileIdentity& b) {
-    return SameFile(a, b) && a.size == b.size && a.modified == b.modified;
-}
-
 // A scratch file made afresh: `stream` is written and closed; `hold` keeps
 // the file marked as in use (a lock, an open handle) until released, after
-// the file has been renamed.
+// the file has been renamed. `identity` tells the file, once renamed, from
+// any other (its size and time are those of its making).
 struct OsScratchFile {
     std::FILE* stream = nullptr;
     std::intptr_t hold = -1;
+    FileIdentity identity{};
 };
 
 enum class ScratchCreation {

@@ -140,8 +140,14 @@ int RunFromCommandLine(int argc, char** argv) {
     // Help or the version, whichever is given first.
     char asked = '\0';
     IgnoredArguments ignored;
+    // After "--", as by the usual convention, every argument is one.
+    bool options_ended = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string_view letters = OptionLetters(argv[i]);
+        if (!options_ended && std::string_view(argv[i]) == "--") {
+            options_ended = true;
+            continue;
+        }
+        const std::string_view letters = options_ended ? "" : OptionLetters(argv[i]);
         if (letters.empty()) {
             AddIgnored(ignored, argv[i]);
         }

@@ -1,70 +1,80 @@
 #include "startup/tunnel_config.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
+#include "files/durable_file.h"
 #include "platform/os_durable_file.h"
 #include "platform/os_system.h"
 #include "run/diagnostics.h"
 
 namespace {
 
-// Each read takes at most 1023 characters; a longer line arrives in pieces.
-constexpr std::size_t kPieceCapacity = 1024;
-
 constexpr char kNulRemark[] =
     "tunnel.cfg holds a NUL byte: the library reads its line only up to it";
 
-bool WriteHomeItem(ReplacementOutput& output, const char* home_path, bool with_line_break) {
-    return WriteReplacementText(output, "(Home){") && WriteReplacementText(output, home_path) &&
-           WriteReplacementText(output, "}") &&
-           (!with_line_break || WriteReplacementText(output, "\n"));
+// A file that keeps changing is made again from its new content this many
+// times before the rewrite gives up.
+constexpr int kMostRewrites = 3;
+
+// How long a temp.cfg that another start holds is waited for: that start
+// needs a few milliseconds, unless it hangs.
+constexpr int kInUseWaits = 100;
+constexpr unsigned kInUseWaitMilliseconds = 20;
+
+// The next text to stage: a line as read, or the Home item in its place;
+// at the end, the item added when no line had it.
+void TakeNextPart(HomeRewrite& rewrite) {
+    const std::string_view item(rewrite.item.data(), rewrite.item_size);
+    const std::string_view line = ReadTextPiece(*rewrite.config, rewrite.piece);
+    if (line.empty()) {
+        rewrite.ended = true;
+        if (!rewrite.config->failed && !rewrite.home_found) {
+            rewrite.pending = item.substr(0, item.size() - 1);
+        }
+        return;
+    }
+    // The library reads a line only up to a NUL byte.
+    rewrite.holds_nul = rewrite.holds_nul || line.find('\0') != std::string_view::npos;
+    if (line.find("(Home)") == std::string_view::npos) {
+        rewrite.pending = line;
+        return;
+    }
+    rewrite.home_found = true;
+    rewrite.pending = item.substr(1, item.size() - (line.back() == '\n' ? 1 : 2));
 }
 
-Production RewriteInto(TextReader& config, ReplacementOutput& output, const char* home_path) {
-    Production rewrite;
-    std::array<char, kPieceCapacity> piece{};
-    bool home_found = false;
-    for (;;) {
-        const std::string_view line = ReadTextPiece(config, piece);
-        if (line.empty()) {
-            break;
-        }
-        // The library reads a line only up to a NUL byte.
-        if (line.find('\0') != std::string_view::npos) {
-            rewrite.remark = kNulRemark;
-        }
-        bool written = false;
-        if (line.find("(Home)") != std::string_view::npos) {
-            home_found = true;
-            written = WriteHomeItem(output, home_path, line.back() == '\n');
-        } else {
-            written = WriteReplacementText(output, line);
-        }
-        if (!written) {
-            rewrite.status = Production::kWriteFailed;
-            rewrite.error = errno;
-            return rewrite;
+// One try: tunnel.cfg read, rewritten into `replacement` and committed.
+ReplaceResult RewriteOnce(FileReplacement& replacement, const char* program_dir,
+                          const char* home_path, bool& holds_nul) {
+    ReplaceResult result = ReplaceOpen(replacement, program_dir, "tunnel.cfg", "temp.cfg");
+    if (result.code != ReplaceResult::kDone) {
+        return result;
+    }
+    TextReader config{.read = ReadFromFile, .source = replacement.current};
+    HomeRewrite rewrite;
+    StartHomeRewrite(rewrite, config, home_path);
+    std::array<char, 4096> bytes;
+    for (std::size_t size = 0; (size = NextRewrittenBytes(rewrite, bytes)) > 0;) {
+        result = ReplaceWrite(replacement, {bytes.data(), size});
+        if (result.code != ReplaceResult::kDone) {
+            return result;
         }
     }
     if (config.failed) {
-        rewrite.status = Production::kReadFailed;
-        rewrite.error = errno;
-        return rewrite;
+        ReplaceDrop(replacement);
+        return {.code = ReplaceResult::kFailed,
+                .step = ReplaceResult::kRead,
+                .error = config.error,
+                .path = replacement.target.data()};
     }
-    if (!home_found &&
-        !(WriteReplacementText(output, "\n") && WriteHomeItem(output, home_path, false))) {
-        rewrite.status = Production::kWriteFailed;
-        rewrite.error = errno;
-    }
-    return rewrite;
-}
-
-Production RewriteConfig(const void* home_path, std::FILE* current, ReplacementOutput& output) {
-    TextReader reader = MakeTextReader(ReadFromFile, current);
-    return RewriteInto(reader, output, static_cast<const char*>(home_path));
+    // Once its content stood complete, though a save may have it made again.
+    holds_nul = holds_nul || rewrite.holds_nul;
+    return ReplaceCommit(replacement);
 }
 
 bool RefusedForPermission(int error) {
@@ -98,13 +108,10 @@ constexpr const char* StepName(ReplaceResult::Step step, bool refused_write) {
 
 // Says what the rewrite of tunnel.cfg did, when it did not simply succeed, and
 // after a refusal that moving the program mends, where to move it.
-void ReportRewrite(const ReplaceResult& result) {
-    if (result.remark != nullptr) {
-        ReportProblem("%s", result.remark);
-    }
-    const char* path = result.path.data();
+void ReportRewrite(const ReplaceResult& result, const char* folder) {
+    const char* path = result.path;
     switch (result.code) {
-        case ReplaceResult::kReplaced:
+        case ReplaceResult::kDone:
             return;
         case ReplaceResult::kFolderNotFlushed:
             ReportProblem(
@@ -126,7 +133,7 @@ void ReportRewrite(const ReplaceResult& result) {
         case ReplaceResult::kNotRegularFile:
             ReportProblem("tunnel.cfg was not rewritten: %s is not a regular file", path);
             return;
-        case ReplaceResult::kKeptChanging:
+        case ReplaceResult::kChanged:
             ReportProblem(
                 "tunnel.cfg was not rewritten: %s changed while it was rewritten, %d times", path,
                 kMostRewrites);
@@ -150,20 +157,41 @@ void ReportRewrite(const ReplaceResult& result) {
         ReportProblem(
             "tunnel.cfg in %s may not be written: make it writable, or unpack tunnelconsole into a "
             "folder you may write, such as %s",
-            result.folder.data(), kWritableFolderExample);
+            folder, kWritableFolderExample);
     } else {
         ReportProblem(
             "the folder %s may not be written: unpack tunnelconsole into a folder you may write, "
             "such as %s",
-            result.folder.data(), kWritableFolderExample);
+            folder, kWritableFolderExample);
     }
 }
 
 }  // namespace
 
-Production RewriteHomeItems(TextReader& config, std::FILE* temp, const char* home_path) {
-    ReplacementOutput output{.file = temp};
-    return RewriteInto(config, output, home_path);
+void StartHomeRewrite(HomeRewrite& rewrite, TextReader& config, const char* home_path) {
+    rewrite.config = &config;
+    const int size =
+        std::snprintf(rewrite.item.data(), rewrite.item.size(), "\n(Home){%s}\n", home_path);
+    rewrite.item_size = std::min(static_cast<std::size_t>(size), rewrite.item.size() - 1);
+}
+
+std::size_t NextRewrittenBytes(HomeRewrite& rewrite, std::span<char> out) {
+    std::size_t used = 0;
+    for (;;) {
+        if (rewrite.pending.empty()) {
+            if (rewrite.ended) {
+                return used;
+            }
+            TakeNextPart(rewrite);
+            continue;
+        }
+        const StagedText staged = StageText(rewrite.pending, out.subspan(used));
+        if (staged.taken == 0) {
+            return used;
+        }
+        used += staged.stored;
+        rewrite.pending.remove_prefix(staged.taken);
+    }
 }
 
 bool PrepareTunnelConfig(const char* program_dir) {
@@ -174,12 +202,29 @@ bool PrepareTunnelConfig(const char* program_dir) {
     if (!OsJoinPath(home_path, program_dir, "Home")) {
         home_path[0] = '\0';
     }
-    const ReplaceResult result =
-        ReplaceFileIfUnchanged(program_dir, "tunnel.cfg", "temp.cfg",
-                               {.produce = RewriteConfig, .context = home_path.data()});
-    ReportRewrite(result);
-    return result.code == ReplaceResult::kReplaced ||
-           result.code == ReplaceResult::kFolderNotFlushed;
+    FileReplacement replacement;
+    bool holds_nul = false;
+    int rewrites = 0;
+    int waits = 0;
+    ReplaceResult result;
+    for (;;) {
+        replacement = FileReplacement{};
+        result = RewriteOnce(replacement, program_dir, home_path.data(), holds_nul);
+        if (result.code == ReplaceResult::kChanged && ++rewrites < kMostRewrites) {
+            continue;
+        }
+        // Usually the other start has finished by then, and there is nothing to do.
+        if (result.code == ReplaceResult::kScratchInUse && ++waits < kInUseWaits) {
+            OsSleep(kInUseWaitMilliseconds);
+            continue;
+        }
+        break;
+    }
+    if (holds_nul) {
+        ReportProblem("%s", kNulRemark);
+    }
+    ReportRewrite(result, replacement.folder.data());
+    return result.code == ReplaceResult::kDone || result.code == ReplaceResult::kFolderNotFlushed;
 }
 
 DeviceIdSubstitution SubstituteDeviceId(std::span<char> config_text, const char* device_id_text) {

@@ -860,6 +860,16 @@ std::vector<Case> TunnelCfgCases() {
          .expected_errors = NotRewritten("cannot replace {DIR}/tunnel.cfg: Permission denied"),
          .expected_tunnel_cfg = kTunnelCfg,
          .inspect = [](const ProgramFolder&) { LetGo(); }},
+        // Compared byte by byte: a Home of another folder, as long, is rewritten.
+        {.name = "HomeOfAnotherFolderOfTheSameLength",
+         .tunnel_cfg = std::nullopt,
+         .lay =
+             [](const ProgramFolder& f) {
+                 LayRewrittenTunnelCfg(f);
+                 std::string text = ReadBytes(f.app / "tunnel.cfg");
+                 text[text.find("Home}")] = 'X';
+                 WriteBytes(f.app / "tunnel.cfg", text);
+             }},
         {.name = "BytesAfterCtrlZDropped",
          .tunnel_cfg = std::nullopt,
          .lay = LayRewrittenTunnelCfgWithTail},
@@ -1101,6 +1111,12 @@ std::vector<Case> CommandLineCases() {
         {"AnArgumentWithABlankAndAnEmptyOne", {"my file", ""}, Ignored("\"my file\" \"\"")},
         {"OptionsAmongIgnoredWords", {"x", "-q", "y"}, Ignored("x y"), quiet_session},
         {"ExitOnErrorAmongIgnoredWords", {"-e", "x"}, Ignored("x")},
+        // "--" ends the options unnamed; all after it are arguments, a second "--" too.
+        {"DoubleDashAlone", {"--"}, ""},
+        {"DoubleDashEndsTheOptions",
+         {"-q", "--", "-q", "--help", "--"},
+         Ignored("-q --help --"),
+         quiet_session},
         {"StrayArgumentAfterHelp", {"--help", "now"}, Ignored("now"), usage},
         // A line longer than standard error's line is cut, its line break kept.
         {"StrayArgumentCutToTheLine",

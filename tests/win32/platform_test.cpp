@@ -242,46 +242,36 @@ void CheckScratchFiles() {
     DeleteFileA(InFolder("plain").c_str());
 }
 
-// Copies the file and adds a line; the first time it writes, an editor saves
-// the file meanwhile (taking off its read-only attribute for the save, and
-// putting it back).
-struct EditedDuringTheRewrite {
-    std::string path;
-    mutable int writes = 0;
-};
-
-Production AddLineWhileSaved(const void* context, std::FILE* current, ReplacementOutput& output) {
-    const auto& edit = *static_cast<const EditedDuringTheRewrite*>(context);
-    if (!output.compare && edit.writes++ == 0) {
-        Lay(edit.path, "saved by an editor\n", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    }
-    Production production;
+// Copies the file and adds a line; the first time, an editor saves the file
+// meanwhile (taking off its read-only attribute for the save, and putting it
+// back), and the commit says so.
+ReplaceResult CopyAndAddLine(FileReplacement& replacement, bool saved_meanwhile) {
+    const std::string target = InFolder("tunnel.cfg");
+    ReplaceResult result = ReplaceOpen(replacement, folder.c_str(), "tunnel.cfg", "temp.cfg");
     char chunk[256];
     std::size_t count = 0;
-    while ((count = std::fread(chunk, 1, sizeof chunk, current)) > 0) {
-        if (!WriteReplacementText(output, {chunk, count})) {
-            production.status = Production::kWriteFailed;
-            production.error = errno;
-            return production;
-        }
+    while (result.code == ReplaceResult::kDone &&
+           (count = std::fread(chunk, 1, sizeof chunk, replacement.current)) > 0) {
+        result = ReplaceWrite(replacement, {chunk, count});
     }
-    if (!WriteReplacementText(output, "added\n")) {
-        production.status = Production::kWriteFailed;
-        production.error = errno;
+    if (result.code == ReplaceResult::kDone) {
+        result = ReplaceWrite(replacement, "added\r\n");
     }
-    return production;
+    if (saved_meanwhile) {
+        Lay(target, "saved by an editor\r\n", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    }
+    return result.code == ReplaceResult::kDone ? ReplaceCommit(replacement) : result;
 }
 
 void CheckReadOnlyFileSavedDuringTheRewrite() {
     const std::string target = InFolder("tunnel.cfg");
-    Lay(target, "first\n", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
-    const EditedDuringTheRewrite edit{target};
-    const bool replaced =
-        ReplaceFileIfUnchanged(folder.c_str(), "tunnel.cfg", "temp.cfg", {AddLineWhileSaved, &edit})
-            .code == ReplaceResult::kReplaced;
+    Lay(target, "first\r\n", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     const std::string row = "read-only file saved during the rewrite";
-    Check(replaced, row, "not replaced");
-    Check(edit.writes == 2, row, "not made again from the save");
+    FileReplacement replacement;
+    Check(CopyAndAddLine(replacement, true).code == ReplaceResult::kChanged, row, "save not seen");
+    Check(!Exists(InFolder("temp.cfg")), row, "temp.cfg left after the save");
+    replacement = FileReplacement{};
+    Check(CopyAndAddLine(replacement, false).code == ReplaceResult::kDone, row, "not replaced");
     Check(Content(target) == "saved by an editor\r\nadded\r\n", row, Content(target).c_str());
     const DWORD attributes = GetFileAttributesA(target.c_str());
     Check(attributes != INVALID_FILE_ATTRIBUTES &&

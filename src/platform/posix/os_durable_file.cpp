@@ -191,6 +191,7 @@ ScratchCreation OsCreateScratchFile(const char* path, OsScratchFile& scratch) {
     }
     scratch.stream = stream;
     scratch.hold = fd;
+    scratch.identity = IdentityOf(created);
     return ScratchCreation::kCreated;
 }
 

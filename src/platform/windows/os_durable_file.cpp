@@ -242,6 +242,8 @@ ScratchCreation OsCreateScratchFile(const char* path, OsScratchFile& scratch) {
     }
     scratch.stream = stream;
     scratch.hold = reinterpret_cast<std::intptr_t>(file);
+    // Unknown, it matches no file: a failed rename is then taken as failed.
+    static_cast<void>(IdentifyHandle(file, scratch.identity));
     return ScratchCreation::kCreated;
 }
 
