@@ -19,6 +19,9 @@ struct Editor {
     VtScreen screen;
     // The line is off the screen for messages.
     bool hidden = false;
+    // A key did not fit and the bell rang: the keys that follow it without
+    // fitting either (the rest of a paste, a key held down) ring no more.
+    bool bell_rung = false;
 };
 
 Editor editor;
@@ -85,7 +88,11 @@ void EndLine() {
 }
 
 EditorEnd Act(Key key) {
-    switch (ModelKey(editor.model, key)) {
+    const KeyOutcome outcome = ModelKey(editor.model, key);
+    if (outcome != KeyOutcome::kFull && key.name != KeyName::kNone) {
+        editor.bell_rung = false;
+    }
+    switch (outcome) {
         case KeyOutcome::kGoOn:
             return EditorEnd::kTyping;
         case KeyOutcome::kDone:
@@ -95,7 +102,10 @@ EditorEnd Act(Key key) {
         case KeyOutcome::kAbandoned:
             return EditorEnd::kAbandoned;
         case KeyOutcome::kFull:
-            AddBytesStep(DrawStep::kBell, "\a");
+            if (!editor.bell_rung) {
+                AddBytesStep(DrawStep::kBell, "\a");
+                editor.bell_rung = true;
+            }
             return EditorEnd::kTyping;
         case KeyOutcome::kRedrawAtTop:
             AddBytesStep(DrawStep::kClear, "\x1b[H\x1b[2J");
@@ -138,6 +148,7 @@ void EditorBegin(std::string_view prompt, std::span<const std::string_view> comm
     editor.screen.cursor_row = 0;
     editor.screen.columns = columns > 0 ? columns : 80;
     editor.hidden = false;
+    editor.bell_rung = false;
 }
 
 EditorAnswer EditorFeedByte(char byte) {
@@ -218,5 +229,8 @@ std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended
 }
 
 TextPrefix EditorWholeCharacters(std::string_view typed, std::size_t room) {
-    return WholeCharactersOf(editor.text, typed, room);
+    // The line as typed, whole: a cluster that goes on past `typed` is seen
+    // to, and left out.
+    const std::string_view line = LineText(editor.model.line);
+    return WholeCharactersOf(editor.text, line.starts_with(typed) ? line : typed, room);
 }

@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "text/unicode_text.h"
+
 namespace {
 
 // ESC [ parameters final: the arrows, Home and End in their spellings, and
@@ -123,8 +125,11 @@ bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
         case State::kGround:
             return DecodeAlone(decoder, value, key);
         case State::kCharacter:
-            if ((value & 0xc0) != 0x80) {
-                // Broken off: the bytes so far are dropped.
+            if ((value & 0xc0) != 0x80 ||
+                (decoder.character_length == 1 &&
+                 !Utf8SecondByteFits(static_cast<unsigned char>(decoder.character[0]), value))) {
+                // Broken off, or no well-formed character (an overlong form, a
+                // surrogate, above U+10FFFF): the bytes so far are dropped.
                 decoder.state = State::kGround;
                 return DecodeAlone(decoder, value, key);
             }
