@@ -158,3 +158,61 @@ bool ClusterJoins(ClusterState& state, ClusterBreak next) {
     state.last = next;
     return true;
 }
+
+namespace {
+
+// Whether `rest` is the start of a well-formed sequence that the text's end
+// cut short.
+bool CutShort(std::string_view rest) {
+    const auto lead = static_cast<unsigned char>(rest[0]);
+    const std::size_t size = lead >= 0xc2 && lead <= 0xdf   ? 2
+                             : lead >= 0xe0 && lead <= 0xef ? 3
+                             : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                            : 0;
+    if (size <= rest.size()) {
+        return false;
+    }
+    for (std::size_t at = 1; at < rest.size(); ++at) {
+        const auto next = static_cast<unsigned char>(rest[at]);
+        if (at == 1 ? !Utf8SecondByteFits(lead, next) : (next & 0xc0) != 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<TextPrefix> Utf8WholeClusters(std::string_view text, std::size_t room) {
+    TextPrefix prefix;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        Utf8CodePoint code = DecodeUtf8(text.substr(at));
+        if (!code.valid) {
+            if (CutShort(text.substr(at))) {
+                return prefix;
+            }
+            return std::nullopt;
+        }
+        ClusterState state = ClusterStart(ClusterBreakOf(code.code, false));
+        std::size_t end = at + code.bytes;
+        bool open = false;  // a sequence cut short follows: the cluster may go on
+        while (end < text.size()) {
+            code = DecodeUtf8(text.substr(end));
+            if (!code.valid) {
+                open = CutShort(text.substr(end));
+                break;
+            }
+            if (!ClusterJoins(state, ClusterBreakOf(code.code, false))) {
+                break;
+            }
+            end += code.bytes;
+        }
+        if (open || end > room) {
+            return prefix;
+        }
+        at = end;
+        prefix = {at, prefix.characters + 1};
+    }
+    return prefix;
+}

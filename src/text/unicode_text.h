@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
+
+#include "text/text_stream.h"
 
 // One code point read from UTF-8: `valid` false for a byte that starts no
 // well-formed sequence (an overlong form, a surrogate, above U+10FFFF, a
@@ -58,3 +61,9 @@ struct ClusterState {
 
 ClusterState ClusterStart(ClusterBreak first);
 bool ClusterJoins(ClusterState& state, ClusterBreak next);
+
+// The start of UTF-8 `text` that holds whole grapheme clusters in at most
+// `room` bytes, and how many; a sequence cut short by the text's end may
+// join the cluster before it, which is then left out. nullopt when the text
+// is no UTF-8.
+std::optional<TextPrefix> Utf8WholeClusters(std::string_view text, std::size_t room);

@@ -492,6 +492,7 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
         std::vector<Step> steps;
         std::string comment;
         const char* note = nullptr;
+        int bells = -1;  // where counted
     } rows[] = {
         {"End, Left after wide ones",
          {{comment, 0, "comment: "},
@@ -542,6 +543,45 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
         {"a full line rings the bell",
          {{x1023 + "x", 0, "\a"}, {"\x01", 0, "\r\x1b[12A> " + x1023 + "\x1b[J\x1b[12A\r\x1b[2C"}},
          ""},
+        {"a paste that does not fit rings once",
+         {{comment, 0, "comment: "},
+          {x1023 + "漢漢漢漢漢漢漢漢漢漢\r", 0, "Set comment success\r\n"}},
+         std::string(127, 'x'),
+         "127",
+         1},
+        {"ill-formed UTF-8 is not taken",
+         {{comment, 0, "comment: "},
+          {"a\xed\xa0\x80"
+           "b\xe0\x80\xaf"
+           "c\xf4\x90\x80\x80"
+           "d\r",
+           0, "Set comment success\r\n"}},
+         "abcd"},
+        {"C1 controls drawn visibly",
+         {{comment, 0, "comment: "}, {"a\xc2\x9b", 0, "aM-^["}, {"\r", 0, "success\r\n"}},
+         "a\xc2\x9b"},
+        {"the cut leaves out a letter with its mark",
+         {{comment, 0, "comment: "}, {cut + "e\xcc\x81\r", 0, "Set comment success\r\n"}},
+         cut,
+         "126"},
+        {"the cut leaves out jamo that join",
+         {{comment, 0, "comment: "},
+          {std::string(124, 'a') + "\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab\r", 0,
+           "Set comment success\r\n"}},
+         std::string(124, 'a'),
+         "124"},
+        {"the cut leaves out an emoji with its joiner",
+         {{comment, 0, "comment: "},
+          {std::string(120, 'a') + "👩‍💻\r", 0, "Set comment success\r\n"}},
+         std::string(120, 'a'),
+         "120"},
+        {"a flag under Backspace, a ZWJ sequence under Left and Delete",
+         {{comment, 0, "comment: "},
+          {"a🇫🇷\x7f👨‍👩‍👧b\x1b[D\x1b[Dx\x1b[3~\r", 0, "Set comment success\r\n"}},
+         "axb"},
+        {"a Tab at a field, then Backspace",
+         {{comment, 0, "comment: "}, {"a\t\x7f\r", 0, "Set comment success\r\n"}},
+         "a"},
         {"a lone Esc, Esc Esc",
          {{"versi\x1b", 0, "\r> \x1b[J"}, {"ver\x1b\x1bstatusget\r", 0, "Status: 1\r\n"}},
          ""},
@@ -576,6 +616,9 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
                 : std::string("tunnelconsole: the comment typed was cut to its first ") + row.note +
                       " characters\r\n";
         EXPECT_EQ(run.Seen().find(note) != std::string::npos, row.note != nullptr) << run.Seen();
+        if (row.bells >= 0) {
+            EXPECT_EQ(std::count(run.Seen().begin(), run.Seen().end(), '\a'), row.bells);
+        }
     }
 }
 
