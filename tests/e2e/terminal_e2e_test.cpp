@@ -622,6 +622,71 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
     }
 }
 
+// The screen of a tmux session, row by row, once it shows `text`; empty when
+// the session ended first.
+std::vector<std::string> TmuxScreenShowing(const std::string& tmux, const std::string& text) {
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
+    while (std::chrono::steady_clock::now() < give_up) {
+        FILE* pane = popen((tmux + " capture-pane -p 2>/dev/null").c_str(), "r");
+        std::string screen;
+        char piece[4096];
+        for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, pane)) > 0;) {
+            screen.append(piece, got);
+        }
+        if (pclose(pane) != 0) {
+            return {};
+        }
+        if (screen.find(text) != std::string::npos) {
+            std::vector<std::string> rows;
+            for (std::size_t at = 0, end; at < screen.size(); at = end + 1) {
+                end = std::min(screen.find('\n', at), screen.size());
+                rows.push_back(screen.substr(at, end - at));
+            }
+            return rows;
+        }
+        usleep(20000);  // tmux tells no one when its screen changes
+    }
+    return {};
+}
+
+// At a terminal that joins emoji with a joiner into one cluster of two cells
+// (tmux), a line of them wider than the window, then Backspace: every row
+// above the prompt is as it was.
+TEST(TerminalE2e, JoinedEmojiLeaveTheRowsAboveThePrompt) {
+    if (std::system("tmux -V > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no tmux";
+    }
+    ProgramFolder folder;
+    LaySettings(folder);
+    const HomeFolder home;
+    const std::string tmux = "tmux -S '" + (folder.root / "tmux").string() + "'";
+    ASSERT_EQ(std::system((tmux + " new-session -d -x 30 -y 20 'HOME=\"" + home.path.string() +
+                           "\" LC_ALL=C.UTF-8 exec \"" + folder.program.string() + "\"'")
+                              .c_str()),
+              0);
+    ASSERT_FALSE(TmuxScreenShowing(tmux, "\n>").empty());
+    ASSERT_EQ(std::system((tmux + " send-keys -l versionget \\; send-keys Enter").c_str()), 0);
+    const std::vector<std::string> before = TmuxScreenShowing(tmux, "1.0.0-sim\n\n>");
+    std::string emoji;
+    for (int typed = 0; typed < 30; ++typed) {
+        emoji += "👩‍💻";
+    }
+    ASSERT_EQ(std::system((tmux + " send-keys -l '" + emoji + "' \\; send-keys BSpace \\; " +
+                           "send-keys -l Z")
+                              .c_str()),
+              0);
+    const std::vector<std::string> after = TmuxScreenShowing(tmux, "Z");
+    std::system((tmux + " kill-server").c_str());
+    const auto prompt = std::find_if(before.rbegin(), before.rend(),
+                                     [](const std::string& row) { return row.starts_with(">"); });
+    ASSERT_NE(prompt, before.rend());
+    const auto rows_above = before.rend() - prompt - 1;
+    ASSERT_GE(after.size(), static_cast<std::size_t>(rows_above));
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + rows_above, after.begin()));
+    EXPECT_EQ(after[static_cast<std::size_t>(rows_above)].rfind("> 👩‍💻", 0), 0u);
+}
+
 // With -q no prompt is drawn, and Enter on the empty line still ends it.
 TEST(TerminalE2e, WithoutPromptsEnterStillEndsTheLine) {
     const HomeFolder home;
