@@ -40,7 +40,10 @@ Piece PieceAt(const TextFacts& facts, std::string_view text) {
     }
     const Utf8CodePoint code = DecodeUtf8(text);
     if (!code.valid) {
-        return {1, 1, ClusterBreak::kControl, Shown::kUnknownByte};
+        // A character the text's end cuts off spans the rest, so that a field
+        // cut there never keeps a part of it.
+        return {Utf8CutShort(text) ? text.size() : 1, 1, ClusterBreak::kControl,
+                Shown::kUnknownByte};
     }
     if (code.code <= 0x9f) {
         return {code.bytes, 4, ClusterBreak::kControl, Shown::kC1};

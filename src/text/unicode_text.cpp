@@ -159,11 +159,10 @@ bool ClusterJoins(ClusterState& state, ClusterBreak next) {
     return true;
 }
 
-namespace {
-
-// Whether `rest` is the start of a well-formed sequence that the text's end
-// cut short.
-bool CutShort(std::string_view rest) {
+bool Utf8CutShort(std::string_view rest) {
+    if (rest.empty()) {
+        return false;
+    }
     const auto lead = static_cast<unsigned char>(rest[0]);
     const std::size_t size = lead >= 0xc2 && lead <= 0xdf   ? 2
                              : lead >= 0xe0 && lead <= 0xef ? 3
@@ -181,15 +180,13 @@ bool CutShort(std::string_view rest) {
     return true;
 }
 
-}  // namespace
-
 std::optional<TextPrefix> Utf8WholeClusters(std::string_view text, std::size_t room) {
     TextPrefix prefix;
     std::size_t at = 0;
     while (at < text.size()) {
         Utf8CodePoint code = DecodeUtf8(text.substr(at));
         if (!code.valid) {
-            if (CutShort(text.substr(at))) {
+            if (Utf8CutShort(text.substr(at))) {
                 return prefix;
             }
             return std::nullopt;
@@ -200,7 +197,7 @@ std::optional<TextPrefix> Utf8WholeClusters(std::string_view text, std::size_t r
         while (end < text.size()) {
             code = DecodeUtf8(text.substr(end));
             if (!code.valid) {
-                open = CutShort(text.substr(end));
+                open = Utf8CutShort(text.substr(end));
                 break;
             }
             if (!ClusterJoins(state, ClusterBreakOf(code.code, false))) {

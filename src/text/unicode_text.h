@@ -20,6 +20,10 @@ struct Utf8CodePoint {
 
 Utf8CodePoint DecodeUtf8(std::string_view text);
 
+// Whether `text` is the start of a well-formed sequence that its end cut
+// short.
+bool Utf8CutShort(std::string_view text);
+
 // Whether all of `text` is well-formed UTF-8.
 bool IsWellFormedUtf8(std::string_view text);
 
