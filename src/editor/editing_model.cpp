@@ -191,7 +191,6 @@ bool KeptInStep(KeyName name) {
     }
 }
 
-
 }  // namespace
 
 void ModelStart(LineModel& model, const CommandHistory* history,
