@@ -183,6 +183,7 @@ bool KeptInStep(KeyName name) {
         case KeyName::kTab:
         case KeyName::kAbandon:
         case KeyName::kRedrawAtTop:
+        case KeyName::kCursorReport:
         case KeyName::kCancel:
         case KeyName::kNone:
             return true;
@@ -317,6 +318,7 @@ KeyOutcome Act(LineModel& model, Key key) {
         case KeyName::kRedrawAtTop:
             return KeyOutcome::kRedrawAtTop;
         case KeyName::kCancel:
+        case KeyName::kCursorReport:
         case KeyName::kNone:
             break;
     }

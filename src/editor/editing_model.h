@@ -22,6 +22,9 @@
 struct TextFacts {
     TextKind kind = TextKind::kAscii;
     TextCharacter (*character)(std::string_view text) = nullptr;
+    // The cells the terminal was seen to draw a cluster of several code
+    // points in; 0 where not known.
+    std::size_t (*learned)(std::string_view cluster) = nullptr;
 };
 
 // How a cluster is drawn: as it is, a control character as ^ and a letter,

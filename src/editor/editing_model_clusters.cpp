@@ -108,6 +108,12 @@ Cluster ClusterAt(const TextFacts& facts, std::string_view text) {
     cluster.guessed = emoji && (pieces > 1 || first.kind == ClusterBreak::kRegionalIndicator);
     cluster.cells =
         static_cast<std::uint16_t>(cluster.guessed ? std::max<std::size_t>(widest, 2) : cells);
+    if (cluster.guessed && facts.learned != nullptr) {
+        if (const std::size_t learned = facts.learned(text.substr(0, bytes)); learned > 0) {
+            cluster.cells = static_cast<std::uint16_t>(learned);
+            cluster.guessed = false;
+        }
+    }
     return cluster;
 }
 

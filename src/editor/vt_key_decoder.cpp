@@ -179,8 +179,17 @@ bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
             }
             decoder.state = State::kGround;
             if (value >= 0x40 && value <= 0x7e && decoder.length <= sizeof decoder.parameters) {
-                key.name =
-                    ControlSequenceKey(std::string_view(decoder.parameters, decoder.length), byte);
+                const std::string_view parameters(decoder.parameters, decoder.length);
+                key.name = ControlSequenceKey(parameters, byte);
+                // ESC [ row ; column R: where the cursor is, when asked.
+                if (const std::size_t semicolon = parameters.find(';');
+                    byte == 'R' && semicolon != std::string_view::npos) {
+                    key.name = KeyName::kCursorReport;
+                    for (const char digit : parameters.substr(semicolon + 1)) {
+                        key.column = static_cast<unsigned short>(
+                            digit >= '0' && digit <= '9' ? key.column * 10 + (digit - '0') : 0);
+                    }
+                }
             }
             return true;
         case State::kLinuxFunction:
