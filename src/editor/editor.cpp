@@ -47,7 +47,7 @@ struct Learning {
 };
 
 // An answer later than this is taken for a terminal that does not answer.
-constexpr std::chrono::milliseconds kAnswerTime{1000};
+constexpr std::chrono::milliseconds kAnswerTime{3000};
 
 Learning learning;
 
