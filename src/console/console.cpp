@@ -11,6 +11,7 @@
 #include "platform/os_terminal.h"
 #include "run/run_state.h"
 #include "text/text_stream.h"
+#include "text/unicode_text.h"
 
 namespace {
 
@@ -370,6 +371,9 @@ void ConsoleWritePendingAfterCrash() {
 
 TextPrefix ConsoleWholeCharacters(std::string_view typed, std::size_t room) {
     if (!editing) {
+        if (const auto whole = Utf8WholeClusters(typed, room)) {
+            return *whole;
+        }
         room = std::min(room, typed.size());
         return {room, room};
     }

@@ -7,56 +7,14 @@
 
 namespace {
 
-// The character that starts at byte `at` of `text`: a control byte is drawn
-// as ^ and a letter, ASCII is one cell, and the rest is as the terminal says,
-// never past the text's end.
-TextCharacter CharacterAt(const TextFacts& facts, std::string_view text, std::size_t at) {
-    const auto value = static_cast<unsigned char>(text[at]);
-    if (value < 0x20 || value == 0x7f) {
-        return {1, 2};
-    }
-    if (value < 0x80 || facts.kind == TextKind::kAscii || facts.character == nullptr) {
-        return {1, 1};
-    }
-    TextCharacter character = facts.character(text.substr(at));
-    character.bytes = std::clamp<std::size_t>(character.bytes, 1, text.size() - at);
-    return character;
-}
-
-// Where the character after `at` starts; a combining mark goes with the
-// character before it.
-std::size_t NextStart(const TextFacts& facts, std::string_view text, std::size_t at) {
-    if (at >= text.size()) {
-        return text.size();
-    }
-    at += CharacterAt(facts, text, at).bytes;
-    while (at < text.size()) {
-        const TextCharacter next = CharacterAt(facts, text, at);
-        if (next.cells != 0) {
-            break;
-        }
-        at += next.bytes;
-    }
-    return at;
-}
-
-// Where the character before `at` starts: found from the text's start, as
-// a double-byte code page's trail byte may look like a lead byte.
-std::size_t PreviousStart(const TextFacts& facts, std::string_view text, std::size_t at) {
+// Where the last cluster of `text` starts.
+std::size_t LastClusterStart(const TextFacts& facts, std::string_view text) {
     std::size_t start = 0;
-    for (std::size_t next = 0; next < at;) {
+    for (std::size_t next = 0; next < text.size();) {
         start = next;
-        next = NextStart(facts, text, next);
+        next += ClusterAt(facts, text.substr(next)).bytes;
     }
     return start;
-}
-
-std::size_t CharacterBefore(const LineModel& model, std::size_t at) {
-    return PreviousStart(model.text, LineText(model.line), at);
-}
-
-std::size_t CharacterAfter(const LineModel& model, std::size_t at) {
-    return NextStart(model.text, LineText(model.line), at);
 }
 
 bool IsSpace(char character) {
@@ -98,6 +56,8 @@ std::string_view Query(const LineModel& model) {
     return std::string_view(model.query.data(), model.query_length);
 }
 
+KeyOutcome Act(LineModel& model, Key key);
+
 // Looks back from entry `from` for the query; shows the entry found.
 void SearchFrom(LineModel& model, std::size_t from) {
     model.search_failed = true;
@@ -132,7 +92,7 @@ KeyOutcome SearchKey(LineModel& model, Key key) {
             return KeyOutcome::kGoOn;
         case KeyName::kBackspace:
             if (model.query_length > 0) {
-                model.query_length = PreviousStart(model.text, Query(model), model.query_length);
+                model.query_length = LastClusterStart(model.text, Query(model));
                 SearchFrom(model, 1);
             }
             return KeyOutcome::kGoOn;
@@ -145,6 +105,7 @@ KeyOutcome SearchKey(LineModel& model, Key key) {
         case KeyName::kClear:
             model.searching = false;
             model.line = model.before_search;
+            ModelFindClusters(model);
             return KeyOutcome::kGoOn;
         case KeyName::kAbandon:
             return KeyOutcome::kAbandoned;
@@ -152,15 +113,83 @@ KeyOutcome SearchKey(LineModel& model, Key key) {
             return KeyOutcome::kGoOn;
         default:
             AcceptSearch(model);
-            return ModelKey(model, key);
+            ModelFindClusters(model);
+            return Act(model, key);
     }
 }
 
+// The cluster before the one at `index`, and where it starts, as the start
+// of what an edit at `index` (ending at byte `at`) may change: a character
+// typed may join the one before it.
+struct EditStart {
+    std::size_t first = 0;
+    std::size_t start = 0;
+};
+
+EditStart EditStartBefore(const LineModel& model, std::size_t index, std::size_t at) {
+    if (index == 0) {
+        return {};
+    }
+    return {index - 1, at - model.clusters.list[index - 1].bytes};
+}
+
 KeyOutcome Insert(LineModel& model, std::string_view typed) {
-    if (typed.empty() || LineInsert(model.line, typed)) {
+    const std::size_t at = model.line.cursor;
+    if (typed.empty()) {
         return KeyOutcome::kGoOn;
     }
-    return KeyOutcome::kFull;
+    if (!LineInsert(model.line, typed)) {
+        return KeyOutcome::kFull;
+    }
+    const EditStart edit = EditStartBefore(model, model.clusters.cursor, at);
+    ModelRefindClusters(model, edit.first, edit.start, at, at + typed.size());
+    return KeyOutcome::kGoOn;
+}
+
+// Takes out the cluster before the cursor (`before`) or at it.
+void EraseCluster(LineModel& model, bool before) {
+    ClusterTable& table = model.clusters;
+    std::size_t index = table.cursor;
+    std::size_t to = model.line.cursor;
+    if (before) {
+        if (index == 0) {
+            return;
+        }
+        --index;
+    } else {
+        if (index == table.count) {
+            return;
+        }
+        to += table.list[index].bytes;
+    }
+    const std::size_t from = to - table.list[index].bytes;
+    const EditStart edit = EditStartBefore(model, index, from);
+    Erase(model.line, from, to);
+    ModelRefindClusters(model, edit.first, edit.start, to, from);
+}
+
+// The keys whose change to the line the table follows by itself.
+bool KeptInStep(KeyName name) {
+    switch (name) {
+        case KeyName::kCharacter:
+        case KeyName::kEnter:
+        case KeyName::kLeft:
+        case KeyName::kRight:
+        case KeyName::kHome:
+        case KeyName::kEnd:
+        case KeyName::kBackspace:
+        case KeyName::kDelete:
+        case KeyName::kEndOrDelete:
+        case KeyName::kTab:
+        case KeyName::kAbandon:
+        case KeyName::kRedrawAtTop:
+        case KeyName::kCursorReport:
+        case KeyName::kCancel:
+        case KeyName::kNone:
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace
@@ -176,12 +205,30 @@ void ModelStart(LineModel& model, const CommandHistory* history,
     model.searching = false;
     model.query_length = 0;
     model.found = 0;
+    model.clusters.count = 0;
+    model.clusters.cursor = 0;
+    model.clusters.guessed = 0;
+    model.view_of = nullptr;
+    model.view_valid = 0;
 }
 
 KeyOutcome ModelKey(LineModel& model, Key key) {
     if (model.searching) {
-        return SearchKey(model, key);
+        const KeyOutcome outcome = SearchKey(model, key);
+        ModelFindClusters(model);
+        return outcome;
     }
+    const KeyOutcome outcome = Act(model, key);
+    if (!KeptInStep(key.name)) {
+        ModelFindClusters(model);
+    }
+    return outcome;
+}
+
+namespace {
+
+KeyOutcome Act(LineModel& model, Key key) {
+    ClusterTable& table = model.clusters;
     EditedLine& line = model.line;
     switch (key.name) {
         case KeyName::kCharacter:
@@ -189,16 +236,22 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
         case KeyName::kEnter:
             return KeyOutcome::kDone;
         case KeyName::kLeft:
-            line.cursor = CharacterBefore(model, line.cursor);
+            if (table.cursor > 0) {
+                line.cursor -= table.list[--table.cursor].bytes;
+            }
             break;
         case KeyName::kRight:
-            line.cursor = CharacterAfter(model, line.cursor);
+            if (table.cursor < table.count) {
+                line.cursor += table.list[table.cursor++].bytes;
+            }
             break;
         case KeyName::kHome:
             line.cursor = 0;
+            table.cursor = 0;
             break;
         case KeyName::kEnd:
             line.cursor = line.length;
+            table.cursor = table.count;
             break;
         case KeyName::kWordLeft:
             line.cursor = WordStartBefore(line, line.cursor);
@@ -207,7 +260,7 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
             line.cursor = WordEndAfter(line, line.cursor);
             break;
         case KeyName::kBackspace:
-            Erase(line, CharacterBefore(model, line.cursor), line.cursor);
+            EraseCluster(model, true);
             break;
         case KeyName::kEndOrDelete:
             if (line.length == 0) {
@@ -215,7 +268,7 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
             }
             [[fallthrough]];
         case KeyName::kDelete:
-            Erase(line, line.cursor, CharacterAfter(model, line.cursor));
+            EraseCluster(model, false);
             break;
         case KeyName::kKillToEnd:
             Erase(line, line.cursor, line.length);
@@ -265,91 +318,16 @@ KeyOutcome ModelKey(LineModel& model, Key key) {
         case KeyName::kRedrawAtTop:
             return KeyOutcome::kRedrawAtTop;
         case KeyName::kCancel:
+        case KeyName::kCursorReport:
         case KeyName::kNone:
             break;
     }
     return KeyOutcome::kGoOn;
 }
 
-namespace {
-
-struct ViewWriter {
-    LineView& view;
-    const TextFacts& facts;
-    std::size_t columns;
-
-    void Add(std::string_view bytes, std::size_t cells) {
-        // A wide character does not split across rows: the terminal leaves
-        // a row's last cell blank and draws it on the next.
-        if (cells == 2 && columns >= 2 && view.cells % columns == columns - 1) {
-            ++view.cells;
-        }
-        if (view.length + bytes.size() <= view.bytes.size()) {
-            view.length += bytes.copy(view.bytes.data() + view.length, bytes.size());
-        }
-        view.cells += cells;
-    }
-
-    // A control character is drawn as ^ and a letter; a byte of 0x80 and
-    // above as '?' where the text is ASCII; the rest as the terminal shows it.
-    void Draw(std::string_view text) {
-        for (std::size_t at = 0; at < text.size();) {
-            const TextCharacter character = CharacterAt(facts, text, at);
-            const auto value = static_cast<unsigned char>(text[at]);
-            if (value < 0x20 || value == 0x7f) {
-                const char shown[] = {'^', static_cast<char>(value ^ 0x40)};
-                Add(std::string_view(shown, 2), 2);
-            } else if (value >= 0x80 && facts.kind == TextKind::kAscii) {
-                Add("?", 1);
-            } else {
-                Add(text.substr(at, character.bytes), character.cells);
-            }
-            at += character.bytes;
-        }
-    }
-};
-
 }  // namespace
-
-void ModelView(const LineModel& model, std::string_view prompt, int columns, LineView& view) {
-    view.length = 0;
-    view.cells = 0;
-    ViewWriter writer{view, model.text, columns > 0 ? static_cast<std::size_t>(columns) : 80};
-    const std::string_view line = LineText(model.line);
-    if (model.searching) {
-        writer.Draw(model.search_failed ? "(failed reverse-i-search)`" : "(reverse-i-search)`");
-        writer.Draw(Query(model));
-        writer.Draw("': ");
-    } else {
-        writer.Draw(prompt);
-    }
-    if (model.hidden) {
-        view.cursor = view.cells;
-        return;
-    }
-    const std::size_t start = view.cells;
-    writer.Draw(line.substr(0, model.line.cursor));
-    view.cursor = view.cells;
-    writer.Draw(line.substr(model.line.cursor));
-    if (model.searching && model.found == 0) {
-        view.cursor = start;
-    }
-}
 
 std::size_t ModelListNames(const LineModel& model, int columns, std::span<char> listed) {
     return ListCommandNames(LineText(model.line).substr(0, model.line.cursor), model.names, columns,
                             listed);
-}
-
-TextPrefix WholeCharactersOf(const TextFacts& facts, std::string_view text, std::size_t room) {
-    TextPrefix prefix;
-    while (prefix.bytes < text.size()) {
-        const std::size_t next = NextStart(facts, text, prefix.bytes);
-        if (next > room) {
-            break;
-        }
-        prefix.bytes = next;
-        ++prefix.characters;
-    }
-    return prefix;
 }

@@ -1,6 +1,8 @@
 #include "editor/editor.h"
 
 #include <array>
+#include <chrono>
+#include <cstdio>
 
 #include "editor/command_names.h"
 #include "editor/history_file.h"
@@ -19,9 +21,109 @@ struct Editor {
     VtScreen screen;
     // The line is off the screen for messages.
     bool hidden = false;
+    // A key did not fit and the bell rang: the keys that follow it without
+    // fitting either (the rest of a paste, a key held down) ring no more.
+    bool bell_rung = false;
 };
 
 Editor editor;
+
+// The cells the terminal drew clusters of several code points in, asked of
+// it once a kind (a cursor position report after the cluster alone): the
+// terminal joins emoji or not. cells 0: asked, not (yet) answered.
+struct LearnedCluster {
+    std::array<char, 32> bytes{};
+    std::size_t length = 0;
+    std::size_t cells = 0;
+};
+
+struct Learning {
+    std::array<LearnedCluster, 16> clusters{};
+    std::size_t count = 0;
+    // The one asked about, while its answer is awaited.
+    std::size_t asked = 0;
+    bool waiting = false;
+    std::chrono::steady_clock::time_point asked_at;
+};
+
+// An answer later than this is taken for a terminal that does not answer.
+constexpr std::chrono::milliseconds kAnswerTime{3000};
+
+Learning learning;
+
+LearnedCluster* FindLearned(std::string_view cluster) {
+    for (std::size_t at = 0; at < learning.count; ++at) {
+        LearnedCluster& known = learning.clusters[at];
+        if (std::string_view(known.bytes.data(), known.length) == cluster) {
+            return &known;
+        }
+    }
+    return nullptr;
+}
+
+std::size_t LearnedCells(std::string_view cluster) {
+    const LearnedCluster* known = FindLearned(cluster);
+    return known != nullptr ? known->cells : 0;
+}
+
+// A cluster of the line whose cells are a guess the terminal was not asked
+// about yet.
+std::string_view ClusterToAsk(const LineModel& model) {
+    if (model.hidden || model.clusters.guessed == 0 || learning.count == learning.clusters.size() ||
+        (learning.waiting && std::chrono::steady_clock::now() - learning.asked_at < kAnswerTime)) {
+        return {};
+    }
+    const std::string_view line = LineText(model.line);
+    std::size_t at = 0;
+    for (std::size_t index = 0; index < model.clusters.count; ++index) {
+        const Cluster& cluster = model.clusters.list[index];
+        const std::string_view bytes = line.substr(at, cluster.bytes);
+        if (cluster.guessed && bytes.size() <= LearnedCluster{}.bytes.size() &&
+            FindLearned(bytes) == nullptr) {
+            return bytes;
+        }
+        at += cluster.bytes;
+    }
+    return {};
+}
+
+// Draws the cluster alone at the start of the line's first row and asks
+// where the cursor went; the line is then drawn anew over it.
+std::size_t AskCells(std::string_view cluster, std::span<char> out) {
+    LearnedCluster& asked = learning.clusters[learning.count];
+    asked.length = cluster.copy(asked.bytes.data(), asked.bytes.size());
+    asked.cells = 0;
+    learning.asked = learning.count++;
+    learning.waiting = true;
+    learning.asked_at = std::chrono::steady_clock::now();
+    char up[32] = "";
+    if (editor.screen.drawn && editor.screen.cursor_row > 0) {
+        std::snprintf(up, sizeof up, "\x1b[%zuA", editor.screen.cursor_row);
+    }
+    std::size_t length = 0;
+    for (const std::string_view part :
+         {std::string_view("\r"), std::string_view(up), cluster, std::string_view("\x1b[6n\r")}) {
+        length += part.copy(out.data() + length, out.size() - length);
+    }
+    editor.screen.drawn = true;
+    editor.screen.cursor_row = 0;
+    editor.screen.last.length = 0;
+    editor.screen.last.cursor = static_cast<std::size_t>(-1);
+    return length;
+}
+
+// The answer: the column after the cluster, from 1.
+void TakeCursorReport(const Key& key) {
+    if (!learning.waiting) {
+        return;  // no question asked: a key, or an answer too late
+    }
+    learning.waiting = false;
+    if (key.column >= 2 && key.column <= 9 &&
+        std::chrono::steady_clock::now() - learning.asked_at < kAnswerTime) {
+        learning.clusters[learning.asked].cells = key.column - 1u;
+        ModelFindClusters(editor.model);
+    }
+}
 CommandHistory command_history;
 LineView view;
 
@@ -73,11 +175,15 @@ void DrawLine() {
         return;
     }
     ModelView(editor.model, Prompt(), editor.screen.columns, view);
+    std::size_t asked = 0;
+    if (const std::string_view cluster = ClusterToAsk(editor.model); !cluster.empty()) {
+        asked = AskCells(cluster, BytesRoom());
+    }
     if (VtShows(editor.screen, view)) {
         return;
     }
-    AddStep(DrawStep::kLine, VtDraw(editor.screen, view, BytesRoom()), view.Text(), view.cells,
-            view.cursor);
+    const std::size_t drawn = VtDraw(editor.screen, view, BytesRoom().subspan(asked));
+    AddStep(DrawStep::kLine, asked + drawn, view.Text(), view.cells, view.cursor);
 }
 
 void EndLine() {
@@ -85,7 +191,15 @@ void EndLine() {
 }
 
 EditorEnd Act(Key key) {
-    switch (ModelKey(editor.model, key)) {
+    if (key.name == KeyName::kCursorReport) {
+        TakeCursorReport(key);
+        return EditorEnd::kTyping;
+    }
+    const KeyOutcome outcome = ModelKey(editor.model, key);
+    if (outcome != KeyOutcome::kFull && key.name != KeyName::kNone) {
+        editor.bell_rung = false;
+    }
+    switch (outcome) {
         case KeyOutcome::kGoOn:
             return EditorEnd::kTyping;
         case KeyOutcome::kDone:
@@ -95,7 +209,10 @@ EditorEnd Act(Key key) {
         case KeyOutcome::kAbandoned:
             return EditorEnd::kAbandoned;
         case KeyOutcome::kFull:
-            AddBytesStep(DrawStep::kBell, "\a");
+            if (!editor.bell_rung) {
+                AddBytesStep(DrawStep::kBell, "\a");
+                editor.bell_rung = true;
+            }
             return EditorEnd::kTyping;
         case KeyOutcome::kRedrawAtTop:
             AddBytesStep(DrawStep::kClear, "\x1b[H\x1b[2J");
@@ -124,6 +241,7 @@ EditorAnswer Answer(EditorEnd end) {
 
 void EditorInit(TextFacts text) {
     editor.text = text;
+    editor.text.learned = LearnedCells;
     editor.decoder.utf8 = text.kind == TextKind::kUtf8;
     LoadHistoryFile(command_history);
 }
@@ -138,6 +256,7 @@ void EditorBegin(std::string_view prompt, std::span<const std::string_view> comm
     editor.screen.cursor_row = 0;
     editor.screen.columns = columns > 0 ? columns : 80;
     editor.hidden = false;
+    editor.bell_rung = false;
 }
 
 EditorAnswer EditorFeedByte(char byte) {
@@ -218,5 +337,8 @@ std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended
 }
 
 TextPrefix EditorWholeCharacters(std::string_view typed, std::size_t room) {
-    return WholeCharactersOf(editor.text, typed, room);
+    // The line as typed, whole: a cluster that goes on past `typed` is seen
+    // to, and left out.
+    const std::string_view line = LineText(editor.model.line);
+    return WholeCharactersOf(editor.text, line.starts_with(typed) ? line : typed, room);
 }

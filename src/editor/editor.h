@@ -74,5 +74,6 @@ std::span<const TerminalDrawing> EditorFinish();
 std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended);
 
 // How many bytes of `typed`, at most `room`, hold whole characters of the
-// terminal's text, and how many characters they are.
+// terminal's text, and how many characters they are; `typed` may be the
+// start of the last line typed, whose characters then count whole.
 TextPrefix EditorWholeCharacters(std::string_view typed, std::size_t room);

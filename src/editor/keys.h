@@ -31,8 +31,9 @@ enum class KeyName : unsigned char {
     kSearch,  // Ctrl-R
     kCancel,  // Ctrl-G: leaves a search as it was before it
     kTab,
-    kAbandon,      // Ctrl-C while a line is typed
-    kRedrawAtTop,  // Ctrl-L
+    kAbandon,       // Ctrl-C while a line is typed
+    kRedrawAtTop,   // Ctrl-L
+    kCursorReport,  // the terminal's answer to where its cursor is: `column`
 };
 
 // A key, and for kCharacter the bytes of one character in the text's
@@ -41,6 +42,7 @@ struct Key {
     KeyName name = KeyName::kNone;
     std::array<char, 4> bytes{};
     unsigned char length = 0;
+    unsigned short column = 0;  // kCursorReport's, from 1
 
     std::string_view Text() const { return std::string_view(bytes.data(), length); }
 };

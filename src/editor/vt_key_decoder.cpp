@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "text/unicode_text.h"
+
 namespace {
 
 // ESC [ parameters final: the arrows, Home and End in their spellings, and
@@ -123,8 +125,11 @@ bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
         case State::kGround:
             return DecodeAlone(decoder, value, key);
         case State::kCharacter:
-            if ((value & 0xc0) != 0x80) {
-                // Broken off: the bytes so far are dropped.
+            if ((value & 0xc0) != 0x80 ||
+                (decoder.character_length == 1 &&
+                 !Utf8SecondByteFits(static_cast<unsigned char>(decoder.character[0]), value))) {
+                // Broken off, or no well-formed character (an overlong form, a
+                // surrogate, above U+10FFFF): the bytes so far are dropped.
                 decoder.state = State::kGround;
                 return DecodeAlone(decoder, value, key);
             }
@@ -174,8 +179,17 @@ bool VtDecode(VtDecoder& decoder, char byte, Key& key) {
             }
             decoder.state = State::kGround;
             if (value >= 0x40 && value <= 0x7e && decoder.length <= sizeof decoder.parameters) {
-                key.name =
-                    ControlSequenceKey(std::string_view(decoder.parameters, decoder.length), byte);
+                const std::string_view parameters(decoder.parameters, decoder.length);
+                key.name = ControlSequenceKey(parameters, byte);
+                // ESC [ row ; column R: where the cursor is, when asked.
+                if (const std::size_t semicolon = parameters.find(';');
+                    byte == 'R' && semicolon != std::string_view::npos) {
+                    key.name = KeyName::kCursorReport;
+                    for (const char digit : parameters.substr(semicolon + 1)) {
+                        key.column = static_cast<unsigned short>(
+                            digit >= '0' && digit <= '9' ? key.column * 10 + (digit - '0') : 0);
+                    }
+                }
             }
             return true;
         case State::kLinuxFunction:

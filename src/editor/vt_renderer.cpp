@@ -54,9 +54,10 @@ std::size_t VtDraw(VtScreen& screen, const LineView& view, std::span<char> room)
         return 0;
     }
     // Typed at the end, as most keys are: only what was added goes out.
+    // With rows ended explicitly, a full row's line break is the view's.
     if (screen.drawn && last.cursor == last.cells && view.cursor == view.cells &&
         view.Text().starts_with(last.Text()) && view.cells / columns == last.cells / columns &&
-        view.cells % columns != 0) {
+        view.cells % columns != 0 && !(view.explicit_rows && last.cells % columns == 0)) {
         out.Add(view.Text().substr(last.length));
     } else {
         // Drawn over the old line, whose rest is cleared; a line drawn anew
@@ -75,7 +76,14 @@ std::size_t VtDraw(VtScreen& screen, const LineView& view, std::span<char> room)
         if (view.cursor != view.cells) {
             out.Move(EndRow(screen, view) - view.cursor / columns, 'A');
             out.Add("\r");
-            out.Move(view.cursor % columns, 'C');
+            if (view.explicit_rows) {
+                // The terminal puts the cursor after the row's clusters,
+                // however many cells it drew them in.
+                out.Add(view.Text().substr(view.cursor_row_start,
+                                           view.cursor_byte - view.cursor_row_start));
+            } else {
+                out.Move(view.cursor % columns, 'C');
+            }
         }
     }
     screen.cursor_row = view.cursor / columns;

@@ -181,6 +181,20 @@ std::vector<Case> InputCases() {
                 "comment: Set comment success\r\n" + kPrompt + "Comment: with cr\r\n" + kPrompt,
                 "TunnelCommentSet(\"with cr\") = 0\nTunnelCommentGet(out) = 0\n"),
     };
+    // A field is cut at a character's whole edge: a letter with its mark,
+    // jamo that join, an emoji with its joiner are left out whole.
+    for (const auto& [name, kept, rest] :
+         {std::tuple{"Mark", 126, "e\xcc\x81"},
+          std::tuple{"Jamo", 124, "\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab"},
+          std::tuple{"ZwjEmoji", 120, "\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb"}}) {
+        const std::string typed(static_cast<std::size_t>(kept), 'a');
+        Case c = Session(std::string("CutKeepsWholeCharacters_") + name,
+                         "commentset\n" + typed + rest + "\n",
+                         "comment: Set comment success\r\n" + kPrompt,
+                         "TunnelCommentSet(\"" + typed + "\") = 0\n");
+        c.expected_errors = CutLine("comment", static_cast<std::size_t>(kept));
+        cases.push_back(c);
+    }
     // The end of input at a command's first prompt ends the run right there.
     for (const auto& [command, prompt] :
          {std::pair{"domainset", "passcode: "}, std::pair{"commentset", "comment: "},

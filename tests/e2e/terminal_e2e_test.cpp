@@ -492,6 +492,7 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
         std::vector<Step> steps;
         std::string comment;
         const char* note = nullptr;
+        int bells = -1;  // where counted
     } rows[] = {
         {"End, Left after wide ones",
          {{comment, 0, "comment: "},
@@ -542,6 +543,56 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
         {"a full line rings the bell",
          {{x1023 + "x", 0, "\a"}, {"\x01", 0, "\r\x1b[12A> " + x1023 + "\x1b[J\x1b[12A\r\x1b[2C"}},
          ""},
+        {"a paste that does not fit rings once",
+         {{comment, 0, "comment: "},
+          {x1023 + "漢漢漢漢漢漢漢漢漢漢\r", 0, "Set comment success\r\n"}},
+         std::string(127, 'x'),
+         "127",
+         1},
+        {"ill-formed UTF-8 is not taken",
+         {{comment, 0, "comment: "},
+          {"a\xed\xa0\x80"
+           "b\xe0\x80\xaf"
+           "c\xf4\x90\x80\x80"
+           "d\r",
+           0, "Set comment success\r\n"}},
+         "abcd"},
+        {"C1 controls drawn visibly",
+         {{comment, 0, "comment: "}, {"a\xc2\x9b", 0, "aM-^["}, {"\r", 0, "success\r\n"}},
+         "a\xc2\x9b"},
+        {"the cut leaves out a letter with its mark",
+         {{comment, 0, "comment: "}, {cut + "e\xcc\x81\r", 0, "Set comment success\r\n"}},
+         cut,
+         "126"},
+        {"the cut leaves out jamo that join",
+         {{comment, 0, "comment: "},
+          {std::string(124, 'a') + "\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab\r", 0,
+           "Set comment success\r\n"}},
+         std::string(124, 'a'),
+         "124"},
+        {"the cut leaves out an emoji with its joiner",
+         {{comment, 0, "comment: "},
+          {std::string(120, 'a') + "👩‍💻\r", 0, "Set comment success\r\n"}},
+         std::string(120, 'a'),
+         "120"},
+        {"a flag under Backspace, a ZWJ sequence under Left and Delete",
+         {{comment, 0, "comment: "},
+          {"a🇫🇷\x7f👨‍👩‍👧b\x1b[D\x1b[Dx\x1b[3~\r", 0, "Set comment success\r\n"}},
+         "axb"},
+        {"joined emoji: the cells the terminal answers are taken",
+         {{comment, 0, "comment: "},
+          {"👩‍💻", 0, "👩‍💻\x1b[6n\r"},
+          {"\x1b[1;5Rx\x1b[D", 0, "comment: 👩‍💻x\x1b[J\r\x1b[13C"},
+          {"\r", 0, "Set comment success\r\n"}},
+         "👩‍💻x"},
+        {"joined emoji, no answer: the cursor's row drawn again up to it",
+         {{comment, 0, "comment: "},
+          {"👩‍💻x\x1b[D", 0, "comment: 👩‍💻x\x1b[J\rcomment: 👩‍💻"},
+          {"\r", 0, "Set comment success\r\n"}},
+         "👩‍💻x"},
+        {"a Tab at a field, then Backspace",
+         {{comment, 0, "comment: "}, {"a\t\x7f\r", 0, "Set comment success\r\n"}},
+         "a"},
         {"a lone Esc, Esc Esc",
          {{"versi\x1b", 0, "\r> \x1b[J"}, {"ver\x1b\x1bstatusget\r", 0, "Status: 1\r\n"}},
          ""},
@@ -576,7 +627,84 @@ TEST(TerminalE2e, KeysActOnWholeCharactersInTheirCells) {
                 : std::string("tunnelconsole: the comment typed was cut to its first ") + row.note +
                       " characters\r\n";
         EXPECT_EQ(run.Seen().find(note) != std::string::npos, row.note != nullptr) << run.Seen();
+        if (row.bells >= 0) {
+            EXPECT_EQ(std::count(run.Seen().begin(), run.Seen().end(), '\a'), row.bells);
+        }
     }
+}
+
+// The screen of a tmux session, row by row, once it shows `text`; empty when
+// the session ended first.
+std::vector<std::string> TmuxScreenShowing(const std::string& tmux, const std::string& text) {
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
+    while (std::chrono::steady_clock::now() < give_up) {
+        FILE* pane = popen((tmux + " capture-pane -p 2>/dev/null").c_str(), "r");
+        std::string screen;
+        char piece[4096];
+        for (std::size_t got; (got = std::fread(piece, 1, sizeof piece, pane)) > 0;) {
+            screen.append(piece, got);
+        }
+        if (pclose(pane) != 0) {
+            return {};
+        }
+        if (screen.find(text) != std::string::npos) {
+            std::vector<std::string> rows;
+            for (std::size_t at = 0, end; at < screen.size(); at = end + 1) {
+                end = std::min(screen.find('\n', at), screen.size());
+                rows.push_back(screen.substr(at, end - at));
+            }
+            return rows;
+        }
+        usleep(20000);  // tmux tells no one when its screen changes
+    }
+    return {};
+}
+
+// At a terminal that joins emoji with a joiner into one cluster of two cells
+// (tmux), a line of them wider than the window, then Backspace: every row
+// above the prompt is as it was, and the rows are filled as tmux said it
+// draws such a cluster when asked.
+TEST(TerminalE2e, JoinedEmojiLeaveTheRowsAboveThePrompt) {
+    if (std::system("tmux -V > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no tmux";
+    }
+    ProgramFolder folder;
+    LaySettings(folder);
+    const HomeFolder home;
+    const std::string tmux = "tmux -S '" + (folder.root / "tmux").string() + "'";
+    ASSERT_EQ(std::system((tmux + " new-session -d -x 30 -y 20 'HOME=\"" + home.path.string() +
+                           "\" LC_ALL=C.UTF-8 exec \"" + folder.program.string() + "\"'")
+                              .c_str()),
+              0);
+    ASSERT_FALSE(TmuxScreenShowing(tmux, "\n>").empty());
+    ASSERT_EQ(std::system((tmux + " send-keys -l versionget \\; send-keys Enter").c_str()), 0);
+    const std::vector<std::string> before = TmuxScreenShowing(tmux, "1.0.0-sim\n\n>");
+    std::string emoji;
+    for (int typed = 0; typed < 30; ++typed) {
+        emoji += "👩‍💻";
+    }
+    // Drawn once, then drawn again from the row the editor thinks the
+    // cursor is on.
+    ASSERT_EQ(std::system((tmux + " send-keys -l '" + emoji + "Z'").c_str()), 0);
+    ASSERT_FALSE(TmuxScreenShowing(tmux, "Z").empty());
+    ASSERT_EQ(std::system((tmux + " send-keys BSpace BSpace \\; send-keys -l Y").c_str()), 0);
+    // tmux says, when asked, that it draws one in two cells: 14 fill the
+    // prompt's row.
+    std::string row_of_14 = "\n> ";
+    for (int drawn = 0; drawn < 14; ++drawn) {
+        row_of_14 += "👩‍💻";
+    }
+    ASSERT_FALSE(TmuxScreenShowing(tmux, "Y").empty());
+    const std::vector<std::string> after = TmuxScreenShowing(tmux, row_of_14 + "\n");
+    std::system((tmux + " kill-server").c_str());
+    const auto prompt = std::find_if(before.rbegin(), before.rend(),
+                                     [](const std::string& row) { return row.starts_with(">"); });
+    ASSERT_NE(prompt, before.rend());
+    const auto rows_above = before.rend() - prompt - 1;
+    ASSERT_GE(after.size(), static_cast<std::size_t>(rows_above));
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + rows_above, after.begin()));
+    EXPECT_EQ("\n" + after[static_cast<std::size_t>(rows_above)], row_of_14);
 }
 
 // With -q no prompt is drawn, and Enter on the empty line still ends it.

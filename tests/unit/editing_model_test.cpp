@@ -40,6 +40,8 @@ TextCharacter Utf8Character(std::string_view text) {
 constexpr TextFacts kUtf8{TextKind::kUtf8, Utf8Character};
 constexpr TextFacts kAscii{TextKind::kAscii, nullptr};
 constexpr TextFacts kCodePage{TextKind::kCodePage, nullptr};
+// Latin-1: one byte, one cell.
+constexpr TextFacts kLatin1{TextKind::kCodePage, [](std::string_view) { return TextCharacter{}; }};
 
 constexpr std::string_view kNames[] = {"versionget", "statusget", "domainset", "connectadd",
                                        "connectquery"};
@@ -175,6 +177,28 @@ const Script kScripts[] = {
      "b\xa9",
      "ab", 2, KeyOutcome::kGoOn, "> ab"},
     {"Ctrl-L", Field::kShown, "ab\x0c", "ab", 2, KeyOutcome::kRedrawAtTop, "> ab"},
+    // Only well-formed UTF-8: a surrogate, an overlong form, above U+10FFFF
+    // and a sequence cut short are not taken.
+    {"ill-formed UTF-8 is not taken", Field::kShown,
+     "a\xed\xa0\x80"
+     "b\xe0\x80\xaf"
+     "c\xf4\x90\x80\x80"
+     "d\xf0\x9f\x98"
+     "e",
+     "abcde", 5, KeyOutcome::kGoOn, "> abcde"},
+    {"C1 controls drawn visibly", Field::kShown, "a\xc2\x9b\xc2\x85", "a\xc2\x9b\xc2\x85", 5,
+     KeyOutcome::kGoOn, "> aM-^[M-^E", kUtf8, 80, 11},
+    // A grapheme cluster is one unit for the cursor, Backspace and Delete.
+    {"a ZWJ sequence under Left", Field::kShown, "a👨‍👩‍👧b\x1b[D\x1b[Dx",
+     "ax👨‍👩‍👧b", 2, KeyOutcome::kGoOn, "> ax👨‍👩‍👧b", kUtf8, 80, 4},
+    {"a flag under Backspace", Field::kShown, "a🇫🇷\x7f", "a", 1, KeyOutcome::kGoOn, "> a"},
+    {"a ZWJ sequence under Delete", Field::kShown, "a👩‍💻b\x01\x1b[C\x1b[3~", "ab", 1,
+     KeyOutcome::kGoOn, "> ab"},
+    {"a Tab at a field is no mark", Field::kShown, "a\t\x7f", "a", 1, KeyOutcome::kGoOn, "> a"},
+    {"the C locale: a byte stands alone", Field::kShown, "e\xcc\x81\x7f", "e\xcc", 2,
+     KeyOutcome::kGoOn, "> e?", kAscii},
+    {"a code page: a byte is a letter", Field::kShown, "caf\xe9", "caf\xe9", 4, KeyOutcome::kGoOn,
+     "> caf\xe9", kLatin1, 80, 6},
 };
 
 TEST(LineModelTest, KeyScripts) {
@@ -229,6 +253,70 @@ TEST(LineModelTest, ALineTakesMoreThanAnyField) {
     EXPECT_EQ(model.line.length, 300u);
 }
 
+// The table kept key by key is the one found from the whole line, and so is
+// the view drawn from it: typing, moving and erasing over wide, combining,
+// joined and ill-formed text.
+TEST(LineModelTest, TheClusterTableKeptIsTheOneFoundAgain) {
+    static LineModel model;
+    static LineModel whole;
+    static LineView kept;
+    static LineView drawn;
+    const Key keys[] = {CharacterKey("a"),
+                        CharacterKey("漢"),
+                        CharacterKey("\xcc\x81"),
+                        CharacterKey("👩"),
+                        CharacterKey("\xe2\x80\x8d"),
+                        CharacterKey("💻"),
+                        CharacterKey("🇫"),
+                        CharacterKey("\xef\xb8\x8f"),
+                        CharacterKey("\xa9"),
+                        CharacterKey("\t"),
+                        NamedKey(KeyName::kLeft),
+                        NamedKey(KeyName::kRight),
+                        NamedKey(KeyName::kBackspace),
+                        NamedKey(KeyName::kDelete),
+                        NamedKey(KeyName::kLeft),
+                        NamedKey(KeyName::kHome)};
+    ModelStart(model, nullptr, {}, false, kUtf8);
+    unsigned seed = 7;
+    for (int typed = 0; typed < 3000; ++typed) {
+        seed = seed * 1103515245 + 12345;
+        ModelKey(model, keys[(seed >> 16) % std::size(keys)]);
+        whole = model;
+        ModelFindClusters(whole);
+        ASSERT_EQ(model.clusters.count, whole.clusters.count) << typed;
+        ASSERT_EQ(model.clusters.cursor, whole.clusters.cursor) << typed;
+        ASSERT_EQ(model.clusters.guessed, whole.clusters.guessed) << typed;
+        for (std::size_t at = 0; at < model.clusters.count; ++at) {
+            ASSERT_EQ(model.clusters.list[at].bytes, whole.clusters.list[at].bytes) << typed;
+            ASSERT_EQ(model.clusters.list[at].cells, whole.clusters.list[at].cells) << typed;
+        }
+        ModelView(model, "> ", 30, kept);
+        ModelView(whole, "> ", 30, drawn);
+        ASSERT_EQ(kept.Text(), drawn.Text()) << typed;
+        ASSERT_EQ(kept.cursor, drawn.cursor) << typed;
+    }
+}
+
+// The cut keeps whole clusters: a letter with its marks, jamo that join, an
+// emoji with its joiner.
+TEST(LineModelTest, TheCutKeepsWholeClusters) {
+    const struct {
+        std::string_view text;
+        std::size_t room;
+        std::size_t bytes;
+        std::size_t characters;
+    } rows[] = {{"ae\xcc\x81", 2, 1, 1},
+                {"a\xe1\x84\x92\xe1\x85\xa1\xe1\x86\xab", 7, 1, 1},
+                {"a👩‍💻", 8, 1, 1},
+                {"a👩‍💻b", 12, 12, 2}};
+    for (const auto& row : rows) {
+        const TextPrefix kept = WholeCharactersOf(kUtf8, row.text, row.room);
+        EXPECT_EQ(kept.bytes, row.bytes) << row.text;
+        EXPECT_EQ(kept.characters, row.characters) << row.text;
+    }
+}
+
 // A line at a terminal `columns` wide, drawn by the VT renderer.
 struct RendererTest : ::testing::Test {
     static inline LineModel model;
@@ -268,6 +356,41 @@ TEST_F(RendererTest, WrapsAndGoesBackToTheLinesStart) {
     ModelKey(model, NamedKey(KeyName::kEnd));
     EXPECT_EQ(draw(), "\r> abcdefgh\x1b[J");
     EXPECT_EQ(std::string(out.data(), VtErase(screen, out)), "\r\x1b[2A\x1b[J");
+}
+
+// A key that fills a row to its last cell moves the cursor to the next row,
+// so that the next drawing goes back up as many rows as there are.
+TEST_F(RendererTest, ARowFilledKeyByKeyPutsTheCursorBelow) {
+    Start(5);
+    draw();
+    for (const char* typed : {"a", "b"}) {
+        ModelKey(model, CharacterKey(typed));
+        draw();
+    }
+    ModelKey(model, CharacterKey("c"));
+    EXPECT_EQ(draw(), "\r> abc\r\n\x1b[J");
+    ModelKey(model, NamedKey(KeyName::kHome));
+    EXPECT_EQ(draw(), "\r\x1b[1A> abc\r\n\x1b[J\x1b[1A\r\x1b[2C");
+}
+
+// Emoji joined into a cluster take the cells of a terminal that does not
+// join them; each row ends where the line's cells say, and the cursor is put
+// back by drawing its row again, so a terminal that joins them never has its
+// rows differ from the editor's.
+TEST_F(RendererTest, RowsOfJoinedEmojiEndWhereTheLineSays) {
+    Start(10);
+    draw();
+    for (int typed = 0; typed < 3; ++typed) {
+        for (const char* key : {"👩", "\xe2\x80\x8d", "💻"}) {
+            ModelKey(model, CharacterKey(key));
+        }
+    }
+    EXPECT_EQ(draw(), "\r> 👩‍💻👩‍💻\r\n👩‍💻\x1b[J");
+    ModelKey(model, NamedKey(KeyName::kLeft));
+    EXPECT_EQ(draw(), "\r\x1b[1A> 👩‍💻👩‍💻\r\n👩‍💻\x1b[J\r");
+    ModelKey(model, NamedKey(KeyName::kLeft));
+    EXPECT_EQ(draw(),
+              "\r\x1b[1A> 👩‍💻👩‍💻\r\n👩‍💻\x1b[J\x1b[1A\r> 👩‍💻");
 }
 
 // A wrapped line of wide characters, five columns wide: its rows are where
