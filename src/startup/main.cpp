@@ -1,4 +1,4 @@
-#include "startup/command_line.h"
+#include "startup/program_options.h"
 
 // The program is configured by the files beside it; the command line only
 // asks for help, the version, or how the session runs.

@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "platform/windows/os_run_state_private.h"
-#include "startup/command_line.h"
+#include "startup/program_options.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "startup/command_line.h"
+#include "startup/program_options.h"
 
 #include <array>
 #include <initializer_list>
