@@ -133,7 +133,7 @@ void AddIgnored(IgnoredArguments& ignored, std::string_view argument) {
 
 }  // namespace
 
-int RunFromCommandLine(int argc, char** argv) {
+int RunFromProgramOptions(int argc, char** argv) {
     // Untranslated bytes before anything is written.
     OsConsoleInit();
     SessionOptions options;

@@ -22,5 +22,5 @@ DWORD WINAPI CloseTheConsole(void*) {
 
 int main(int argc, char** argv) {
     CreateThread(nullptr, 0, CloseTheConsole, nullptr, 0, nullptr);
-    return RunFromCommandLine(argc, argv);
+    return RunFromProgramOptions(argc, argv);
 }
