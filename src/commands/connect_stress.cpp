@@ -5,7 +5,7 @@
 #include "commands/handlers.h"
 #include "commands/record_print.h"
 #include "console/console.h"
-#include "platform/os_system.h"
+#include "platform/os_sleep.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "tunnel/library_call.h"

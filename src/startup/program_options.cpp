@@ -6,7 +6,7 @@
 
 #include "commands/command_table.h"
 #include "platform/os_console.h"
-#include "platform/os_system.h"
+#include "platform/os_user_conventions.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "startup/startup.h"
