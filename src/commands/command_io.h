@@ -29,8 +29,8 @@ inline constexpr std::size_t kWidestField = kRequestCapacity;
 // secret is not, as ssh and sudo do; from a pipe nothing differs.
 enum class Typed { kShown, kSecret };
 
-// The fields commands ask for, by name: a handler takes each by its name,
-// never by where its row puts it.
+// The fields commands ask for, by name: a handler takes each by its name
+// (FieldsOf), never by where its row puts it.
 enum class Field : unsigned char {
     kNone,
     kDomain,
@@ -98,30 +98,44 @@ public:
     // Lines of input read for the fields, for the line number of a failure.
     std::size_t fields_read = 0;
 
-    // The row's fields, in the order they were read into `fields`: set by
-    // RunCommand.
-    const Prompts* prompts = nullptr;
+private:
+    template <Field...>
+    friend class FieldsOf;
+    int32_t number(std::size_t field) const;
+};
 
-    // The field named `name`. One its row does not ask for reads as empty.
-    const char* text(Field name) const {
-        const std::size_t slot = Slot(name);
-        return slot < kMostFields ? fields[slot].data() : "";
+// The fields a handler takes, named in the order its row asks for them. A
+// handler that reads a field it does not name does not compile, nor a row
+// whose fields are not those its handler names (command_table.h).
+template <Field... kNames>
+class FieldsOf {
+public:
+    static constexpr std::array<Field, sizeof...(kNames)> kNamed{kNames...};
+
+    explicit FieldsOf(const CommandRun& run) : run_(run) {}
+
+    template <Field kName>
+    const char* text() const {
+        return run_.fields[SlotOf<kName>()].data();
     }
     // The field as a signed 32-bit integer, by the decimal conversion.
-    int32_t number(Field name) const {
-        const std::size_t slot = Slot(name);
-        return slot < kMostFields ? number(slot) : 0;
+    template <Field kName>
+    int32_t number() const {
+        return run_.number(SlotOf<kName>());
     }
 
 private:
-    std::size_t Slot(Field name) const {
+    template <Field kName>
+    static consteval std::size_t SlotOf() {
+        static_assert(((kName == kNames) || ...), "a handler reads only the fields it names");
         std::size_t slot = 0;
-        while (slot < kMostFields && (prompts == nullptr || (*prompts)[slot].field() != name)) {
+        while (slot < kNamed.size() && kNamed[slot] != kName) {
             ++slot;
         }
         return slot;
     }
-    int32_t number(std::size_t field) const;
+
+    const CommandRun& run_;
 };
 
 // Shows each of `prompts` in turn and reads its field into `run`. A longer

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <type_traits>
 
 #include "commands/handlers.h"
 #include "console/console.h"
@@ -9,6 +10,28 @@
 namespace {
 
 constexpr bool kListed = true;
+
+// The fields a handler names: the type of its second parameter.
+template <Field... kNames>
+FieldsOf<kNames...> FieldsNamedBy(CommandOutcome (*)(CommandRun&, FieldsOf<kNames...>));
+
+template <auto kHandler>
+CommandOutcome CallWithFields(CommandRun& run) {
+    return kHandler(run, decltype(FieldsNamedBy(kHandler))(run));
+}
+
+// `kHandler` ready for a row, with the fields it names; one that takes the
+// run alone names none.
+template <auto kHandler>
+consteval BoundHandler HandledBy() {
+    if constexpr (std::is_convertible_v<decltype(kHandler), CommandOutcome (*)(CommandRun&)>) {
+        return {kHandler, {}};
+    } else {
+        BoundHandler bound{&CallWithFields<kHandler>, {}};
+        std::ranges::copy(decltype(FieldsNamedBy(kHandler))::kNamed, bound.fields.begin());
+        return bound;
+    }
+}
 
 // The fields, each with the name its handler takes it by. "domainset" asks
 // for the domain as "passcode: ", so what is typed there is shown;
@@ -29,29 +52,34 @@ constexpr Prompt kTestTimes(Field::kTestTimes, "test times: ", kIndexFieldCapaci
 // order, make the command list; the usage text shows every row, its fields in
 // the order they are asked for.
 constexpr std::array kCommandTable = {
-    Command{"quit", kListed, {}, Quit},
-    Command{"versionget", kListed, {}, VersionGet},
-    Command{"statusget", kListed, {}, StatusGet},
-    Command{"domainget", kListed, {}, DomainGet},
-    Command{"domainset", kListed, {kDomain}, DomainSet},
-    Command{"commentget", kListed, {}, CommentGet},
-    Command{"commentset", kListed, {kComment}, CommentSet},
-    Command{"tunnelset", kListed, {kPasscode, kComment}, TunnelSetCommand},
-    Command{"peerinfoget", kListed, {kPeerId}, PeerInfoGet},
-    Command{
-        "connectadd", kListed, {kPeerId, kType, kEncrypt, kListenAddr, kClientAddr}, ConnectAdd},
+    Command{"quit", kListed, {}, HandledBy<Quit>()},
+    Command{"versionget", kListed, {}, HandledBy<VersionGet>()},
+    Command{"statusget", kListed, {}, HandledBy<StatusGet>()},
+    Command{"domainget", kListed, {}, HandledBy<DomainGet>()},
+    Command{"domainset", kListed, {kDomain}, HandledBy<DomainSet>()},
+    Command{"commentget", kListed, {}, HandledBy<CommentGet>()},
+    Command{"commentset", kListed, {kComment}, HandledBy<CommentSet>()},
+    Command{"tunnelset", kListed, {kPasscode, kComment}, HandledBy<TunnelSetCommand>()},
+    Command{"peerinfoget", kListed, {kPeerId}, HandledBy<PeerInfoGet>()},
+    Command{"connectadd",
+            kListed,
+            {kPeerId, kType, kEncrypt, kListenAddr, kClientAddr},
+            HandledBy<ConnectAdd>()},
     Command{"connectdelete",
             kListed,
             {kPeerId, kType, kEncrypt, kListenAddr, kClientAddr},
-            ConnectDelete},
-    Command{"connectquery", kListed, {kPeerId, kType, kEncrypt, kListenAddr}, ConnectQuery},
-    Command{"connectlocaldelete", kListed, {kClientAddr}, ConnectLocalDelete},
-    Command{"connectlocalquery", kListed, {kClientAddr}, ConnectLocalQuery},
-    Command{"userextend", kListed, {kRequestData}, UserExtend},
-    Command{"pushget", kListed, {}, PushGet},
-    Command{"selfget", kListed, {}, SelfGet},
-    Command{"connectenum", kListed, {kIndex}, ConnectEnum},
-    Command{"testconnect", !kListed, {kTestTimes, kPeerId}, RunConnectStressTest},
+            HandledBy<ConnectDelete>()},
+    Command{"connectquery",
+            kListed,
+            {kPeerId, kType, kEncrypt, kListenAddr},
+            HandledBy<ConnectQuery>()},
+    Command{"connectlocaldelete", kListed, {kClientAddr}, HandledBy<ConnectLocalDelete>()},
+    Command{"connectlocalquery", kListed, {kClientAddr}, HandledBy<ConnectLocalQuery>()},
+    Command{"userextend", kListed, {kRequestData}, HandledBy<UserExtend>()},
+    Command{"pushget", kListed, {}, HandledBy<PushGet>()},
+    Command{"selfget", kListed, {}, HandledBy<SelfGet>()},
+    Command{"connectenum", kListed, {kIndex}, HandledBy<ConnectEnum>()},
+    Command{"testconnect", !kListed, {kTestTimes, kPeerId}, HandledBy<RunConnectStressTest>()},
 };
 
 // With every name different, the order of the rows cannot change which runs.
@@ -116,7 +144,6 @@ const Command* FindCommand(std::string_view line) {
 }
 
 CommandOutcome RunCommand(const Command& command, CommandRun& run) {
-    run.prompts = &command.prompts;
     if (command.prompts[0].capacity() != 0) {
         const CommandOutcome read = PromptFields(command.prompts, run);
         if (read != CommandOutcome::kCompleted) {

@@ -2,13 +2,31 @@
 // command in it. The command loop only walks this table.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
 
 #include "commands/command_io.h"
 
+// A handler, with the fields it names (FieldsOf) in order, kNone past the last.
+struct BoundHandler {
+    CommandOutcome (*call)(CommandRun& run);
+    std::array<Field, kMostFields> fields;
+};
+
 struct Command {
+    // Refused when compiled unless the row asks for the fields its handler
+    // names, in the same order.
+    consteval Command(std::string_view name, bool listed, Prompts prompts, BoundHandler bound)
+        : name(name), listed(listed), prompts(prompts), handler(bound.call) {
+        for (std::size_t i = 0; i < kMostFields; ++i) {
+            if (prompts[i].field() != bound.fields[i]) {
+                throw "a row asks for the fields its handler names, in their order";
+            }
+        }
+    }
+
     std::string_view name;
     bool listed;      // shown in the command list, in the table's order
     Prompts prompts;  // the fields it asks for, in order

@@ -5,7 +5,7 @@
 #include "commands/handlers.h"
 #include "commands/record_print.h"
 #include "console/console.h"
-#include "platform/os_system.h"
+#include "platform/os_sleep.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "tunnel/library_call.h"
@@ -74,9 +74,10 @@ void DeleteConnections(CommandRun& run, const char* peer_id) {
 }  // namespace
 
 // Its fields: the count of rounds and the peer id.
-CommandOutcome RunConnectStressTest(CommandRun& run) {
-    const int32_t count = run.number(Field::kTestTimes);
-    const char* peer_id = run.text(Field::kPeerId);
+CommandOutcome RunConnectStressTest(CommandRun& run,
+                                    FieldsOf<Field::kTestTimes, Field::kPeerId> fields) {
+    const int32_t count = fields.number<Field::kTestTimes>();
+    const char* peer_id = fields.text<Field::kPeerId>();
     // A negative count would read as billions of rounds: it runs none. A stop
     // request, Ctrl-C, or a failure when the session ends at the first, ends
     // the test after the round in progress, which deletes what it added.

@@ -39,8 +39,8 @@ CommandOutcome StatusGet(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome DomainSet(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelDomainSet, run.text(Field::kDomain)),
+CommandOutcome DomainSet(CommandRun& run, FieldsOf<Field::kDomain> fields) {
+    if (!Succeeded(run, CALL_LIBRARY(TunnelDomainSet, fields.text<Field::kDomain>()),
                    "Set domain failed")) {
         return kFailed;
     }
@@ -57,8 +57,8 @@ CommandOutcome DomainGet(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome CommentSet(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelCommentSet, run.text(Field::kComment)),
+CommandOutcome CommentSet(CommandRun& run, FieldsOf<Field::kComment> fields) {
+    if (!Succeeded(run, CALL_LIBRARY(TunnelCommentSet, fields.text<Field::kComment>()),
                    "Set comment failed")) {
         return kFailed;
     }
@@ -75,9 +75,11 @@ CommandOutcome CommentGet(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome TunnelSetCommand(CommandRun& run) {
+CommandOutcome TunnelSetCommand(CommandRun& run,
+                                FieldsOf<Field::kPasscode, Field::kComment> fields) {
     if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelSet, run.text(Field::kPasscode), run.text(Field::kComment)),
+                   CALL_LIBRARY(TunnelSet, fields.text<Field::kPasscode>(),
+                                fields.text<Field::kComment>()),
                    "Set tunnel failed")) {
         return kFailed;
     }
@@ -85,9 +87,9 @@ CommandOutcome TunnelSetCommand(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome PeerInfoGet(CommandRun& run) {
+CommandOutcome PeerInfoGet(CommandRun& run, FieldsOf<Field::kPeerId> fields) {
     PeerInfoRecord record{};
-    if (!Succeeded(run, CALL_LIBRARY(TunnelPeerInfoGet, run.text(Field::kPeerId), &record),
+    if (!Succeeded(run, CALL_LIBRARY(TunnelPeerInfoGet, fields.text<Field::kPeerId>(), &record),
                    "Get peer info failed")) {
         return kFailed;
     }
@@ -96,38 +98,41 @@ CommandOutcome PeerInfoGet(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome ConnectAdd(CommandRun& run) {
+CommandOutcome ConnectAdd(CommandRun& run, ConnectFields fields) {
     TextField<kAddressCapacity> local_client_addr{};
-    if (!Succeeded(
-            run,
-            CALL_LIBRARY(TunnelConnectAdd, "", run.text(Field::kPeerId), run.number(Field::kType),
-                         run.number(Field::kEncrypt), run.text(Field::kListenAddr),
-                         run.text(Field::kClientAddr), local_client_addr.data()),
-            "Add connect failed")) {
+    if (!Succeeded(run,
+                   CALL_LIBRARY(TunnelConnectAdd, "", fields.text<Field::kPeerId>(),
+                                fields.number<Field::kType>(), fields.number<Field::kEncrypt>(),
+                                fields.text<Field::kListenAddr>(),
+                                fields.text<Field::kClientAddr>(), local_client_addr.data()),
+                   "Add connect failed")) {
         return kFailed;
     }
     PrintTextLine("The connect's local client addr: ", local_client_addr);
     return kDone;
 }
 
-CommandOutcome ConnectDelete(CommandRun& run) {
-    if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelConnectDelete, "", run.text(Field::kPeerId),
-                                run.number(Field::kType), run.number(Field::kEncrypt),
-                                run.text(Field::kListenAddr), run.text(Field::kClientAddr)),
-                   "Delete connect failed")) {
+CommandOutcome ConnectDelete(CommandRun& run, ConnectFields fields) {
+    if (!Succeeded(
+            run,
+            CALL_LIBRARY(TunnelConnectDelete, "", fields.text<Field::kPeerId>(),
+                         fields.number<Field::kType>(), fields.number<Field::kEncrypt>(),
+                         fields.text<Field::kListenAddr>(), fields.text<Field::kClientAddr>()),
+            "Delete connect failed")) {
         return kFailed;
     }
     ConsoleWrite(Crlf<"Delete connect success\n">());
     return kDone;
 }
 
-CommandOutcome ConnectQuery(CommandRun& run) {
+CommandOutcome ConnectQuery(
+    CommandRun& run,
+    FieldsOf<Field::kPeerId, Field::kType, Field::kEncrypt, Field::kListenAddr> fields) {
     TextField<kAddressCapacity> client_addr{};
     if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelConnectQuery, run.text(Field::kPeerId),
-                                run.number(Field::kType), run.number(Field::kEncrypt),
-                                run.text(Field::kListenAddr), client_addr.data()),
+                   CALL_LIBRARY(TunnelConnectQuery, fields.text<Field::kPeerId>(),
+                                fields.number<Field::kType>(), fields.number<Field::kEncrypt>(),
+                                fields.text<Field::kListenAddr>(), client_addr.data()),
                    "Query connect failed")) {
         return kFailed;
     }
@@ -135,8 +140,9 @@ CommandOutcome ConnectQuery(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome ConnectLocalDelete(CommandRun& run) {
-    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectLocalDelete, "", run.text(Field::kClientAddr)),
+CommandOutcome ConnectLocalDelete(CommandRun& run, FieldsOf<Field::kClientAddr> fields) {
+    if (!Succeeded(run,
+                   CALL_LIBRARY(TunnelConnectLocalDelete, "", fields.text<Field::kClientAddr>()),
                    "Delete connect by local address failed")) {
         return kFailed;
     }
@@ -144,11 +150,11 @@ CommandOutcome ConnectLocalDelete(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome ConnectLocalQuery(CommandRun& run) {
+CommandOutcome ConnectLocalQuery(CommandRun& run, FieldsOf<Field::kClientAddr> fields) {
     ConnectRecord record{};
-    if (!Succeeded(run,
-                   CALL_LIBRARY(TunnelConnectLocalQuery, run.text(Field::kClientAddr), &record),
-                   "Query connect by local address failed")) {
+    if (!Succeeded(
+            run, CALL_LIBRARY(TunnelConnectLocalQuery, fields.text<Field::kClientAddr>(), &record),
+            "Query connect by local address failed")) {
         return kFailed;
     }
     ConsoleWrite(Crlf<"Query connect by local address success\n">());
@@ -156,9 +162,10 @@ CommandOutcome ConnectLocalQuery(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome UserExtend(CommandRun& run) {
+CommandOutcome UserExtend(CommandRun& run, FieldsOf<Field::kRequestData> fields) {
     DataRecord reply = EmptyDataRecord();
-    if (!Succeeded(run, CALL_LIBRARY(TunnelUserExtend, run.text(Field::kRequestData), &reply, 0),
+    if (!Succeeded(run,
+                   CALL_LIBRARY(TunnelUserExtend, fields.text<Field::kRequestData>(), &reply, 0),
                    "User extend request failed")) {
         return kFailed;
     }
@@ -187,9 +194,9 @@ CommandOutcome SelfGet(CommandRun& run) {
     return kDone;
 }
 
-CommandOutcome ConnectEnum(CommandRun& run) {
+CommandOutcome ConnectEnum(CommandRun& run, FieldsOf<Field::kIndex> fields) {
     ConnectRecord record{};
-    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectEnum, run.number(Field::kIndex), &record),
+    if (!Succeeded(run, CALL_LIBRARY(TunnelConnectEnum, fields.number<Field::kIndex>(), &record),
                    "Connect enum failed")) {
         return kFailed;
     }

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/os_sleep.h"
+
 namespace {
 
 // How long a file that another process holds for a moment is waited for: on

@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "platform/os_durable_file.h"
-#include "platform/os_system.h"
+#include "platform/os_paths.h"
 
 // What a step of a replace did.
 struct ReplaceResult {

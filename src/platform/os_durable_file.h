@@ -88,6 +88,11 @@ bool OsReplaceBlockedByAnOpenFile(int error);
 // folder is for good.
 bool OsOpenBlockedForAMoment(const char* path, int error);
 
+// Renames `replacement` over `target`, replacing it, and returns once the
+// rename is on stable storage: Win32's MoveFileExA, shared by both platforms
+// in os_win32_calls.cpp. False on failure: OsLastFileError says why.
+bool OsReplaceFile(const char* replacement, const char* target);
+
 // The errno value for the failure that the last file operation of the
 // platform (MoveFileExA included) reported.
 int OsLastFileError();

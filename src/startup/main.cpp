@@ -1,7 +1,7 @@
-#include "startup/command_line.h"
+#include "startup/program_options.h"
 
-// The program is configured by the files beside it; the command line only
-// asks for help, the version, or how the session runs.
+// The program is configured by the files beside it; its options only ask
+// for help, the version, or how the session runs.
 int main(int argc, char** argv) {
-    return RunFromCommandLine(argc, argv);
+    return RunFromProgramOptions(argc, argv);
 }

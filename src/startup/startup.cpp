@@ -3,7 +3,8 @@
 #include <array>
 
 #include "console/console.h"
-#include "platform/os_system.h"
+#include "platform/os_ini_file.h"
+#include "platform/os_paths.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "startup/command_loop.h"

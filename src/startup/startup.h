@@ -1,6 +1,6 @@
 #pragma once
 
-// How a session runs, as the command line asks.
+// How a session runs, as the program's options ask.
 struct SessionOptions {
     bool quiet = false;          // no prompts at all
     bool exit_on_error = false;  // the first failure ends the run

@@ -9,7 +9,8 @@
 
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
-#include "platform/os_system.h"
+#include "platform/os_sleep.h"
+#include "platform/os_user_conventions.h"
 #include "run/diagnostics.h"
 
 namespace {

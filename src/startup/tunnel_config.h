@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/os_system.h"
+#include "platform/os_paths.h"
 #include "text/text_stream.h"
 
 // Rewrites tunnel.cfg in `program_dir` so that every line holding "(Home)"

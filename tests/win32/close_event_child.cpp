@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "platform/windows/os_run_state_private.h"
-#include "startup/command_line.h"
+#include "startup/program_options.h"
 
 namespace {
 
@@ -22,5 +22,5 @@ DWORD WINAPI CloseTheConsole(void*) {
 
 int main(int argc, char** argv) {
     CreateThread(nullptr, 0, CloseTheConsole, nullptr, 0, nullptr);
-    return RunFromCommandLine(argc, argv);
+    return RunFromProgramOptions(argc, argv);
 }

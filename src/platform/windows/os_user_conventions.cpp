@@ -1,5 +1,5 @@
-// Windows side of os_system.h: how the program is installed and started.
-#include "platform/os_system.h"
+// Windows side of os_user_conventions.h: what its users are used to.
+#include "platform/os_user_conventions.h"
 
 const char kWritableFolderExample[] = "%LOCALAPPDATA%\\Programs\\tunnelconsole";
 

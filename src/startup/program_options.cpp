@@ -1,4 +1,4 @@
-#include "startup/command_line.h"
+#include "startup/program_options.h"
 
 #include <array>
 #include <initializer_list>
@@ -6,7 +6,7 @@
 
 #include "commands/command_table.h"
 #include "platform/os_console.h"
-#include "platform/os_system.h"
+#include "platform/os_user_conventions.h"
 #include "run/diagnostics.h"
 #include "run/run_state.h"
 #include "startup/startup.h"
@@ -133,7 +133,7 @@ void AddIgnored(IgnoredArguments& ignored, std::string_view argument) {
 
 }  // namespace
 
-int RunFromCommandLine(int argc, char** argv) {
+int RunFromProgramOptions(int argc, char** argv) {
     // Untranslated bytes before anything is written.
     OsConsoleInit();
     SessionOptions options;

@@ -1,7 +1,10 @@
-// The parts of os_system.h that are the Win32 calls themselves.
-// win32_calls.h gives the system's own on Windows and their stand-ins,
-// shared with the stand-in library, elsewhere: one file serves both.
-#include "platform/os_system.h"
+// The os_*.h functions that are Win32 calls themselves. win32_calls.h gives
+// the system's own on Windows and their stand-ins, shared with the stand-in
+// library, elsewhere: one file serves both.
+#include "platform/os_durable_file.h"
+#include "platform/os_ini_file.h"
+#include "platform/os_paths.h"
+#include "platform/os_sleep.h"
 
 #include "win32_standins/win32_calls.h"
 
