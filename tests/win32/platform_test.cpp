@@ -13,7 +13,10 @@
 
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
+#include "platform/windows/console_cells.h"
 #include "platform/windows/console_code_page.h"
+#include "platform/windows/console_keys.h"
+#include "platform/windows/console_session.h"
 #include "platform/windows/os_durable_file_private.h"
 #include "row_check.h"
 
@@ -49,6 +52,75 @@ void CheckFinalPaths() {
         }
         Check(target[row.capacity] == '#', name, "written past its capacity");
     }
+}
+
+// A console that answers two cells for a CJK character, one for an
+// ambiguous one and two for an emoji; then one that cannot be asked.
+int measured = 0;
+int MeasureAsAConsoleHost(std::wstring_view character) {
+    ++measured;
+    return character == L"\u4e2d" || character == L"\U0001f680" ? 2 : 1;
+}
+int MeasureNothing(std::wstring_view) {
+    return -1;
+}
+
+void CheckCells() {
+    const struct {
+        MeasureCells measure;
+        std::wstring_view character;
+        std::size_t cells;
+        int measured;  // how many times the console was asked, in all
+    } rows[] = {
+        {MeasureAsAConsoleHost, L"\u4e2d", 2, 1},
+        {MeasureAsAConsoleHost, L"\u00e9", 1, 2},
+        {MeasureAsAConsoleHost, L"\U0001f680", 2, 3},
+        {MeasureAsAConsoleHost, L"\u4e2d", 2, 3},
+        {MeasureNothing, L"\u4e2d", 2, 3},
+        {MeasureNothing, L"\u0301", 0, 3},
+    };
+    CellCache cache;
+    for (const auto& row : rows) {
+        cache.measure = row.measure;
+        const std::size_t cells = CachedCells(cache, row.character);
+        const std::string name = "cells of U+" + std::to_string(row.character[0]);
+        Check(cells == row.cells, name, std::to_string(cells).c_str());
+        Check(measured == row.measured, name, "measured other times");
+    }
+    const struct {
+        DWORD saved;
+        DWORD input;
+    } input_modes[] = {
+        {0x1f7, 0x1e9},  // cmd's own: QuickEdit, Insert, AutoPosition passed through
+        {0x0a7, 0x0a9},  // extended, QuickEdit and AutoPosition off: kept off
+        {0x007, 0x009},  // no extended flags: left alone
+    };
+    for (const auto& row : input_modes) {
+        Check(EditingInputMode(row.saved) == row.input, "input mode " + std::to_string(row.saved),
+              std::to_string(EditingInputMode(row.saved)).c_str());
+    }
+    Check(EditingOutputMode(0xf) == 0x7, "output mode 0xf", "newline auto return still off");
+    Check(EditingOutputMode(0x1) == 0x3, "output mode 0x1", "no wrap");
+}
+
+// A mark typed after its letter joins it where the code page spells only
+// the two together.
+void CheckKeysJoined() {
+    KeyDecoder decoder;
+    decoder.code_page = 1252;
+    KEY_EVENT_RECORD event{};
+    event.bKeyDown = TRUE;
+    event.wRepeatCount = 1;
+    event.uChar.UnicodeChar = L'e';
+    Check(DecodeKeyEvent(decoder, event).count == 1, "e", "not one key");
+    event.uChar.UnicodeChar = 0x0301;
+    DecodedKeys joined = DecodeKeyEvent(decoder, event);
+    Check(joined.count == 2 && joined.keys[0].code == ConsoleKeyCode::kBackspace &&
+              joined.keys[1].length == 1 && joined.keys[1].bytes[0] == '\xe9',
+          "e U+0301", "not Backspace and e with acute");
+    event.uChar.UnicodeChar = 0x0101;
+    joined = DecodeKeyEvent(decoder, event);
+    Check(joined.count == 0 && joined.unspelled, "U+0101", "no bell");
 }
 
 void CheckErrors() {
@@ -97,6 +169,23 @@ void CheckCodePages() {
         {50220, 0, false},
         {57002, 0, false},
     };
+    const struct {
+        ConsoleCodePages now;
+        bool input_is_console, output_is_console;
+        bool set_input, set_output;
+    } plans[] = {
+        {{437, 437}, true, true, true, true},   {{437, 850}, false, true, false, true},
+        {{437, 437}, true, false, true, false}, {{437, 437}, false, false, false, false},
+        {{1252, 437}, true, true, false, true}, {{0, 0}, true, true, false, false},
+    };
+    for (const auto& row : plans) {
+        const ConsoleCodePagePlan plan =
+            PlanConsoleCodePages(row.now, row.input_is_console, row.output_is_console, 1252);
+        Check(plan.set_input == row.set_input && plan.set_output == row.set_output,
+              "code pages " + std::to_string(row.now.input) + "," + std::to_string(row.now.output) +
+                  (row.input_is_console ? " in" : "") + (row.output_is_console ? " out" : ""),
+              "other code pages set");
+    }
     for (const auto& row : calls) {
         const WideToCodePageCall call = WideToCodePageCallFor(row.code_page);
         Check(call.flags == row.flags && call.asks_used_default == row.asks_used_default,
@@ -118,6 +207,11 @@ void CheckCodePages() {
         {CP_UTF8, L"\u20ac", "\xe2\x82\xac"},
         {CP_UTF8, L"\U0001f600", "\xf0\x9f\x98\x80"},
         {CP_UTF8, std::wstring_view(L"\xd83d", 1), ""},  // half a character
+        // Whole characters: written in parts, or a letter and its mark as one.
+        {1258, L"\u1ec7", "\xea\xf2"},
+        {1252, L"e\u0301", "\xe9"},
+        {1251, L"\u0438\u0306", "\xe9"},
+        {1252, L"a\u0323", ""},
     };
     for (const auto& row : spellings) {
         std::array<char, 4> spelled{};
@@ -342,6 +436,8 @@ int main() {
     folder = unique.data();
     CheckFinalPaths();
     CheckCodePages();
+    CheckCells();
+    CheckKeysJoined();
     CheckErrors();
     CheckScratchFiles();
     CheckReadOnlyFileSavedDuringTheRewrite();

@@ -22,12 +22,14 @@
 // which the ANSI code page cannot spell; and after a backslash: uXXXX and
 // UXXXXXXXX a character by its code (two key events, a surrogate pair, past
 // U+FFFF), L Left, W Alt+Left, B Backspace, D Delete, C Ctrl-L, *N the
-// next key as one event with a repeat count of N, and . for events that
+// next key as one event with a repeat count of N, Ax Alt with the letter x,
+// and . for events that
 // mean nothing up to the next 128th, so that the keys before it and after it
 // are read apart and drawn apart (the program reads at most 32 at a time,
 // and all of them are there before it reads); _ at the end: no Enter,
 // Ctrl-Z and Enter after LINE; =N at the start: the screen buffer made N
-// columns wide first, once the program reads a line.
+// columns wide first, once the program reads a line; %X before all: the
+// console's output mode X (hexadecimal) given before the program starts.
 // With --screen=PATH, once the program ended, the console's rows up to the
 // cursor's are written to PATH as UTF-8, a line each, blanks at the end cut.
 // With --console-program it starts the console program beside PROGRAM (the
@@ -154,6 +156,12 @@ bool TypeLineThenCtrlZ(std::string_view line) {
                 }
                 continue;
             }
+            if (named == 'A' && at + 1 < line.size()) {  // Alt with a letter
+                const char letter = line[++at];
+                AddKey(records, count, static_cast<WCHAR>(letter),
+                       static_cast<WORD>(letter & ~0x20), LEFT_ALT_PRESSED);
+                continue;
+            }
             if (named == '*') {
                 repeat = static_cast<WORD>(std::strtoul(line.data() + at + 1, nullptr, 10));
                 at = line.find_first_not_of("0123456789", at + 1) - 1;
@@ -252,6 +260,17 @@ bool WriteScreen(const std::string& path) {
         bytes[std::max(length, 0)] = '\n';
         std::fwrite(bytes, 1, static_cast<std::size_t>(std::max(length, 0)) + 1, file);
     }
+    // Then what the program left in the console's input for the next one.
+    INPUT_RECORD left[64];
+    DWORD got = 0;
+    const HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    PeekConsoleInputW(input, left, 64, &got);
+    for (DWORD at = 0; at < got; ++at) {
+        std::fprintf(file, "left in the input: event %u\n", left[at].EventType);
+    }
+    CloseHandle(input);
     std::fclose(file);
     CloseHandle(console);
     return true;
@@ -362,6 +381,17 @@ int main(int argc, char** argv) {
         }
     }
 
+    // %N at the start of the keys: the console's output mode N first.
+    if (keys.starts_with("%")) {
+        const HANDLE screen =
+            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
+        if (!SetConsoleMode(screen, std::strtoul(keys.data() + 1, nullptr, 16))) {
+            return Fail("SetConsoleMode");
+        }
+        CloseHandle(screen);
+        keys.remove_prefix(keys.find_first_not_of("0123456789abcdef", 1));
+    }
     std::string program = WindowsPath(argv[first]);
     if (console_program) {
         program = program.substr(0, program.rfind('.')) + ".com";
