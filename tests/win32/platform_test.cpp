@@ -4,6 +4,7 @@
 // Exits 0 when every row holds, else 1 with a line per failure.
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -121,6 +122,41 @@ void CheckKeysJoined() {
     event.uChar.UnicodeChar = 0x0101;
     joined = DecodeKeyEvent(decoder, event);
     Check(joined.count == 0 && joined.unspelled, "U+0101", "no bell");
+}
+
+// The wakes' focus events taken off the console's input at the end, the
+// keys around them kept in their order.
+void CheckFocusEventsTakenOff() {
+    const HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    std::array<INPUT_RECORD, 5> events{};
+    for (std::size_t at = 0; at < events.size(); ++at) {
+        events[at].EventType = at % 2 == 0 ? KEY_EVENT : FOCUS_EVENT;
+        events[at].Event.KeyEvent.uChar.UnicodeChar = static_cast<WCHAR>(L'a' + at);
+    }
+    DWORD count = 0;
+    FlushConsoleInputBuffer(input);
+    if (!WriteConsoleInputW(input, events.data(), events.size(), &count)) {
+        std::printf("focus events: no console here\n");
+        return;
+    }
+    // The emulator's console may show them a moment later.
+    while (GetNumberOfConsoleInputEvents(input, &count) && count < events.size()) {
+        SwitchToThread();
+    }
+    TakeFocusEventsOff(input, 2);
+    // The terminal's own keys may follow them.
+    PeekConsoleInputW(input, events.data(), events.size(), &count);
+    Check(
+        count >= 3 && events[0].Event.KeyEvent.uChar.UnicodeChar == L'a' &&
+            events[1].Event.KeyEvent.uChar.UnicodeChar == L'c' &&
+            events[2].Event.KeyEvent.uChar.UnicodeChar == L'e' &&
+            std::none_of(events.begin(), events.begin() + count,
+                         [](const INPUT_RECORD& event) { return event.EventType == FOCUS_EVENT; }),
+        "focus events", "not taken off, or keys lost");
+    FlushConsoleInputBuffer(input);
+    CloseHandle(input);
 }
 
 void CheckErrors() {
@@ -438,6 +474,7 @@ int main() {
     CheckCodePages();
     CheckCells();
     CheckKeysJoined();
+    CheckFocusEventsTakenOff();
     CheckErrors();
     CheckScratchFiles();
     CheckReadOnlyFileSavedDuringTheRewrite();

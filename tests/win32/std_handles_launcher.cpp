@@ -28,8 +28,7 @@
 // are read apart and drawn apart (the program reads at most 32 at a time,
 // and all of them are there before it reads); _ at the end: no Enter,
 // Ctrl-Z and Enter after LINE; =N at the start: the screen buffer made N
-// columns wide first, once the program reads a line; %X before all: the
-// console's output mode X (hexadecimal) given before the program starts.
+// columns wide first, once the program reads a line.
 // With --screen=PATH, once the program ended, the console's rows up to the
 // cursor's are written to PATH as UTF-8, a line each, blanks at the end cut.
 // With --console-program it starts the console program beside PROGRAM (the
@@ -260,17 +259,6 @@ bool WriteScreen(const std::string& path) {
         bytes[std::max(length, 0)] = '\n';
         std::fwrite(bytes, 1, static_cast<std::size_t>(std::max(length, 0)) + 1, file);
     }
-    // Then what the program left in the console's input for the next one.
-    INPUT_RECORD left[64];
-    DWORD got = 0;
-    const HANDLE input =
-        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    PeekConsoleInputW(input, left, 64, &got);
-    for (DWORD at = 0; at < got; ++at) {
-        std::fprintf(file, "left in the input: event %u\n", left[at].EventType);
-    }
-    CloseHandle(input);
     std::fclose(file);
     CloseHandle(console);
     return true;
@@ -381,17 +369,6 @@ int main(int argc, char** argv) {
         }
     }
 
-    // %N at the start of the keys: the console's output mode N first.
-    if (keys.starts_with("%")) {
-        const HANDLE screen =
-            CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-        if (!SetConsoleMode(screen, std::strtoul(keys.data() + 1, nullptr, 16))) {
-            return Fail("SetConsoleMode");
-        }
-        CloseHandle(screen);
-        keys.remove_prefix(keys.find_first_not_of("0123456789abcdef", 1));
-    }
     std::string program = WindowsPath(argv[first]);
     if (console_program) {
         program = program.substr(0, program.rfind('.')) + ".com";

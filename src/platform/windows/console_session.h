@@ -23,3 +23,8 @@ bool TakeCtrlCAsKey();
 // any thread; does nothing before the editor starts. Those no read took are
 // taken off the input when the program ends.
 void WakeConsoleRead();
+
+// Takes up to `most` focus events off the console's input, so that the next
+// program reading it does not get them; the events around them stay, in
+// their order.
+void TakeFocusEventsOff(HANDLE console_input, LONG most);

@@ -73,40 +73,37 @@ void Write(std::string_view bytes) {
     }
 }
 
-// Takes the focus events the wakes left off the console's input, so that
-// the next program reading it does not get them; the events around them
-// stay, in their order.
-void TakeWakesOffTheInput() {
-    LONG left = InterlockedCompareExchange(&focus_events_written, 0, 0) -
-                InterlockedCompareExchange(&focus_events_read, 0, 0);
-    std::array<INPUT_RECORD, 64> pending{};
-    DWORD count = 0;
-    if (left <= 0 ||
-        !PeekConsoleInputW(input, pending.data(), static_cast<DWORD>(pending.size()), &count) ||
-        std::none_of(pending.begin(), pending.begin() + count,
-                     [](const INPUT_RECORD& record) { return record.EventType == FOCUS_EVENT; }) ||
-        !ReadConsoleInputW(input, pending.data(), count, &count)) {
-        return;
-    }
-    const auto kept = std::remove_if(pending.begin(), pending.begin() + count,
-                                     [&left](const INPUT_RECORD& record) {
-                                         return record.EventType == FOCUS_EVENT && left-- > 0;
-                                     });
-    DWORD written = 0;
-    if (kept != pending.begin()) {
-        WriteConsoleInputW(input, pending.data(), static_cast<DWORD>(kept - pending.begin()),
-                           &written);
-    }
-}
-
 void RestoreAtExit() {
     if (started) {
-        TakeWakesOffTheInput();
+        TakeFocusEventsOff(input, InterlockedCompareExchange(&focus_events_written, 0, 0) -
+                                      InterlockedCompareExchange(&focus_events_read, 0, 0));
     }
     RestoreConsoleInputMode();
 }
 
 }  // namespace
+
+void TakeFocusEventsOff(HANDLE console_input, LONG most) {
+    std::array<INPUT_RECORD, 64> pending{};
+    DWORD count = 0;
+    if (most <= 0 ||
+        !PeekConsoleInputW(console_input, pending.data(), static_cast<DWORD>(pending.size()),
+                           &count) ||
+        std::none_of(pending.begin(), pending.begin() + count,
+                     [](const INPUT_RECORD& record) { return record.EventType == FOCUS_EVENT; }) ||
+        !ReadConsoleInputW(console_input, pending.data(), count, &count)) {
+        return;
+    }
+    const auto kept = std::remove_if(pending.begin(), pending.begin() + count,
+                                     [&most](const INPUT_RECORD& record) {
+                                         return record.EventType == FOCUS_EVENT && most-- > 0;
+                                     });
+    DWORD written = 0;
+    if (kept != pending.begin()) {
+        WriteConsoleInputW(console_input, pending.data(),
+                           static_cast<DWORD>(kept - pending.begin()), &written);
+    }
+}
 
 DWORD EditingInputMode(DWORD saved) {
     // Keys one by one, Ctrl-C and Ctrl-Break the console's stop requests
