@@ -8,6 +8,7 @@
 //   versionget  (stdin) a pipe that stays open, given the one line
 //             "versionget" once the reader of a leaving stdout has left
 //   gone      (stdout) a pipe whose reader is gone before the program starts
+//   file=PATH (stdout) a new file
 //   leaves    (stdout) a pipe read until the program's first prompt, then
 //             closed while the program waits for input
 //   quit      (stdin) a pipe given the one line "quit" at the program's
@@ -339,6 +340,10 @@ int main(int argc, char** argv) {
             given[i] = nullptr;
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
+        } else if (kind.starts_with("file=")) {
+            SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+            given[i] = CreateFileA(WindowsPath(std::string(kind.substr(5))).c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
         } else if (kind == "endless" || kind == "versionget" || kind == "quit" || kind == "gone" ||
                    kind == "leaves" || kind == "copied" || kind == "closed") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {

@@ -183,3 +183,56 @@ std::size_t SpellInCodePage(UINT code_page, std::wstring_view character,
     const std::wstring_view spelt(parts.data(), count);
     return SameCharacter(character, spelt) ? SpellExactly(code_page, spelt, spelled) : 0;
 }
+
+namespace {
+
+bool IsMark(WCHAR unit) {
+    WORD type = 0;
+    return GetStringTypeW(CT_CTYPE3, &unit, 1, &type) && (type & C3_NONSPACING) != 0;
+}
+
+// The bytes of `character`, or '?' where the code page has none, added at
+// `length` while they fit.
+void AddSpelled(UINT code_page, std::wstring_view character, std::span<char> bytes,
+                std::size_t& length) {
+    std::array<char, 4> spelled{};
+    std::size_t count = SpellInCodePage(code_page, character, spelled);
+    if (count == 0) {
+        spelled[0] = '?';
+        count = 1;
+    }
+    if (length + count <= bytes.size()) {
+        std::copy_n(spelled.begin(), count, bytes.begin() + static_cast<std::ptrdiff_t>(length));
+        length += count;
+    }
+}
+
+}  // namespace
+
+std::size_t SpellLineInCodePage(UINT code_page, std::wstring_view line, std::span<char> bytes) {
+    std::size_t length = 0;
+    while (!line.empty()) {
+        const std::size_t base = line.size() > 1 && line[0] >= 0xd800 && line[0] <= 0xdbff &&
+                                   line[1] >= 0xdc00 && line[1] <= 0xdfff
+                               ? 2
+                               : 1;
+        std::size_t whole = base;
+        while (whole < line.size() && IsMark(line[whole])) {
+            ++whole;
+        }
+        std::array<char, 4> unused{};
+        if (line[0] < 0x80 && whole == 1) {
+            if (length < bytes.size()) {
+                bytes[length++] = static_cast<char>(line[0]);
+            }
+        } else if (SpellInCodePage(code_page, line.substr(0, whole), unused) > 0) {
+            AddSpelled(code_page, line.substr(0, whole), bytes, length);
+        } else {
+            for (std::size_t at = 0; at < whole; at += at == 0 ? base : 1) {
+                AddSpelled(code_page, line.substr(at, at == 0 ? base : 1), bytes, length);
+            }
+        }
+        line.remove_prefix(whole);
+    }
+    return length;
+}

@@ -48,3 +48,13 @@ WideToCodePageCall WideToCodePageCallFor(UINT code_page);
 // A letter the code page writes as a letter and a mark is spelled so.
 std::size_t SpellInCodePage(UINT code_page, std::wstring_view character,
                             std::span<char, 4> spelled);
+
+// The most bytes a UTF-16 unit of a line becomes in a code page (UTF-8:
+// three; a letter written with its mark: two).
+inline constexpr std::size_t kMostBytesPerUnit = 3;
+
+// A line read from the console in UTF-16, spelled in `code_page` character
+// by character, each letter with its marks where the code page can; what it
+// cannot spell becomes '?'. Returns the bytes stored, which stop where
+// `bytes` is full.
+std::size_t SpellLineInCodePage(UINT code_page, std::wstring_view line, std::span<char> bytes);
