@@ -55,6 +55,28 @@ void CheckFinalPaths() {
     }
 }
 
+// A console line read in UTF-16, as the program gets it: spelled in the
+// ANSI code page (a console's ReadFile at 65001 gives 0 for each of these).
+void CheckConsoleLines() {
+    const struct {
+        UINT code_page;
+        std::wstring_view line;
+        std::string_view spelled;
+    } rows[] = {
+        {CP_UTF8, L"caf\u00e9\r\n", "caf\xc3\xa9\r\n"},
+        {CP_UTF8, L"\U0001f680!", "\xf0\x9f\x9a\x80!"},
+        {1258, L"Vi\u1ec7t", "Vi\xea\xf2t"},
+        {1252, L"Cafe\u0301\u0101", "Caf\xe9?"},
+        {1252, L"a\u0323b", "a?b"},
+    };
+    for (const auto& row : rows) {
+        std::array<char, 16> bytes{};
+        const std::size_t length = SpellLineInCodePage(row.code_page, row.line, bytes);
+        Check(std::string_view(bytes.data(), length) == row.spelled,
+              "console line in code page " + std::to_string(row.code_page), bytes.data());
+    }
+}
+
 // A console that answers two cells for a CJK character, one for an
 // ambiguous one and two for an emoji; then one that cannot be asked.
 int measured = 0;
@@ -473,6 +495,7 @@ int main() {
     CheckFinalPaths();
     CheckCodePages();
     CheckCells();
+    CheckConsoleLines();
     CheckKeysJoined();
     CheckFocusEventsTakenOff();
     CheckErrors();
