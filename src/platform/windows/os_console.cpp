@@ -16,7 +16,7 @@
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/os_run_state_private.h"
+#include "platform/windows/input_wait_events.h"
 
 void OsConsoleInit() {
     // A windowed program may have no standard streams at all; then these fail
@@ -72,7 +72,8 @@ InputReader input_reader;
 BOOL ReadConsoleLine(HANDLE input, std::span<char> bytes, DWORD& got) {
     std::array<WCHAR, 4096 / kMostBytesPerUnit> units;
     DWORD units_got = 0;
-    const auto wanted = static_cast<DWORD>(std::min(units.size(), bytes.size() / kMostBytesPerUnit));
+    const auto wanted =
+        static_cast<DWORD>(std::min(units.size(), bytes.size() / kMostBytesPerUnit));
     if (!ReadConsoleW(input, units.data(), wanted, &units_got, nullptr)) {
         return FALSE;
     }

@@ -19,7 +19,7 @@
 #include "platform/windows/console_drawing.h"
 #include "platform/windows/console_keys.h"
 #include "platform/windows/console_session.h"
-#include "platform/windows/os_run_state_private.h"
+#include "platform/windows/input_wait_events.h"
 
 namespace {
 
