@@ -74,7 +74,8 @@ struct TerminalRun {
             arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
                                                "--app-data=" + profile, folder.program.string()});
             if (start == Start::kOutputToAFile) {
-                arguments.insert(arguments.end() - 1, "--stdout=file=" + (folder.app / "out").string());
+                arguments.insert(arguments.end() - 1,
+                                 "--stdout=file=" + (folder.app / "out").string());
             }
             if (start == Start::kWithKeysTyped) {
                 arguments.insert(
