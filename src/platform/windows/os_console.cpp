@@ -72,8 +72,8 @@ InputReader input_reader;
 BOOL ReadConsoleLine(HANDLE input, std::span<char> bytes, DWORD& got) {
     std::array<WCHAR, 4096 / kMostBytesPerUnit> units;
     DWORD units_got = 0;
-    const auto wanted =
-        static_cast<DWORD>(std::min(units.size(), bytes.size() / kMostBytesPerUnit));
+    const auto wanted = static_cast<DWORD>(
+        std::clamp<std::size_t>(bytes.size() / kMostBytesPerUnit, 1, units.size()));
     if (!ReadConsoleW(input, units.data(), wanted, &units_got, nullptr)) {
         return FALSE;
     }
