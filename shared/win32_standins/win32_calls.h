@@ -57,8 +57,10 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
                                DWORD size, LPCSTR file_name);
 
 // Renames `existing` to `target`, replacing an existing target; with
-// MOVEFILE_WRITE_THROUGH it returns only once the rename is on stable storage
-// (the target's folder flushed). Without MOVEFILE_REPLACE_EXISTING it fails
+// MOVEFILE_WRITE_THROUGH the target's folder is flushed before it returns.
+// (Windows documents that flag as returning once the file is moved on the
+// disk, and promises the flush only for a move made as a copy and a delete;
+// the stand-in does at least that for a rename.) Without MOVEFILE_REPLACE_EXISTING it fails
 // with EINVAL: the stand-in makes no other move. Returns nonzero on success,
 // else 0 with errno set.
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);

@@ -86,5 +86,12 @@ Key BindConsoleKey(const ConsoleKey& key) {
     if (byte < 0x20) {
         return NamedKey(ControlCharacterKey(byte));
     }
+    // Alt with a letter, as a terminal's Esc and the letter: Alt-b and Alt-f
+    // move by words. Ctrl with Alt is AltGr, which types characters.
+    if (key.alt && !key.ctrl) {
+        return NamedKey(byte == 'b'   ? KeyName::kWordLeft
+                        : byte == 'f' ? KeyName::kWordRight
+                                      : KeyName::kNone);
+    }
     return CharacterKey(typed);
 }

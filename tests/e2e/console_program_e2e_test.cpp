@@ -44,7 +44,7 @@ enum class Start {
                      // before and after the program
     kWithKeysTyped,  // by the Win32 launcher, which also types the keys
                      // given, Enter, Ctrl-Z and Enter at the console they share
-    kOutputToAFile,  // by a shell that sets APPDATA and sends standard
+    kOutputToAFile,  // by the Win32 launcher, which also sends standard
                      // output to the file "out" beside the program
 };
 
@@ -70,13 +70,13 @@ struct TerminalRun {
             arguments.insert(
                 arguments.end(),
                 {"cmd", "/c", "set APPDATA=" + profile + "& chcp & " + program + " & chcp"});
-        } else if (start == Start::kOutputToAFile) {
-            arguments.insert(arguments.end(), {"cmd", "/c",
-                                               "set APPDATA=" + profile + "& " + program + " > " +
-                                                   ProgramView(folder.app / "out")});
         } else {
             arguments.insert(arguments.end(), {std::getenv("E2E_WIN32_LAUNCHER"),
                                                "--app-data=" + profile, folder.program.string()});
+            if (start == Start::kOutputToAFile) {
+                arguments.insert(arguments.end() - 1,
+                                 "--stdout=file=" + (folder.app / "out").string());
+            }
             if (start == Start::kWithKeysTyped) {
                 arguments.insert(
                     arguments.end() - 1,
@@ -267,6 +267,13 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
         {"\\=60conn\t", "", "", "", "connectlocalquery  connectenum"},
         // A full line (1023 bytes): the bell for each key more leaves no mark.
         {"\\*1030z", "", "", "", std::string(25, 'z')},
+        // Alt with a letter as at a terminal: Alt-b a word left.
+        {"xversionget\\.\\Ab\\.\\D", "", "TunnelVersionGet(out) = 0\n", "", "> versionget"},
+        // Whole characters: 1258 writes U+1EC7 as U+00EA U+0323; a mark typed
+        // after its letter joins it (1252 é, 1251 й).
+        {"commentset|Vi\\u1ec7t", "", "TunnelCommentSet(\"Vi\\xea\\xf2t\") = 0\n", "vi_VN.UTF-8"},
+        {"commentset|Cafe\\u0301", "", "TunnelCommentSet(\"Caf\\xe9\") = 0\n"},
+        {"commentset|\\u0438\\u0306", "", "TunnelCommentSet(\"\\xe9\") = 0\n", "ru_RU.UTF-8"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.keys);
@@ -426,6 +433,38 @@ TEST_F(ConsoleProgramE2e, APasscodeIsNotEchoedWithOutputInAFile) {
     EXPECT_EQ(AsText(run.drawn), "tunnelset\n\nnote\nquit\n");
     EXPECT_EQ(run.Trace(),
               StartTrace(kDeviceId) + "TunnelSet(\"#pw!\", \"note\") = 0\n" + kStopTrace);
+}
+
+// With standard output in a file, Ctrl-C drops what was typed of a line, a
+// passcode too: none of it reaches the next line, the library or a file.
+TEST_F(ConsoleProgramE2e, CtrlCDropsTheLineWithOutputInAFile) {
+    const struct {
+        const char* command;
+        const char* typed;
+        const char* echoed;  // what the console shows of it
+    } rows[] = {
+        {"commentset", "abc", "abc"},
+        {"tunnelset", "s3cr3t", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.command);
+        TerminalRun run({}, Start::kOutputToAFile);
+        run.Type(row.command + std::string("\r"));
+        ASSERT_TRUE(run.ReadUntilShown(row.command + std::string("\n"))) << AsText(run.drawn);
+        run.Type(row.typed);
+        ASSERT_TRUE(run.ReadUntilShown(row.echoed)) << AsText(run.drawn);
+        run.Type("\x03");
+        // The line's end: the console's echo of it, or after a passcode the
+        // program's own.
+        ASSERT_TRUE(run.ReadUntilShown("\n")) << AsText(run.drawn);
+        run.Type("versionget\r");
+        ASSERT_TRUE(run.ReadUntilShown("versionget\n")) << AsText(run.drawn);
+        run.Quit();
+        EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + "TunnelVersionGet(out) = 0\n" + kStopTrace);
+        const std::string out = ReadBytes(run.folder.app / "out");
+        EXPECT_TRUE(out.ends_with("Version: 1.0.0-sim\r\n" + kPrompt)) << out;
+        EXPECT_EQ((out + run.drawn).find("s3cr3t"), std::string::npos);
+    }
 }
 
 // Command lines are kept across runs in a file in the user's profile; what

@@ -35,6 +35,12 @@ TEST(ProgramFolderTest, ChoosesASpellingAnItemCanHold) {
          "C:\\__~~~A05",
          kSafe},
         {"short names off", {"C:\\P (x86)"}, std::nullopt, "C:\\P (x86)", kHoldsItemMarks},
+        // A volume with short names off gives the long name back.
+        {"no short name, the long one given back",
+         {"C:\\Program Files (x86)\\tc"},
+         FolderName{"C:\\Program Files (x86)\\tc"},
+         "C:\\Program Files (x86)\\tc",
+         kHoldsItemMarks},
         {"short name holds parentheses",
          {"C:\\tc(1)"},
          FolderName{"C:\\tc(1)"},

@@ -4,16 +4,20 @@
 // Exits 0 when every row holds, else 1 with a line per failure.
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
+#include "platform/windows/console_cells.h"
 #include "platform/windows/console_code_page.h"
+#include "platform/windows/console_session.h"
 #include "platform/windows/os_durable_file_private.h"
 #include "row_check.h"
 
@@ -49,6 +53,112 @@ void CheckFinalPaths() {
         }
         Check(target[row.capacity] == '#', name, "written past its capacity");
     }
+}
+
+// A console line read in UTF-16, as the program gets it: spelled in the
+// ANSI code page (a console's ReadFile at 65001 gives 0 for each of these).
+void CheckConsoleLines() {
+    const struct {
+        UINT code_page;
+        std::wstring_view line;
+        std::string_view spelled;
+    } rows[] = {
+        {CP_UTF8, L"caf\u00e9\r\n", "caf\xc3\xa9\r\n"},
+        {CP_UTF8, L"\U0001f680!", "\xf0\x9f\x9a\x80!"},
+        {1258, L"Vi\u1ec7t", "Vi\xea\xf2t"},
+        {1252, L"Cafe\u0301\u0101", "Caf\xe9?"},
+        {1252, L"a\u0323b", "a?b"},
+    };
+    for (const auto& row : rows) {
+        std::array<char, 16> bytes{};
+        const std::size_t length = SpellLineInCodePage(row.code_page, row.line, bytes);
+        Check(std::string_view(bytes.data(), length) == row.spelled,
+              "console line in code page " + std::to_string(row.code_page), bytes.data());
+    }
+}
+
+// A console that answers two cells for a CJK character, one for an
+// ambiguous one and two for an emoji; then one that cannot be asked.
+int measured = 0;
+int MeasureAsAConsoleHost(std::wstring_view character) {
+    ++measured;
+    return character == L"\u4e2d" || character == L"\U0001f680" ? 2 : 1;
+}
+int MeasureNothing(std::wstring_view) {
+    return -1;
+}
+
+void CheckCells() {
+    const struct {
+        MeasureCells measure;
+        std::wstring_view character;
+        std::size_t cells;
+        int measured;  // how many times the console was asked, in all
+    } rows[] = {
+        {MeasureAsAConsoleHost, L"\u4e2d", 2, 1},
+        {MeasureAsAConsoleHost, L"\u00e9", 1, 2},
+        {MeasureAsAConsoleHost, L"\U0001f680", 2, 3},
+        {MeasureAsAConsoleHost, L"\u4e2d", 2, 3},
+        {MeasureNothing, L"\u4e2d", 2, 3},
+        {MeasureNothing, L"\u0301", 0, 3},
+    };
+    CellCache cache;
+    for (const auto& row : rows) {
+        cache.measure = row.measure;
+        const std::size_t cells = CachedCells(cache, row.character);
+        const std::string name = "cells of U+" + std::to_string(row.character[0]);
+        Check(cells == row.cells, name, std::to_string(cells).c_str());
+        Check(measured == row.measured, name, "measured other times");
+    }
+    // Input modes: cmd's own (QuickEdit, Insert, AutoPosition passed through),
+    // QuickEdit and AutoPosition off, no extended flags (left alone); output
+    // modes: DISABLE_NEWLINE_AUTO_RETURN off, wrapping on.
+    Check(EditingInputMode(0x1f7) == 0x1e9 && EditingInputMode(0xa7) == 0xa9 &&
+              EditingInputMode(0x7) == 0x9,
+          "input modes", "other modes");
+    Check(EditingOutputMode(0xf) == 0x7 && EditingOutputMode(0x1) == 0x3, "output modes",
+          "other modes");
+}
+
+// The wakes' focus events taken off the console's input at the end, the
+// keys around them kept in their order.
+void CheckFocusEventsTakenOff() {
+    const HANDLE input =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    std::array<INPUT_RECORD, 5> events{};
+    for (std::size_t at = 0; at < events.size(); ++at) {
+        events[at].EventType = at % 2 == 0 ? KEY_EVENT : FOCUS_EVENT;
+        events[at].Event.KeyEvent.uChar.UnicodeChar = static_cast<WCHAR>(L'a' + at);
+    }
+    DWORD count = 0;
+    if (!FlushConsoleInputBuffer(input) ||
+        !WriteConsoleInputW(input, events.data(), events.size(), &count)) {
+        std::printf("focus events: no console here\n");
+        return;
+    }
+    // Ours, in order, among the terminal's own events; the emulator's
+    // console may show them a moment later.
+    const auto ours = [input, &count](bool& focus) {
+        std::array<INPUT_RECORD, 64> seen{};
+        PeekConsoleInputW(input, seen.data(), seen.size(), &count);
+        std::wstring keys;
+        focus = false;
+        for (const INPUT_RECORD& event : std::span(seen.data(), count)) {
+            focus = focus || event.EventType == FOCUS_EVENT;
+            keys += event.EventType == KEY_EVENT ? event.Event.KeyEvent.uChar.UnicodeChar : L'-';
+        }
+        std::erase_if(keys, [](WCHAR key) { return key < L'a' || key > L'e'; });
+        return keys;
+    };
+    bool focus = false;
+    while (!ours(focus).ends_with(L'e')) {
+        SwitchToThread();
+    }
+    TakeFocusEventsOff(input, 2);
+    Check(ours(focus) == L"ace" && !focus, "focus events", "not taken off, or keys lost");
+    FlushConsoleInputBuffer(input);
+    CloseHandle(input);
 }
 
 void CheckErrors() {
@@ -97,6 +207,23 @@ void CheckCodePages() {
         {50220, 0, false},
         {57002, 0, false},
     };
+    const struct {
+        ConsoleCodePages now;
+        bool input_is_console, output_is_console;
+        bool set_input, set_output;
+    } plans[] = {
+        {{437, 437}, true, true, true, true},   {{437, 850}, false, true, false, true},
+        {{437, 437}, true, false, true, false}, {{437, 437}, false, false, false, false},
+        {{1252, 437}, true, true, false, true}, {{0, 0}, true, true, false, false},
+    };
+    for (const auto& row : plans) {
+        const ConsoleCodePagePlan plan =
+            PlanConsoleCodePages(row.now, row.input_is_console, row.output_is_console, 1252);
+        Check(plan.set_input == row.set_input && plan.set_output == row.set_output,
+              "code pages " + std::to_string(row.now.input) + "," + std::to_string(row.now.output) +
+                  (row.input_is_console ? " in" : "") + (row.output_is_console ? " out" : ""),
+              "other code pages set");
+    }
     for (const auto& row : calls) {
         const WideToCodePageCall call = WideToCodePageCallFor(row.code_page);
         Check(call.flags == row.flags && call.asks_used_default == row.asks_used_default,
@@ -332,6 +459,9 @@ int main() {
     folder = unique.data();
     CheckFinalPaths();
     CheckCodePages();
+    CheckCells();
+    CheckConsoleLines();
+    CheckFocusEventsTakenOff();
     CheckErrors();
     CheckScratchFiles();
     CheckReadOnlyFileSavedDuringTheRewrite();

@@ -8,6 +8,7 @@
 //   versionget  (stdin) a pipe that stays open, given the one line
 //             "versionget" once the reader of a leaving stdout has left
 //   gone      (stdout) a pipe whose reader is gone before the program starts
+//   file=PATH (stdout) a new file
 //   leaves    (stdout) a pipe read until the program's first prompt, then
 //             closed while the program waits for input
 //   quit      (stdin) a pipe given the one line "quit" at the program's
@@ -22,7 +23,8 @@
 // which the ANSI code page cannot spell; and after a backslash: uXXXX and
 // UXXXXXXXX a character by its code (two key events, a surrogate pair, past
 // U+FFFF), L Left, W Alt+Left, B Backspace, D Delete, C Ctrl-L, *N the
-// next key as one event with a repeat count of N, and . for events that
+// next key as one event with a repeat count of N, Ax Alt with the letter x,
+// and . for events that
 // mean nothing up to the next 128th, so that the keys before it and after it
 // are read apart and drawn apart (the program reads at most 32 at a time,
 // and all of them are there before it reads); _ at the end: no Enter,
@@ -152,6 +154,12 @@ bool TypeLineThenCtrlZ(std::string_view line) {
                     records[count].EventType = KEY_EVENT;
                     records[count++].Event.KeyEvent.wVirtualKeyCode = VK_SHIFT;
                 }
+                continue;
+            }
+            if (named == 'A' && at + 1 < line.size()) {  // Alt with a letter
+                const char letter = line[++at];
+                AddKey(records, count, static_cast<WCHAR>(letter),
+                       static_cast<WORD>(letter & ~0x20), LEFT_ALT_PRESSED);
                 continue;
             }
             if (named == '*') {
@@ -332,6 +340,10 @@ int main(int argc, char** argv) {
             given[i] = nullptr;
         } else if (kind == "invalid") {
             given[i] = INVALID_HANDLE_VALUE;
+        } else if (kind.starts_with("file=")) {
+            SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+            given[i] = CreateFileA(WindowsPath(std::string(kind.substr(5))).c_str(), GENERIC_WRITE,
+                                   FILE_SHARE_READ, &inherited, CREATE_ALWAYS, 0, nullptr);
         } else if (kind == "endless" || kind == "versionget" || kind == "quit" || kind == "gone" ||
                    kind == "leaves" || kind == "copied" || kind == "closed") {
             if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {

@@ -10,12 +10,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <utility>
+#include <span>
+#include <string_view>
 
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
-#include "platform/windows/os_run_state_private.h"
+#include "platform/windows/input_wait_events.h"
 
 void OsConsoleInit() {
     // A windowed program may have no standard streams at all; then these fail
@@ -55,12 +56,30 @@ struct InputReader {
     std::array<char, 4096> bytes{};
     // Owned by the thread that asks for the bytes.
     bool in_flight = false;
-    bool dropping = false;  // the read in flight was interrupted by Ctrl-C
+    // Ctrl-C came while a console line was read: what comes back up to the
+    // end of that line is dropped.
+    bool dropping = false;
+    bool from_console = false;
     std::size_t offset = 0;
     std::size_t remaining = 0;
 };
 
 InputReader input_reader;
+
+// A console line, read in UTF-16 (a console's ReadFile loses what its code
+// page cannot convert: every non-ASCII character at 65001 on Windows 10),
+// then spelled in the ANSI code page by the program's own rules.
+BOOL ReadConsoleLine(HANDLE input, std::span<char> bytes, DWORD& got) {
+    std::array<WCHAR, 4096 / kMostBytesPerUnit> units;
+    DWORD units_got = 0;
+    const auto wanted = static_cast<DWORD>(
+        std::clamp<std::size_t>(bytes.size() / kMostBytesPerUnit, 1, units.size()));
+    if (!ReadConsoleW(input, units.data(), wanted, &units_got, nullptr)) {
+        return FALSE;
+    }
+    got = static_cast<DWORD>(SpellLineInCodePage(GetACP(), {units.data(), units_got}, bytes));
+    return TRUE;
+}
 
 DWORD WINAPI ReadWhenWanted(void*) {
     for (;;) {
@@ -68,8 +87,12 @@ DWORD WINAPI ReadWhenWanted(void*) {
             return 0;
         }
         DWORD got = 0;
-        input_reader.succeeded = ReadFile(input_reader.input, input_reader.bytes.data(),
-                                          input_reader.requested, &got, nullptr);
+        input_reader.succeeded =
+            input_reader.from_console
+                ? ReadConsoleLine(input_reader.input,
+                                  std::span(input_reader.bytes.data(), input_reader.requested), got)
+                : ReadFile(input_reader.input, input_reader.bytes.data(), input_reader.requested,
+                           &got, nullptr);
         input_reader.error = input_reader.succeeded ? NO_ERROR : GetLastError();
         input_reader.got = got;
         SetEvent(input_reader.done);
@@ -129,17 +152,37 @@ std::ptrdiff_t ReadDirectly(HANDLE input, char* buffer, std::size_t capacity) {
 }
 
 // Ctrl-C at the console: what it holds of the line typed goes, and so does
-// what the read in flight brings back for it.
+// what the read in flight brings back for it. Whether Ctrl-C ends a console
+// read no document says (Windows ends it, Wine keeps the line being typed
+// for the next Enter): an Enter put into the input ends it either way, and
+// what comes back up to a line's end is dropped.
 std::ptrdiff_t Interrupted(HANDLE input) {
     FlushConsoleInputBuffer(input);
-    input_reader.dropping = input_reader.in_flight;
+    if (input_reader.in_flight && input_reader.from_console) {
+        INPUT_RECORD enter[2]{};
+        for (int event = 0; event < 2; ++event) {
+            enter[event].EventType = KEY_EVENT;
+            enter[event].Event.KeyEvent = {event == 0, 1, VK_RETURN, 0, {L'\r'}, 0};
+        }
+        DWORD written = 0;
+        input_reader.dropping = WriteConsoleInputW(input, enter, 2, &written) && written == 2;
+    }
     return kOsInputInterrupted;
 }
 
-// A console's read that Ctrl-C cut short gives nothing, or fails as aborted.
-bool CutShortByCtrlC() {
-    return input_reader.succeeded ? input_reader.got == 0
-                                  : input_reader.error == ERROR_OPERATION_ABORTED;
+// The read drops up to the end of the line Ctrl-C ended.
+bool DroppedAfterCtrlC() {
+    if (!input_reader.dropping) {
+        return false;
+    }
+    if (!input_reader.succeeded && input_reader.error != ERROR_OPERATION_ABORTED) {
+        input_reader.dropping = false;
+        return false;
+    }
+    const std::string_view got(input_reader.bytes.data(),
+                               input_reader.succeeded ? input_reader.got : 0);
+    input_reader.dropping = !got.ends_with('\n');
+    return true;
 }
 
 std::ptrdiff_t ReadOnInputReader(HANDLE input, char* buffer, std::size_t capacity) {
@@ -171,7 +214,7 @@ std::ptrdiff_t ReadOnInputReader(HANDLE input, char* buffer, std::size_t capacit
             return -1;
         }
         input_reader.in_flight = false;
-        if (std::exchange(input_reader.dropping, false) && CutShortByCtrlC()) {
+        if (DroppedAfterCtrlC()) {
             continue;
         }
         const std::ptrdiff_t result =
@@ -200,6 +243,11 @@ std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     static const bool read_directly = GetFileType(input) == FILE_TYPE_DISK ||
                                       OsInputWakeEvent() == nullptr ||
                                       OsInputInterruptEvent() == nullptr || !StartInputReader();
+    static const bool from_console = [input] {
+        DWORD mode = 0;
+        return GetConsoleMode(input, &mode) != 0;
+    }();
+    input_reader.from_console = from_console;
     if (read_directly) {
         return ReadDirectly(input, buffer, capacity);
     }

@@ -15,8 +15,8 @@
 
 #include "platform/os_run_state.h"
 #include "platform/windows/console_code_page.h"
+#include "platform/windows/console_session.h"
 #include "platform/windows/os_run_state_private.h"
-#include "platform/windows/os_terminal_private.h"
 
 namespace {
 
