@@ -88,9 +88,11 @@ bool OsReplaceBlockedByAnOpenFile(int error);
 // folder is for good.
 bool OsOpenBlockedForAMoment(const char* path, int error);
 
-// Renames `replacement` over `target`, replacing it, and returns once the
-// rename is on stable storage: Win32's MoveFileExA, shared by both platforms
-// in os_win32_calls.cpp. False on failure: OsLastFileError says why.
+// Renames `replacement` over `target`, replacing it: Win32's MoveFileExA,
+// shared by both platforms in os_win32_calls.cpp. Its write-through flag
+// promises a flush only for a move made as a copy and a delete; a rename on
+// one volume is as lasting as the file system's journal makes it, the new
+// bytes having been flushed before. False on failure: OsLastFileError says why.
 bool OsReplaceFile(const char* replacement, const char* target);
 
 // The errno value for the failure that the last file operation of the
