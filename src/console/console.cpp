@@ -4,6 +4,7 @@
 #include <array>
 #include <mutex>
 
+#include "console/history_file.h"
 #include "console/message_handoff.h"
 #include "editor/editor.h"
 #include "platform/os_console.h"
@@ -17,9 +18,10 @@ namespace {
 // Standard output goes through this one buffer whatever it is (a console, a
 // terminal, the null device, a pipe, a file): a character device would
 // otherwise be written a byte or a line per system call. It is written out
-// before each read that may wait, after each log message, and when full.
+// before each read that may wait, after each log message, and when full: in
+// blocks as large as a pipe holds, so a script's output costs few writes.
 struct PendingOutput {
-    std::array<char, 16384> bytes;
+    std::array<char, 65536> bytes;
     std::size_t length = 0;
 };
 
@@ -82,6 +84,9 @@ bool prompts_shown = true;
 
 // The last read ended by Ctrl-C at the editor.
 bool read_abandoned = false;
+
+// The command lines the editor recalls, kept here with their file.
+CommandHistory command_history;
 
 bool LineInEditorLocked() {
     return line_in_editor;
@@ -289,7 +294,12 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
             editor_ended = true;
             return std::nullopt;
     }
-    return EditorTakeLine(line, editor_ended);
+    bool for_history = false;
+    const auto taken = EditorTakeLine(line, editor_ended, for_history);
+    if (for_history && HistoryAdd(command_history, *taken)) {
+        SaveHistoryLine(*taken);
+    }
+    return taken;
 }
 
 }  // namespace
@@ -302,7 +312,8 @@ void ConsoleInit() {
     // again.
     if (!editing && OsTerminalStart()) {
         editing = true;
-        EditorInit({OsTerminalText(), OsTextCharacter});
+        LoadHistoryFile(command_history);
+        EditorInit({OsTerminalText(), OsTextCharacter}, &command_history);
     }
     const std::lock_guard lock(output_lock);
     pending.length = 0;
