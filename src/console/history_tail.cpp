@@ -11,6 +11,9 @@ bool ReadOlderBlock(HistoryTail& tail) {
     const std::size_t room = tail.buffer.size() - kCommandLineCapacity;
     const std::uint64_t left = tail.unread - tail.start;
     const std::size_t size = left < room ? static_cast<std::size_t>(left) : room;
+    if (size == 0) {
+        return false;
+    }
     std::memmove(tail.buffer.data() + size, tail.buffer.data(), tail.held);
     tail.unread -= size;
     for (std::size_t got = 0; got < size;) {
