@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "console/history_file.h"
 #include "console/message_handoff.h"
@@ -82,6 +85,9 @@ bool line_in_editor = false;
 // Set before the first read, on the main thread.
 bool prompts_shown = true;
 
+// Whether drawing steps are bytes in standard output (OsDrawingIsOutput).
+bool drawing_is_output = false;
+
 // The last read ended by Ctrl-C at the editor.
 bool read_abandoned = false;
 
@@ -92,9 +98,14 @@ bool LineInEditorLocked() {
     return line_in_editor;
 }
 
-// Draws the editor's steps after what is pending, with the lock held.
+// Draws the editor's steps after what is pending, with the lock held: at a
+// terminal their bytes join the output buffer, written out before the wait.
 void DrawLocked(std::span<const TerminalDrawing> steps) {
     for (const TerminalDrawing& step : steps) {
+        if (drawing_is_output) {
+            AddRawLocked(step.vt_bytes);
+            continue;
+        }
         WritePendingLocked();
         if (const int error = OsTerminalDraw(step); error != 0) {
             NoteOutputLost(error);
@@ -126,13 +137,42 @@ bool WriteHandedOffLocked() {
 
 // The messages handed off meanwhile go out where the line was, and the line
 // is drawn again below them once the last is whole.
-void WriteMessagesLocked() {
-    if (HandedOffBytes().empty()) {
-        return;
-    }
-    DrawLocked(EditorHide());
-    if (WriteHandedOffLocked()) {
-        DrawLocked(EditorShow());
+constexpr std::chrono::milliseconds kBatchGap{4};
+std::chrono::steady_clock::time_point last_batch;
+
+// All that waits goes at once: the line off, the messages, the line back,
+// in one write. While a line is edited this thread alone adds to the output
+// buffer, so the write is made with the lock let go: threads handing off
+// more messages meanwhile are not held up by it, and what they hand off
+// goes in the next batch.
+//
+// A batch follows the one before by kBatchGap at the least: a flood of
+// messages then goes out in a few large batches, the line drawn once for
+// each, instead of a wake-up, a line taken off and drawn again a message,
+// and a message that comes alone goes out at once.
+void WriteMessagesLocked(std::unique_lock<std::mutex>& lock) {
+    while (!HandedOffBytes().empty()) {
+        const auto since = std::chrono::steady_clock::now() - last_batch;
+        if (since < kBatchGap) {
+            lock.unlock();
+            std::this_thread::sleep_for(kBatchGap - since);
+            lock.lock();
+        }
+        last_batch = std::chrono::steady_clock::now();
+        DrawLocked(EditorHide());
+        AddTextLocked(HandedOffBytes());
+        const bool whole = HandedOffWhole();
+        HandedOffWritten();
+        if (whole) {
+            DrawLocked(EditorShow());
+        }
+        const std::size_t length = std::exchange(pending.length, 0);
+        lock.unlock();
+        const int error = OsWriteStandardOutput(pending.bytes.data(), length);
+        lock.lock();
+        if (error != 0) {
+            NoteOutputLost(error);
+        }
     }
 }
 
@@ -164,11 +204,12 @@ EditorEnd EditLineLocked(std::unique_lock<std::mutex>& lock) {
             return end;
         }
         DrawLocked(EditorDraw());
+        WritePendingLocked();
         lock.unlock();
         const TerminalRead read =
             OsTerminalWait(typed_ahead.bytes, typed_ahead.keys, EditorEscapePending());
         lock.lock();
-        WriteMessagesLocked();
+        WriteMessagesLocked(lock);
         switch (read.input) {
             case TerminalInput::kBytes:
                 typed_ahead.bytes_at = 0;
@@ -271,7 +312,7 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
     OsTerminalLineBegins();
     const EditorEnd end = EditLineLocked(lock);
     // A message still arriving in parts is let out whole before the line ends.
-    WriteMessagesLocked();
+    WriteMessagesLocked(lock);
     // Ctrl-C is a stop request again before the screen shows the line ended.
     OsTerminalLineEnds();
     DrawLocked(EditorFinish());
@@ -312,6 +353,7 @@ void ConsoleInit() {
     // again.
     if (!editing && OsTerminalStart()) {
         editing = true;
+        drawing_is_output = OsDrawingIsOutput();
         LoadHistoryFile(command_history);
         EditorInit({OsTerminalText(), OsTextCharacter}, &command_history);
     }

@@ -26,6 +26,10 @@ void OsConsoleInit() {
     input_is_file = fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode);
 }
 
+bool OsDrawingIsOutput() {
+    return true;
+}
+
 namespace {
 
 // Ctrl-C at the terminal: the line typed so far, which the terminal holds
