@@ -5,10 +5,10 @@
 #include <chrono>
 #include <mutex>
 #include <thread>
-#include <utility>
 
 #include "console/history_file.h"
 #include "console/message_handoff.h"
+#include "console/output_buffer.h"
 #include "editor/editor.h"
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
@@ -17,61 +17,6 @@
 #include "text/text_stream.h"
 
 namespace {
-
-// Standard output goes through this one buffer whatever it is (a console, a
-// terminal, the null device, a pipe, a file): a character device would
-// otherwise be written a byte or a line per system call. It is written out
-// before each read that may wait, after each log message, and when full: in
-// blocks as large as a pipe holds, so a script's output costs few writes.
-struct PendingOutput {
-    std::array<char, 65536> bytes;
-    std::size_t length = 0;
-};
-
-// The one output lock: each print is added whole under it, so output from
-// another thread never splits one.
-std::mutex output_lock;
-PendingOutput pending;
-
-// A failed write ends the run: nobody reads what follows. What was pending
-// is dropped then, as it has nowhere to go.
-void WritePendingLocked() {
-    if (pending.length == 0) {
-        return;
-    }
-    const int error = OsWriteStandardOutput(pending.bytes.data(), pending.length);
-    pending.length = 0;
-    if (error != 0) {
-        NoteOutputLost(error);
-    }
-}
-
-std::span<char> RoomLocked() {
-    return std::span(pending.bytes).subspan(pending.length);
-}
-
-void AddRawLocked(std::string_view bytes) {
-    while (!bytes.empty()) {
-        if (pending.length == pending.bytes.size()) {
-            WritePendingLocked();
-        }
-        const std::size_t taken = bytes.copy(RoomLocked().data(), RoomLocked().size());
-        pending.length += taken;
-        bytes.remove_prefix(taken);
-    }
-}
-
-void AddTextLocked(std::string_view text) {
-    for (;;) {
-        const StagedText step = StageText(text, RoomLocked());
-        pending.length += step.stored;
-        text.remove_prefix(step.taken);
-        if (text.empty()) {
-            return;
-        }
-        WritePendingLocked();
-    }
-}
 
 // Whether lines are read through the editor (line_editor.h): chosen when
 // the console is set up, before the library starts, so before any other
@@ -135,23 +80,23 @@ bool WriteHandedOffLocked() {
     return whole;
 }
 
-// The messages handed off meanwhile go out where the line was, and the line
-// is drawn again below them once the last is whole.
 constexpr std::chrono::milliseconds kBatchGap{4};
 std::chrono::steady_clock::time_point last_batch;
 
-// All that waits goes at once: the line off, the messages, the line back,
-// in one write. While a line is edited this thread alone adds to the output
-// buffer, so the write is made with the lock let go: threads handing off
-// more messages meanwhile are not held up by it, and what they hand off
-// goes in the next batch.
+// The messages handed off meanwhile go out where the line was, and the line
+// is drawn again below them once the last is whole. All that waits goes at
+// once: the line off, the messages, the line back, in one write. While a line is edited this thread
+// alone adds to the output buffer, so the write is made with the lock let go: threads handing off
+// more messages meanwhile are not held up by it.
 //
 // A batch follows the one before by kBatchGap at the least: a flood of
 // messages then goes out in a few large batches, the line drawn once for
 // each, instead of a wake-up, a line taken off and drawn again a message,
 // and a message that comes alone goes out at once.
 void WriteMessagesLocked(std::unique_lock<std::mutex>& lock) {
-    while (!HandedOffBytes().empty()) {
+    // One batch a call: those handed off during its write wake the thread
+    // again, and keys are read between batches of a flood.
+    if (!HandedOffBytes().empty()) {
         const auto since = std::chrono::steady_clock::now() - last_batch;
         if (since < kBatchGap) {
             lock.unlock();
@@ -166,9 +111,9 @@ void WriteMessagesLocked(std::unique_lock<std::mutex>& lock) {
         if (whole) {
             DrawLocked(EditorShow());
         }
-        const std::size_t length = std::exchange(pending.length, 0);
+        const std::string_view batch = TakePendingLocked();
         lock.unlock();
-        const int error = OsWriteStandardOutput(pending.bytes.data(), length);
+        const int error = OsWriteStandardOutput(batch.data(), batch.size());
         lock.lock();
         if (error != 0) {
             NoteOutputLost(error);
@@ -358,7 +303,7 @@ void ConsoleInit() {
         EditorInit({OsTerminalText(), OsTextCharacter}, &command_history);
     }
     const std::lock_guard lock(output_lock);
-    pending.length = 0;
+    static_cast<void>(TakePendingLocked());
 }
 
 void ConsoleWrite(std::string_view text) {
@@ -406,10 +351,9 @@ void ConsoleWritePendingAfterCrash() {
     for (int attempt = 0; attempt < kTries && !locked; ++attempt) {
         locked = output_lock.try_lock();
     }
-    const std::size_t length = pending.length;
-    pending.length = 0;
-    if (length > 0 && length <= pending.bytes.size()) {
-        static_cast<void>(OsWriteStandardOutput(pending.bytes.data(), length));
+    const std::string_view left = TakePendingLocked();
+    if (!left.empty()) {
+        static_cast<void>(OsWriteStandardOutput(left.data(), left.size()));
     }
     // Messages handed to the editor's thread, which will not write them now.
     const std::string_view handed_off = HandedOffBytes();
