@@ -27,7 +27,7 @@ void Shown(const wchar_t* path, std::span<char> shown) {
     const int length = WideCharToMultiByte(CP_ACP, 0, path, -1, shown.data(),
                                            static_cast<int>(shown.size()), nullptr, nullptr);
     if (length <= 0) {
-        shown[0] = '\0';
+        std::snprintf(shown.data(), shown.size(), "%%APPDATA%%\\tunnelconsole\\history");
     }
 }
 
