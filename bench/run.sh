@@ -6,7 +6,8 @@
 #   bench/run.sh                 every row
 #   bench/run.sh ROW...          only these: throughput growth startup memory
 #                                allocations instructions testconnect terminal
-#                                windows keystroke consolekeystroke
+#                                windows keystroke consolekeystroke history
+#                                flood cpupairs
 #
 # Builds the program with the default preset, installs the tools it needs if
 # missing (hyperfine, valgrind, GNU time) and works in a scratch folder. Not a
@@ -15,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 all_rows=(throughput growth startup memory allocations instructions testconnect terminal windows
-  keystroke consolekeystroke)
+  keystroke consolekeystroke history flood cpupairs)
 rows=("$@")
 [ ${#rows[@]} -gt 0 ] || rows=("${all_rows[@]}")
 for row in "${rows[@]}"; do
@@ -335,6 +336,34 @@ consolekeystroke() {
     "$(calc "%.1f µs; %.1f µs; %.1f µs (%.2f times the raw echo)" "${medians[0]}" "${medians[1]}" \
       "${medians[2]}" "${medians[0]} / ${medians[1]}")" \
     "at most 1.3 times the raw echo" consolekeystroke
+}
+
+# The start and the first command at a terminal against a history file's
+# size, by CPU, paired with the same run without a file.
+history() {
+  add_row "Start to the first prompt and the first command at a terminal (pty), CPU, against a history file of 10 000, 100 000 and 1 000 000 lines (57 MB), paired with none, median of 5" \
+    "$(python3 bench/console_flow.py history "$program" 5 10000 100000 1000000 | paste -sd';')" \
+    "a few ms at most" history
+}
+
+# A flood of library messages while the editor waits at the prompt, by CPU a
+# message, paired with the editor off (TERM=dumb).
+flood() {
+  add_row "A flood of library messages (TUNNEL_SIM_LOG_THREAD=0, 2 s) at the prompt, CPU a message, editor against editor off, median of 5 pairs" \
+    "$(python3 bench/console_flow.py flood "$program" 5 2)" "at most 1.5" flood
+}
+
+# The mix at 10k, 100k and 1M commands and the start-up, by CPU against the
+# floor, each pair run in turn.
+cpupairs() {
+  local result="" count
+  for count in 10000 100000 1000000; do
+    result+="$count: $(python3 bench/console_flow.py pair "$program" "$floor" \
+      "$([ $count = 1000000 ] && echo 10 || echo 40)" "$(input mix $count)"); "
+  done
+  result+="start-up: $(python3 bench/console_flow.py pair "$program" "$floor" 300)"
+  add_row "CPU (user + system) against the floor in pairs: the mix at 10 000, 100 000 and 1 000 000 commands, median of 40, 40, 10; start-up and out, median of 300" \
+    "$result" "at most 1.2" cpupairs
 }
 
 for row in "${rows[@]}"; do

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
+#include "console/history_file.h"
 #include "console/message_handoff.h"
+#include "console/output_buffer.h"
 #include "editor/editor.h"
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
@@ -14,60 +18,6 @@
 #include "text/unicode_text.h"
 
 namespace {
-
-// Standard output goes through this one buffer whatever it is (a console, a
-// terminal, the null device, a pipe, a file): a character device would
-// otherwise be written a byte or a line per system call. It is written out
-// before each read that may wait, after each log message, and when full.
-struct PendingOutput {
-    std::array<char, 16384> bytes;
-    std::size_t length = 0;
-};
-
-// The one output lock: each print is added whole under it, so output from
-// another thread never splits one.
-std::mutex output_lock;
-PendingOutput pending;
-
-// A failed write ends the run: nobody reads what follows. What was pending
-// is dropped then, as it has nowhere to go.
-void WritePendingLocked() {
-    if (pending.length == 0) {
-        return;
-    }
-    const int error = OsWriteStandardOutput(pending.bytes.data(), pending.length);
-    pending.length = 0;
-    if (error != 0) {
-        NoteOutputLost(error);
-    }
-}
-
-std::span<char> RoomLocked() {
-    return std::span(pending.bytes).subspan(pending.length);
-}
-
-void AddRawLocked(std::string_view bytes) {
-    while (!bytes.empty()) {
-        if (pending.length == pending.bytes.size()) {
-            WritePendingLocked();
-        }
-        const std::size_t taken = bytes.copy(RoomLocked().data(), RoomLocked().size());
-        pending.length += taken;
-        bytes.remove_prefix(taken);
-    }
-}
-
-void AddTextLocked(std::string_view text) {
-    for (;;) {
-        const StagedText step = StageText(text, RoomLocked());
-        pending.length += step.stored;
-        text.remove_prefix(step.taken);
-        if (text.empty()) {
-            return;
-        }
-        WritePendingLocked();
-    }
-}
 
 // Whether lines are read through the editor (line_editor.h): chosen when
 // the console is set up, before the library starts, so before any other
@@ -81,16 +31,27 @@ bool line_in_editor = false;
 // Set before the first read, on the main thread.
 bool prompts_shown = true;
 
+// Whether drawing steps are bytes in standard output (OsDrawingIsOutput).
+bool drawing_is_output = false;
+
 // The last read ended by Ctrl-C at the editor.
 bool read_abandoned = false;
+
+// The command lines the editor recalls, kept here with their file.
+CommandHistory command_history;
 
 bool LineInEditorLocked() {
     return line_in_editor;
 }
 
-// Draws the editor's steps after what is pending, with the lock held.
+// Draws the editor's steps after what is pending, with the lock held: at a
+// terminal their bytes join the output buffer, written out before the wait.
 void DrawLocked(std::span<const TerminalDrawing> steps) {
     for (const TerminalDrawing& step : steps) {
+        if (drawing_is_output) {
+            AddRawLocked(step.vt_bytes);
+            continue;
+        }
         WritePendingLocked();
         if (const int error = OsTerminalDraw(step); error != 0) {
             NoteOutputLost(error);
@@ -120,15 +81,44 @@ bool WriteHandedOffLocked() {
     return whole;
 }
 
+constexpr std::chrono::milliseconds kBatchGap{4};
+std::chrono::steady_clock::time_point last_batch;
+
 // The messages handed off meanwhile go out where the line was, and the line
-// is drawn again below them once the last is whole.
-void WriteMessagesLocked() {
-    if (HandedOffBytes().empty()) {
-        return;
-    }
-    DrawLocked(EditorHide());
-    if (WriteHandedOffLocked()) {
-        DrawLocked(EditorShow());
+// is drawn again below them once the last is whole. All that waits goes at
+// once: the line off, the messages, the line back, in one write. While a line is edited this thread
+// alone adds to the output buffer, so the write is made with the lock let go: threads handing off
+// more messages meanwhile are not held up by it.
+//
+// A batch follows the one before by kBatchGap at the least: a flood of
+// messages then goes out in a few large batches, the line drawn once for
+// each, instead of a wake-up, a line taken off and drawn again a message,
+// and a message that comes alone goes out at once.
+void WriteMessagesLocked(std::unique_lock<std::mutex>& lock) {
+    // One batch a call: those handed off during its write wake the thread
+    // again, and keys are read between batches of a flood.
+    if (!HandedOffBytes().empty()) {
+        const auto since = std::chrono::steady_clock::now() - last_batch;
+        if (since < kBatchGap) {
+            lock.unlock();
+            std::this_thread::sleep_for(kBatchGap - since);
+            lock.lock();
+        }
+        last_batch = std::chrono::steady_clock::now();
+        DrawLocked(EditorHide());
+        AddTextLocked(HandedOffBytes());
+        const bool whole = HandedOffWhole();
+        HandedOffWritten();
+        if (whole) {
+            DrawLocked(EditorShow());
+        }
+        const std::string_view batch = TakePendingLocked();
+        lock.unlock();
+        const int error = OsWriteStandardOutput(batch.data(), batch.size());
+        lock.lock();
+        if (error != 0) {
+            NoteOutputLost(error);
+        }
     }
 }
 
@@ -160,11 +150,12 @@ EditorEnd EditLineLocked(std::unique_lock<std::mutex>& lock) {
             return end;
         }
         DrawLocked(EditorDraw());
+        WritePendingLocked();
         lock.unlock();
         const TerminalRead read =
             OsTerminalWait(typed_ahead.bytes, typed_ahead.keys, EditorEscapePending());
         lock.lock();
-        WriteMessagesLocked();
+        WriteMessagesLocked(lock);
         switch (read.input) {
             case TerminalInput::kBytes:
                 typed_ahead.bytes_at = 0;
@@ -267,7 +258,7 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
     OsTerminalLineBegins();
     const EditorEnd end = EditLineLocked(lock);
     // A message still arriving in parts is let out whole before the line ends.
-    WriteMessagesLocked();
+    WriteMessagesLocked(lock);
     // Ctrl-C is a stop request again before the screen shows the line ended.
     OsTerminalLineEnds();
     DrawLocked(EditorFinish());
@@ -290,7 +281,12 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
             editor_ended = true;
             return std::nullopt;
     }
-    return EditorTakeLine(line, editor_ended);
+    bool for_history = false;
+    const auto taken = EditorTakeLine(line, editor_ended, for_history);
+    if (for_history && HistoryAdd(command_history, *taken)) {
+        SaveHistoryLine(*taken);
+    }
+    return taken;
 }
 
 }  // namespace
@@ -303,10 +299,12 @@ void ConsoleInit() {
     // again.
     if (!editing && OsTerminalStart()) {
         editing = true;
-        EditorInit({OsTerminalText(), OsTextCharacter});
+        drawing_is_output = OsDrawingIsOutput();
+        LoadHistoryFile(command_history);
+        EditorInit({OsTerminalText(), OsTextCharacter}, &command_history);
     }
     const std::lock_guard lock(output_lock);
-    pending.length = 0;
+    static_cast<void>(TakePendingLocked());
 }
 
 void ConsoleWrite(std::string_view text) {
@@ -354,10 +352,9 @@ void ConsoleWritePendingAfterCrash() {
     for (int attempt = 0; attempt < kTries && !locked; ++attempt) {
         locked = output_lock.try_lock();
     }
-    const std::size_t length = pending.length;
-    pending.length = 0;
-    if (length > 0 && length <= pending.bytes.size()) {
-        static_cast<void>(OsWriteStandardOutput(pending.bytes.data(), length));
+    const std::string_view left = TakePendingLocked();
+    if (!left.empty()) {
+        static_cast<void>(OsWriteStandardOutput(left.data(), left.size()));
     }
     // Messages handed to the editor's thread, which will not write them now.
     const std::string_view handed_off = HandedOffBytes();

@@ -39,10 +39,15 @@ bool HandOffMessage(std::unique_lock<std::mutex>& lock, std::string_view& text, 
         if (!in_parts) {
             const std::size_t whole = text.size() + (needs_break ? 1 : 0);
             if (whole <= Room()) {
+                // The reader was woken for what is there already, and takes
+                // all of it at once: one wake a batch, not one a message.
+                const bool was_empty = handoff.length == 0;
                 Add(text);
                 Add(needs_break ? "\n" : "");
                 text = {};
-                wake();
+                if (was_empty) {
+                    wake();
+                }
                 return true;
             }
             // Too long for the hand-off even empty: it goes in parts.

@@ -16,6 +16,21 @@ bool HistoryAdd(CommandHistory& history, std::string_view text) {
     return true;
 }
 
+bool HistoryAddOlder(CommandHistory& history, std::string_view text) {
+    if (history.count == kHistoryMostEntries) {
+        return false;
+    }
+    if (text.empty() || text.size() > kCommandLineCapacity - 1 ||
+        (history.count > 0 && HistoryEntry(history, history.count) == text)) {
+        return true;
+    }
+    history.oldest = (history.oldest + kHistoryMostEntries - 1) % kHistoryMostEntries;
+    ++history.count;
+    auto& entry = history.entries[history.oldest];
+    entry[text.copy(entry.data(), entry.size() - 1)] = '\0';
+    return true;
+}
+
 std::string_view HistoryEntry(const CommandHistory& history, std::size_t back) {
     if (back == 0 || back > history.count) {
         return {};

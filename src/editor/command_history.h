@@ -21,6 +21,10 @@ struct CommandHistory {
 // Adds `text`; false when it is not added (the same as the newest entry,
 // empty, or longer than a line).
 bool HistoryAdd(CommandHistory& history, std::string_view text);
+// Adds `text` before the oldest entry, for a history read from its newest
+// end; false once the history is full, when nothing more is added. An entry
+// the same as the oldest is kept once, as HistoryAdd keeps it.
+bool HistoryAddOlder(CommandHistory& history, std::string_view text);
 // The entry `back` places from the end: 1 is the newest, `count` the oldest.
 std::string_view HistoryEntry(const CommandHistory& history, std::size_t back);
 

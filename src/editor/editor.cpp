@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "editor/command_names.h"
-#include "editor/history_file.h"
 #include "editor/vt_key_decoder.h"
 #include "editor/vt_renderer.h"
 
@@ -124,7 +123,7 @@ void TakeCursorReport(const Key& key) {
         ModelFindClusters(editor.model);
     }
 }
-CommandHistory command_history;
+const CommandHistory* command_history = nullptr;
 LineView view;
 
 // The steps of one answer, and the bytes a terminal draws them with.
@@ -239,18 +238,18 @@ EditorAnswer Answer(EditorEnd end) {
 
 }  // namespace
 
-void EditorInit(TextFacts text) {
+void EditorInit(TextFacts text, const CommandHistory* history) {
     editor.text = text;
     editor.text.learned = LearnedCells;
     editor.decoder.utf8 = text.kind == TextKind::kUtf8;
-    LoadHistoryFile(command_history);
+    command_history = history;
 }
 
 void EditorBegin(std::string_view prompt, std::span<const std::string_view> command_names,
                  Echo echo, int columns) {
     editor.prompt_length = prompt.copy(editor.prompt.data(), editor.prompt.size());
     editor.at_command_prompt = !command_names.empty();
-    ModelStart(editor.model, editor.at_command_prompt ? &command_history : nullptr, command_names,
+    ModelStart(editor.model, editor.at_command_prompt ? command_history : nullptr, command_names,
                echo == Echo::kHidden, editor.text);
     editor.screen.drawn = false;
     editor.screen.cursor_row = 0;
@@ -327,12 +326,10 @@ std::span<const TerminalDrawing> EditorFinish() {
     return Answered();
 }
 
-std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended) {
+std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended,
+                                               bool& for_history) {
     const auto text = TakeTypedLine(LineText(editor.model.line), line, ended);
-    if (text && editor.at_command_prompt && NamesCommand(*text, editor.model.names) &&
-        HistoryAdd(command_history, *text)) {
-        SaveHistoryLine(*text);
-    }
+    for_history = text && editor.at_command_prompt && NamesCommand(*text, editor.model.names);
     return text;
 }
 

@@ -1,7 +1,8 @@
 // The line editor behind every prompt at a terminal or console: the line
 // being typed (editing_model.h), the command lines typed before and the
 // completion of command names at the command prompt, and what to draw. It
-// holds no lock, waits for nothing and calls nothing back: the console feeds
+// holds no lock, waits for nothing, touches no file and calls nothing back:
+// the history is the console's, which loads and saves it; the console feeds
 // it keys as they arrive, draws the steps it answers with (the same steps
 // for a terminal and a console, os_terminal.h), and has it take the line off
 // and put it back around messages.
@@ -15,8 +16,9 @@
 #include "editor/keys.h"
 #include "platform/os_terminal.h"
 
-// Once, before the first line: the terminal's text, and the history file.
-void EditorInit(TextFacts text);
+// Once, before the first line: the terminal's text, and the command lines
+// Up, Down and Ctrl-R recall at the command prompt (the caller keeps them).
+void EditorInit(TextFacts text, const CommandHistory* history);
 
 // Whether what is typed is drawn: a hidden line draws nothing of it.
 enum class Echo { kShown, kHidden };
@@ -70,8 +72,10 @@ std::span<const TerminalDrawing> EditorFinish();
 // After kLine: the line typed, handed on under the text rules (TakeTypedLine)
 // into `line`, cut to its capacity less one (a character the cut goes through
 // is left in part, for EditorWholeCharacters to leave out); `ended` is set
-// when it held a byte 0x1A. A command line is added to the history.
-std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended);
+// when it held a byte 0x1A. `for_history` is set when it is a command line,
+// for the caller to add to the history.
+std::optional<std::string_view> EditorTakeLine(std::span<char> line, bool& ended,
+                                               bool& for_history);
 
 // How many bytes of `typed`, at most `room`, hold whole characters of the
 // terminal's text, and how many characters they are; `typed` may be the

@@ -24,3 +24,10 @@ int OsWriteStandardOutput(const char* bytes, std::size_t length);
 // Writes `bytes` to standard error as they stand, with nothing a signal
 // handler may not call. Nothing is reported when it fails.
 void OsWriteStandardError(const char* bytes, std::size_t length);
+
+// Whether the line editor's drawing steps are drawn by writing their
+// terminal bytes to standard output (a terminal), rather than with console
+// calls (OsTerminalDraw at a Windows console). When they are, the console
+// adds them to its output buffer, so that the line taken off, the messages
+// and the line drawn again leave in one write.
+bool OsDrawingIsOutput();

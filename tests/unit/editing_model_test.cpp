@@ -452,4 +452,24 @@ TEST(MessageHandoffTest, NothingIsLostReorderedOrTorn) {
     EXPECT_EQ(drawn, expected);
 }
 
+// Messages handed off while a line is edited go out in one batch, with one
+// wake of the reader for the batch.
+TEST(MessageHandoffTest, MessagesWaitingGoAsOneBatchWithOneWake) {
+    static int wakes = 0;
+    std::mutex lock_itself;
+    std::unique_lock lock(lock_itself);
+    const auto is_editing = [] { return true; };
+    const auto wake = [] { ++wakes; };
+    for (std::string_view text : {"one\n", "two", "three\n"}) {
+        ASSERT_TRUE(HandOffMessage(lock, text, is_editing, wake));
+    }
+    EXPECT_EQ(HandedOffBytes(), "one\ntwo\nthree\n");
+    EXPECT_EQ(wakes, 1);
+    HandedOffWritten();
+    std::string_view four = "four\n";
+    ASSERT_TRUE(HandOffMessage(lock, four, is_editing, wake));
+    EXPECT_EQ(wakes, 2);
+    HandedOffWritten();
+}
+
 }  // namespace

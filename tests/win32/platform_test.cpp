@@ -15,6 +15,7 @@
 
 #include "files/durable_file.h"
 #include "platform/os_durable_file.h"
+#include "platform/os_history_file.h"
 #include "platform/windows/console_cells.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_session.h"
@@ -444,6 +445,42 @@ void CheckLinks() {
     DeleteFileA(real.c_str());
 }
 
+// The history file in a profile folder the ANSI code page cannot spell: a
+// second session's read waits while the first saves, under the lock, and
+// then reads all it saved; readers share the lock.
+void CheckHistoryLock() {
+    const std::wstring profile =
+        std::wstring(folder.begin(), folder.end()) + L"\\\u043f\u0440\u043e";
+    CreateDirectoryW(profile.c_str(), nullptr);
+    SetEnvironmentVariableW(L"APPDATA", profile.c_str());
+    std::array<char, MAX_PATH> shown{};
+    std::array<char, 256> why{};
+    Check(OsFindHistoryFile(shown, why), "history in a profile of any name", why.data());
+    OsHistoryFile saving;
+    OsHistoryFile reading;
+    OsHistoryFile also_reading;
+    const std::string_view saved = "_HiStOrY_V2_\nversionget\n";
+    Check(OsOpenHistoryFile(true, saving, why) == HistoryOpen::kOpened &&
+              OsLockHistoryFile(saving, true, 0) && OsAppendHistoryFile(saving, saved),
+          "history saved", why.data());
+    Check(OsOpenHistoryFile(false, reading, why) == HistoryOpen::kOpened, "history read",
+          why.data());
+    Check(!OsLockHistoryFile(reading, false, 20), "history read while saved", "did not wait");
+    OsCloseHistoryFile(saving);
+    std::array<char, 64> read{};
+    Check(OsLockHistoryFile(reading, false, 0) &&
+              OsReadHistoryFile(reading, 0, read) == static_cast<std::ptrdiff_t>(saved.size()),
+          "history read after the save", "not all read");
+    Check(OsOpenHistoryFile(false, also_reading, why) == HistoryOpen::kOpened &&
+              OsLockHistoryFile(also_reading, false, 0),
+          "history read by two", "the lock is not shared");
+    OsCloseHistoryFile(also_reading);
+    OsCloseHistoryFile(reading);
+    DeleteFileW((profile + L"\\tunnelconsole\\history").c_str());
+    RemoveDirectoryW((profile + L"\\tunnelconsole").c_str());
+    RemoveDirectoryW(profile.c_str());
+}
+
 }  // namespace
 
 int main() {
@@ -466,6 +503,7 @@ int main() {
     CheckScratchFiles();
     CheckReadOnlyFileSavedDuringTheRewrite();
     CheckLinks();
+    CheckHistoryLock();
     // What a failed row left.
     for (const char* name :
          {"temp.cfg", "tunnel.cfg", "original", "plain", "read-only", "real.cfg", "link.cfg"}) {

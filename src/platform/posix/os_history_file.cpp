@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,9 @@
 #include "platform/os_history_file.h"
 
 namespace {
+
+// The place OsFindHistoryFile found.
+std::array<char, 4096> history_path{};
 
 void Say(std::span<char> why, const char* text) {
     std::snprintf(why.data(), why.size(), "%s", text);
@@ -36,23 +41,25 @@ bool WriteAll(int file, std::string_view bytes) {
 
 }  // namespace
 
-bool OsHistoryFilePath(std::span<char> path, std::span<char> why) {
+bool OsFindHistoryFile(std::span<char> shown, std::span<char> why) {
     const char* home = std::getenv("HOME");
     if (home == nullptr || *home == '\0') {
         Say(why, home == nullptr ? "HOME is not set" : "HOME is empty");
         return false;
     }
-    const int length = std::snprintf(path.data(), path.size(), "%s/.tunnelconsole_history", home);
-    if (length < 0 || static_cast<std::size_t>(length) >= path.size()) {
+    const int length =
+        std::snprintf(history_path.data(), history_path.size(), "%s/.tunnelconsole_history", home);
+    if (length < 0 || static_cast<std::size_t>(length) >= history_path.size()) {
         Say(why, "HOME is too long");
         return false;
     }
+    std::snprintf(shown.data(), shown.size(), "%s", history_path.data());
     return true;
 }
 
-HistoryOpen OsOpenHistoryFile(const char* path, bool create, OsHistoryFile& file,
-                              std::span<char> why) {
-    file.handle = -1;
+HistoryOpen OsOpenHistoryFile(bool create, OsHistoryFile& file, std::span<char> why) {
+    const char* path = history_path.data();
+    file = {};
     int opened = -1;
     if (create) {
         opened = open(path, O_RDWR | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -98,9 +105,29 @@ HistoryOpen OsOpenHistoryFile(const char* path, bool create, OsHistoryFile& file
     return HistoryOpen::kOpened;
 }
 
-void OsLockHistoryFile(OsHistoryFile file) {
-    while (flock(Descriptor(file), LOCK_EX) != 0 && errno == EINTR) {
+bool OsLockHistoryFile(OsHistoryFile& file, bool exclusive, int milliseconds) {
+    // Tried again every few milliseconds: flock has no wait with a bound.
+    constexpr long kPauseNanoseconds = 5'000'000;
+    for (int waited = 0;; waited += 5) {
+        if (flock(Descriptor(file), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+            file.locked = true;
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return false;
+        }
+        if (waited >= milliseconds) {
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        const timespec pause{0, kPauseNanoseconds};
+        nanosleep(&pause, nullptr);
     }
+}
+
+std::int64_t OsHistoryFileSize(OsHistoryFile file) {
+    struct stat info {};
+    return fstat(Descriptor(file), &info) == 0 ? static_cast<std::int64_t>(info.st_size) : -1;
 }
 
 std::ptrdiff_t OsReadHistoryFile(OsHistoryFile file, std::uint64_t offset, std::span<char> bytes) {
@@ -121,10 +148,14 @@ bool OsRewriteHistoryFile(OsHistoryFile file, std::string_view bytes) {
     return ftruncate(Descriptor(file), 0) == 0 && WriteAll(Descriptor(file), bytes);
 }
 
-void OsCloseHistoryFile(OsHistoryFile file) {
+void OsCloseHistoryFile(OsHistoryFile& file) {
+    if (file.locked) {
+        flock(Descriptor(file), LOCK_UN);
+    }
     if (file.handle >= 0) {
         close(Descriptor(file));
     }
+    file = {};
 }
 
 void OsHistoryFileError(std::span<char> why) {

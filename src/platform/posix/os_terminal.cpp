@@ -283,14 +283,20 @@ TerminalRead OsTerminalWait(std::span<char> bytes, std::span<ConsoleKey>, bool e
         if (ready < 0) {
             continue;  // a signal: the flags above say which
         }
-        if (waits[1].revents != 0) {
+        const bool woken = waits[1].revents != 0;
+        if (woken) {
             char drained[64];
             while (read(reader_wake[0], drained, sizeof drained) > 0) {
             }
-            if (!terminal_resumed.load() && !terminal_resized.load()) {
+            // Keys that came too are read now: a flood of messages, each
+            // batch of them waking the reader, must not keep keys waiting.
+            // The console writes what was handed off after any wait.
+            if (terminal_resumed.load() || terminal_resized.load()) {
+                continue;
+            }
+            if (waits[0].revents == 0) {
                 return {TerminalInput::kWoken, 0};
             }
-            continue;
         }
         if (waits[0].revents == 0) {
             continue;
@@ -300,6 +306,9 @@ TerminalRead OsTerminalWait(std::span<char> bytes, std::span<ConsoleKey>, bool e
             return {TerminalInput::kBytes, static_cast<std::size_t>(count)};
         }
         if (count < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (woken) {
+                return {TerminalInput::kWoken, 0};
+            }
             continue;
         }
         return {TerminalInput::kEnded, 0};

@@ -254,6 +254,10 @@ std::ptrdiff_t OsReadStandardInput(void*, char* buffer, std::size_t capacity) {
     return ReadOnInputReader(input, buffer, capacity);
 }
 
+bool OsDrawingIsOutput() {
+    return false;
+}
+
 int OsWriteStandardOutput(const char* bytes, std::size_t length) {
     const int descriptor = _fileno(stdout);
     while (length > 0) {

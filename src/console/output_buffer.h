@@ -1,0 +1,25 @@
+// The console's one output buffer and its one lock (console.h): each print
+// is added whole under the lock, so output from another thread never splits
+// one. Standard output goes through the buffer whatever it is (a console, a
+// terminal, the null device, a pipe, a file): a character device would
+// otherwise be written a byte or a line per system call. It is written out
+// before each read that may wait, after each log message, and when full: in
+// blocks as large as a pipe holds, so a script's output costs few writes.
+#pragma once
+
+#include <mutex>
+#include <string_view>
+
+extern std::mutex output_lock;
+
+// With output_lock held: writes out what is pending (a failed write ends the
+// run, and what was pending is dropped, as it has nowhere to go); adds bytes
+// as they stand; adds text, LF as CR LF.
+void WritePendingLocked();
+void AddRawLocked(std::string_view bytes);
+void AddTextLocked(std::string_view text);
+
+// With output_lock held: what is pending, taken out of the buffer, valid
+// until the next addition, for a write made with the lock let go by the
+// only thread that adds meanwhile, or dropped.
+std::string_view TakePendingLocked();
