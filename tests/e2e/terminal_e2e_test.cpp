@@ -26,6 +26,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "e2e_harness.h"
 #include "transcript.h"
@@ -159,6 +160,17 @@ public:
     // until the program reads them, whatever it is doing meanwhile.
     void Type(const std::string& keys) {
         ASSERT_EQ(write(terminal_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    }
+
+    // Types `keys` unless the program has ended; false when it had.
+    bool TypeWhileRunning(const std::string& keys) {
+        siginfo_t ended{};
+        if (ended_ ||
+            waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            ended.si_pid != 0) {
+            return false;
+        }
+        return write(terminal_, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
     }
 
     // The thread sanitizer holds back a signal that comes while a thread runs
@@ -339,6 +351,77 @@ TEST(TerminalE2e, APasscodeIsNeverShownAndArrivesAsTyped) {
     }
 }
 
+// How many times the program's main thread went to sleep: a signal handled
+// while it waits wakes it, and it sleeps once more.
+long Sleeps(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// Types `key` once the program sleeps, and returns once it has taken it.
+void TypeWhenAsleep(TerminalRun& run, const char* key) {
+    WaitUntilAsleepOrEnded(run.Pid());
+    const long before = Sleeps(run.Pid());
+    run.Type(key);
+    while (Sleeps(run.Pid()) == before) {
+        sched_yield();
+    }
+}
+
+long Calls(const std::string& trace, const char* call) {
+    const std::regex pattern(call);
+    return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
+                         std::sregex_iterator());
+}
+
+// Stopping testconnect keeps its clean-up: a second Ctrl-C a moment after the
+// first is the same request (said once), and Ctrl-\ ends the run with the
+// library stopped once, status 0, or with -e the signal's.
+TEST(TerminalE2e, StopKeysDuringTestconnectDeleteWhatItAdded) {
+    const struct {
+        const char* name;
+        const char* argument;
+        const char* second_key;  // after a first Ctrl-C, or alone
+        int status;
+    } rows[] = {
+        {"two Ctrl-C a moment apart", "-q", kCtrlC, 0},
+        {"Ctrl-\\", "-q", kCtrlBackslash, 0},
+        {"Ctrl-\\ with -e", "-e", kCtrlBackslash, 128 + SIGQUIT},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"E2E_ARGUMENT", row.argument}});
+        run.Type("testconnect\r50\rpeer\r");
+        ASSERT_TRUE(run.Shows("The connect's local client addr: 127.0.0.1:18000\r\n"))
+            << run.Seen();
+        if (row.second_key == std::string_view(kCtrlC)) {
+            TypeWhenAsleep(run, kCtrlC);
+            TypeWhenAsleep(run, kCtrlC);
+            ASSERT_TRUE(run.Shows("tunnelconsole: stopping the command")) << run.Seen();
+            ASSERT_TRUE(run.Shows("stopped after ")) << run.Seen();
+            run.Type(kCtrlD);
+        } else {
+            TypeWhenAsleep(run, row.second_key);
+        }
+        const int status = run.End();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status)
+            << "wait status " << status;
+        ExpectSameModes(run.FoundModes(), run.Modes());
+        const std::string trace = run.Trace();
+        EXPECT_GE(Calls(trace, "TunnelConnectAdd\\("), 10) << trace;
+        EXPECT_EQ(Calls(trace, "TunnelConnectAdd\\("), Calls(trace, "TunnelConnectDelete\\("))
+            << trace;
+        EXPECT_EQ(Calls(trace, "TunnelStop"), 1) << trace;
+        EXPECT_LE(Calls(run.Seen(), "stopping the command"), 1) << run.Seen();
+    }
+}
+
 // Ctrl-C at the terminal never ends the run, with the editor or without it
 // (TERM=dumb, standard output a pipe, where what the terminal echoed is
 // ended by a line break): a line typed is dropped, and at a command's field
@@ -387,8 +470,9 @@ TEST(TerminalE2e, CtrlCDropsTheLineOrStopsTheCommand) {
         // The rounds said are the rounds run, each of them whole.
         std::smatch said;
         ASSERT_TRUE(
-            std::regex_search(run.Seen(), said, std::regex("stopped after ([0-9]+) rounds?\r\n")))
+            std::regex_search(run.Seen(), said, std::regex("stopped after ([0-9]+) (rounds?)\r\n")))
             << run.Seen();
+        EXPECT_EQ(said[2], said[1] == "1" ? "round" : "rounds") << run.Seen();
         const auto count = [&](const char* call) {
             const std::regex pattern(call);
             return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
@@ -419,39 +503,28 @@ TEST(TerminalE2e, CtrlCLetsALibraryCallReturn) {
         << run.Trace();
 }
 
-// How many times the program's main thread went to sleep: a signal handled
-// while it waits wakes it, and it sleeps once more.
-long Sleeps(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("voluntary_ctxt_switches:")) {
-            return std::stol(line.substr(line.find(':') + 1));
-        }
-    }
-    return -1;
-}
-
-// A call that never returns can still be left: a second Ctrl-C while the same
-// command runs ends the process at once, as the signal would, with the
-// terminal as it was found.
+// A call that never returns can still be left: once it has been held a while
+// after a Ctrl-C, the next Ctrl-C ends the process at once, as the signal
+// would, with the terminal as it was found. Before that, Ctrl-C again is the
+// same request, said once.
 TEST(TerminalE2e, ASecondCtrlCEndsACallThatNeverReturns) {
     const HomeFolder home;
     TerminalRun run(home.path, {{"TUNNEL_SIM_WAIT", "TunnelUserExtend"}});
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
     run.Type("userextend\rx\r");
     ASSERT_TRUE(run.Shows("x\r\n")) << run.Seen();
-    // In the call; the first Ctrl-C is taken before the second comes.
-    WaitUntilAsleepOrEnded(run.Pid());
-    const long before = Sleeps(run.Pid());
-    run.Type(kCtrlC);
-    while (Sleeps(run.Pid()) == before) {
-        sched_yield();
+    // In the call; the first Ctrl-C is taken before the next comes.
+    TypeWhenAsleep(run, kCtrlC);
+    // Then typed a tenth of a second apart, as a person would (a pace, not a
+    // wait for the program), until one ends it.
+    while (run.TypeWhileRunning(kCtrlC)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    WaitUntilAsleepOrEnded(run.Pid());
-    run.Type(kCtrlC);
     const int status = run.End();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "wait status " << status;
     ExpectSameModes(run.FoundModes(), run.Modes());
+    EXPECT_EQ(Calls(run.Seen(), "tunnelconsole: stopping the command at its next safe point"), 1)
+        << run.Seen();
 }
 
 // A line wider than the window wraps, at the width the window has now.
@@ -806,7 +879,8 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
         // The second comes while the editor still has the terminal, and ends
         // the process at once.
         {"a second request", "statusg", "", SIGTERM, SIGINT},
-        {"Ctrl-\\, which ends the process", "statusg", kCtrlBackslash, 0, 0},
+        {"Ctrl-\\", "statusg", kCtrlBackslash, 0, 0},
+        {"Ctrl-\\ at an empty line", "", kCtrlBackslash, 0, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -823,7 +897,7 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
             run.Signal(row.signal);
         }
         const int status = run.End();
-        if (row.second_signal != 0 || row.key == std::string_view(kCtrlBackslash)) {
+        if (row.second_signal != 0) {
             EXPECT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
         } else {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;
