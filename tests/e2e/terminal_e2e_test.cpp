@@ -517,7 +517,9 @@ TEST(TerminalE2e, ASecondCtrlCEndsACallThatNeverReturns) {
     TypeWhenAsleep(run, kCtrlC);
     // Then typed a tenth of a second apart, as a person would (a pace, not a
     // wait for the program), until one ends it.
-    while (run.TypeWhileRunning(kCtrlC)) {
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
+    while (std::chrono::steady_clock::now() < give_up && run.TypeWhileRunning(kCtrlC)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     const int status = run.End();

@@ -17,6 +17,7 @@
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/os_run_state_private.h"
 #include "platform/windows/os_terminal_private.h"
+#include "platform/windows/session_end_window.h"
 
 namespace {
 
@@ -87,6 +88,11 @@ void OnAbortSignal(int) {
         RestoreConsoleCodePages();
         RestoreConsoleInputMode();
     }
+}
+
+// The session's end is a stop request as a log-off event is.
+void EndTheRunForTheSession() {
+    run_events.stop_requested(static_cast<int>(STATUS_CONTROL_C_EXIT));
 }
 
 }  // namespace
@@ -182,6 +188,9 @@ bool OsWatchStopRequests(OsRunEvents events) {
     InterlockedExchange(&input_interrupted, 0);
     if (run_ended == nullptr) {
         run_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        // Before the wake event, whose presence tells the Windows tests that
+        // the run watches for stop requests.
+        WatchSessionEnd(EndTheRunForTheSession, run_ended);
         input_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         input_interrupt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::atexit(MarkRunEnded);
