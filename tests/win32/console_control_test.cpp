@@ -10,6 +10,7 @@
 #include <initializer_list>
 
 #include "console/console.h"
+#include "platform/os_terminal.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/os_run_state_private.h"
 #include "platform/windows/session_end_window.h"
@@ -140,13 +141,23 @@ int main(int argc, char** argv) {
         const char* name;
         DWORD event;
         bool ends_with_the_process;  // the system ends the process once handled
+        bool line_typed = false;     // given while a line is typed at the console
     } rows[] = {
-        {"Ctrl-C", CTRL_C_EVENT, false},         {"Ctrl-Break", CTRL_BREAK_EVENT, false},
-        {"close", CTRL_CLOSE_EVENT, true},       {"log-off", CTRL_LOGOFF_EVENT, true},
-        {"shutdown", CTRL_SHUTDOWN_EVENT, true}, {"session end", kSessionEnd, true},
+        {"Ctrl-C", CTRL_C_EVENT, false},
+        {"Ctrl-Break", CTRL_BREAK_EVENT, false},
+        {"close", CTRL_CLOSE_EVENT, true},
+        {"log-off", CTRL_LOGOFF_EVENT, true},
+        {"shutdown", CTRL_SHUTDOWN_EVENT, true},
+        {"session end", kSessionEnd, true},
+        // Only Ctrl-C is a key while a line is typed; the others end the run.
+        {"Ctrl-Break while a line is typed", CTRL_BREAK_EVENT, false, true},
+        {"close while a line is typed", CTRL_CLOSE_EVENT, true, true},
     };
     for (const auto& row : rows) {
         RunStateInit(ConsoleWritePendingAfterCrash);
+        if (row.line_typed) {
+            OsTerminalLineBegins();
+        }
         HANDLE handler =
             CreateThread(nullptr, 0, GiveEvent,
                          reinterpret_cast<void*>(static_cast<UINT_PTR>(row.event)), 0, nullptr);
@@ -169,6 +180,9 @@ int main(int argc, char** argv) {
         Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
               "not the status Ctrl-C gives");
         CloseHandle(handler);
+        if (row.line_typed) {
+            OsTerminalLineEnds();
+        }
     }
     return Report("console control events ok");
 }
