@@ -23,8 +23,8 @@ bool Shown(OsTextPoint point) {
 struct NoteLine {
     char bytes[1024];
     std::size_t length = 0;
-    // Room kept for the line break.
-    static constexpr std::size_t kRoom = sizeof bytes - kLineBreak.size();
+    // Room kept for the line break; the line, 1023 bytes at most, as ever.
+    static constexpr std::size_t kRoom = sizeof bytes - kLineBreak.size() - 1;
 
     // Whole or not at all: a note cut short never ends inside a character
     // or an escape.

@@ -351,77 +351,6 @@ TEST(TerminalE2e, APasscodeIsNeverShownAndArrivesAsTyped) {
     }
 }
 
-// How many times the program's main thread went to sleep: a signal handled
-// while it waits wakes it, and it sleeps once more.
-long Sleeps(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with("voluntary_ctxt_switches:")) {
-            return std::stol(line.substr(line.find(':') + 1));
-        }
-    }
-    return -1;
-}
-
-// Types `key` once the program sleeps, and returns once it has taken it.
-void TypeWhenAsleep(TerminalRun& run, const char* key) {
-    WaitUntilAsleepOrEnded(run.Pid());
-    const long before = Sleeps(run.Pid());
-    run.Type(key);
-    while (Sleeps(run.Pid()) == before) {
-        sched_yield();
-    }
-}
-
-long Calls(const std::string& trace, const char* call) {
-    const std::regex pattern(call);
-    return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
-                         std::sregex_iterator());
-}
-
-// Stopping testconnect keeps its clean-up: a second Ctrl-C a moment after the
-// first is the same request (said once), and Ctrl-\ ends the run with the
-// library stopped once, status 0, or with -e the signal's.
-TEST(TerminalE2e, StopKeysDuringTestconnectDeleteWhatItAdded) {
-    const struct {
-        const char* name;
-        const char* argument;
-        const char* second_key;  // after a first Ctrl-C, or alone
-        int status;
-    } rows[] = {
-        {"two Ctrl-C a moment apart", "-q", kCtrlC, 0},
-        {"Ctrl-\\", "-q", kCtrlBackslash, 0},
-        {"Ctrl-\\ with -e", "-e", kCtrlBackslash, 128 + SIGQUIT},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const HomeFolder home;
-        TerminalRun run(home.path, {{"E2E_ARGUMENT", row.argument}});
-        run.Type("testconnect\r50\rpeer\r");
-        ASSERT_TRUE(run.Shows("The connect's local client addr: 127.0.0.1:18000\r\n"))
-            << run.Seen();
-        if (row.second_key == std::string_view(kCtrlC)) {
-            TypeWhenAsleep(run, kCtrlC);
-            TypeWhenAsleep(run, kCtrlC);
-            ASSERT_TRUE(run.Shows("tunnelconsole: stopping the command")) << run.Seen();
-            ASSERT_TRUE(run.Shows("stopped after ")) << run.Seen();
-            run.Type(kCtrlD);
-        } else {
-            TypeWhenAsleep(run, row.second_key);
-        }
-        const int status = run.End();
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status)
-            << "wait status " << status;
-        ExpectSameModes(run.FoundModes(), run.Modes());
-        const std::string trace = run.Trace();
-        EXPECT_GE(Calls(trace, "TunnelConnectAdd\\("), 10) << trace;
-        EXPECT_EQ(Calls(trace, "TunnelConnectAdd\\("), Calls(trace, "TunnelConnectDelete\\("))
-            << trace;
-        EXPECT_EQ(Calls(trace, "TunnelStop"), 1) << trace;
-        EXPECT_LE(Calls(run.Seen(), "stopping the command"), 1) << run.Seen();
-    }
-}
-
 // Ctrl-C at the terminal never ends the run, with the editor or without it
 // (TERM=dumb, standard output a pipe, where what the terminal echoed is
 // ended by a line break): a line typed is dropped, and at a command's field
@@ -503,6 +432,34 @@ TEST(TerminalE2e, CtrlCLetsALibraryCallReturn) {
         << run.Trace();
 }
 
+// How many times the program's main thread went to sleep: a signal handled
+// while it waits wakes it, and it sleeps once more.
+long Sleeps(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("voluntary_ctxt_switches:")) {
+            return std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return -1;
+}
+
+// Types `key` once the program sleeps, and returns once it has taken it.
+void TypeWhenAsleep(TerminalRun& run, const char* key) {
+    WaitUntilAsleepOrEnded(run.Pid());
+    const long before = Sleeps(run.Pid());
+    run.Type(key);
+    while (Sleeps(run.Pid()) == before) {
+        sched_yield();
+    }
+}
+
+long Calls(const std::string& trace, const char* call) {
+    const std::regex pattern(call);
+    return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
+                         std::sregex_iterator());
+}
+
 // A call that never returns can still be left: once it has been held a while
 // after a Ctrl-C, the next Ctrl-C ends the process at once, as the signal
 // would, with the terminal as it was found. Before that, Ctrl-C again is the
@@ -527,6 +484,50 @@ TEST(TerminalE2e, ASecondCtrlCEndsACallThatNeverReturns) {
     ExpectSameModes(run.FoundModes(), run.Modes());
     EXPECT_EQ(Calls(run.Seen(), "tunnelconsole: stopping the command at its next safe point"), 1)
         << run.Seen();
+}
+
+// Stopping testconnect keeps its clean-up: a second Ctrl-C a moment after the
+// first is the same request (said once), and Ctrl-\ ends the run with the
+// library stopped once, status 0, or with -e the signal's.
+TEST(TerminalE2e, StopKeysDuringTestconnectDeleteWhatItAdded) {
+    const struct {
+        const char* name;
+        const char* argument;
+        const char* second_key;  // after a first Ctrl-C, or alone
+        int status;
+    } rows[] = {
+        {"two Ctrl-C a moment apart", "-q", kCtrlC, 0},
+        {"Ctrl-\\", "-q", kCtrlBackslash, 0},
+        {"Ctrl-\\ with -e", "-e", kCtrlBackslash, 128 + SIGQUIT},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"E2E_ARGUMENT", row.argument}});
+        run.Type("testconnect\r50\rpeer\r");
+        ASSERT_TRUE(run.Shows("The connect's local client addr: 127.0.0.1:18000\r\n"))
+            << run.Seen();
+        const bool twice = row.second_key == std::string_view(kCtrlC);
+        if (twice) {
+            TypeWhenAsleep(run, kCtrlC);
+        }
+        TypeWhenAsleep(run, row.second_key);
+        if (twice) {
+            ASSERT_TRUE(run.Shows("tunnelconsole: stopping the command")) << run.Seen();
+            ASSERT_TRUE(run.Shows("stopped after ")) << run.Seen();
+            run.Type(kCtrlD);
+        }
+        const int status = run.End();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status)
+            << "wait status " << status;
+        ExpectSameModes(run.FoundModes(), run.Modes());
+        const std::string trace = run.Trace();
+        EXPECT_GE(Calls(trace, "TunnelConnectAdd\\("), 10) << trace;
+        EXPECT_EQ(Calls(trace, "TunnelConnectAdd\\("), Calls(trace, "TunnelConnectDelete\\("))
+            << trace;
+        EXPECT_EQ(Calls(trace, "TunnelStop"), 1) << trace;
+        EXPECT_LE(Calls(run.Seen(), "stopping the command"), 1) << run.Seen();
+    }
 }
 
 // A line wider than the window wraps, at the width the window has now.
