@@ -5,14 +5,15 @@
 #include <string_view>
 
 // Opens the null device on any of standard input, output and error that is
-// closed, so no file opened later takes its place.
-void OsOpenMissingStandardStreams();
+// closed, so no file opened later takes its place. True when standard output
+// was one of them.
+bool OsOpenMissingStandardStreams();
 
 // What Ctrl-C typed at the terminal or console that standard input is came
 // to (see AllowInterrupts in run/run_state.h).
 enum class OsInterrupt {
     kTaken,     // it interrupts what is in progress
-    kAgain,     // a second one while the first is served: the process ends at once
+    kAgain,     // one more while a library operation holds the first: the process ends at once
     kNotTaken,  // it is a stop request
 };
 
@@ -32,8 +33,9 @@ struct OsRunEvents {
 };
 
 // Installs the handlers that report stop requests and endings to `events`,
-// and that end the process at once on a second request.
-void OsWatchStopRequests(OsRunEvents events);
+// and that end the process at once on a second request. True when standard
+// input is a terminal or console, whose Ctrl-C may interrupt.
+bool OsWatchStopRequests(OsRunEvents events);
 
 // Makes a wait for standard input that is in progress, or the next one,
 // return at once, until the next OsWatchStopRequests. Safe in a signal
@@ -52,6 +54,20 @@ void OsInterruptInputWait();
 // Forgets an OsInterruptInputWait that no wait took.
 void OsForgetInputInterrupt();
 
+// A clock that only goes forward, in milliseconds. Safe in a signal handler.
+unsigned long long OsMonotonicMilliseconds();
+
 // Whether a write that failed with `error` (an errno value), just now on
 // this thread, failed because the reader of the pipe went away.
 bool OsReaderWentAway(int error);
+
+// One character of text from outside the program (an argument, a line read,
+// a file's name, a library's text) as a note on standard error is to show
+// it: in the encoding the program's text is in (the locale's, or the ANSI
+// code page's), the bytes it spans and its code point. `bytes` is 0 when the
+// first byte starts no whole character of that encoding.
+struct OsTextPoint {
+    std::size_t bytes = 0;
+    char32_t code = 0;
+};
+OsTextPoint OsDecodeTextPoint(std::string_view text);

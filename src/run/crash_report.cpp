@@ -10,6 +10,9 @@ namespace {
 // Read by a crash handler on any thread.
 std::atomic<const char*> running_operation{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
+// Counts each entry into and return from an operation.
+std::atomic<unsigned> operation_steps{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free);
 
 void (*pending_output_writer)() = nullptr;
 
@@ -23,6 +26,11 @@ void WritePendingOutput() {
 
 void NoteLibraryOperation(const char* name) {
     running_operation.store(name);
+    operation_steps.fetch_add(1);
+}
+
+LibraryOperationState CurrentLibraryOperation() {
+    return {running_operation.load() != nullptr, operation_steps.load()};
 }
 
 void SetPendingOutputWriter(void (*write_pending_output)()) {

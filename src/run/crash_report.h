@@ -11,6 +11,15 @@
 // is in none.
 void NoteLibraryOperation(const char* name);
 
+// Whether the program's thread is in a library operation, and a count that
+// changes with every entry and return: the same count later means the same
+// operation has not returned since. Safe in a signal handler.
+struct LibraryOperationState {
+    bool running = false;
+    unsigned steps = 0;
+};
+LibraryOperationState CurrentLibraryOperation();
+
 // Set once, before any handler may run: writes out the output still pending,
 // touching only what a signal handler may.
 void SetPendingOutputWriter(void (*write_pending_output)());

@@ -34,6 +34,10 @@ void NoteOutputLost(int error);
 // which ends the input: said once on standard error.
 void NoteInputFailed(int error);
 
+// True when standard output was closed when the run began: what it was
+// to get goes to the null device.
+bool StandardOutputWasClosed();
+
 // True once standard input or output failed for another reason than a reader
 // that went away: what the run was to read or write was lost.
 bool StandardStreamFailed();
@@ -44,6 +48,11 @@ bool StandardStreamFailed();
 // next safe point, and the prompt comes back. Elsewhere, and from a pipe or
 // a file, Ctrl-C stays a stop request.
 
+// Whether standard input is a terminal or console, so that Ctrl-C may
+// interrupt: otherwise the calls below have nothing to do, and a command
+// loop reading a script skips them.
+bool InterruptsPossible();
+
 // From now on Ctrl-C interrupts; one that came before is forgotten, and so is
 // a wait for input it would have ended. The command loop calls it before each
 // command, so an interrupt belongs to one command only.
@@ -52,7 +61,10 @@ void AllowInterrupts();
 // From now on Ctrl-C is a stop request again: the run is ending.
 void DisallowInterrupts();
 
-// True once Ctrl-C interrupted the command in progress.
+// True once Ctrl-C interrupted the command in progress. Ctrl-C again while
+// it stops is the same request, said once on standard error; only while a
+// library operation has not returned for a second since a Ctrl-C saw it
+// does Ctrl-C end the process at once.
 bool InterruptRequested();
 
 // True when the command in progress should stop at this safe point: the run

@@ -19,9 +19,13 @@ LoopEnd RunCommands(SessionOptions options) {
     // first failure, standard error names the line that stopped it, after
     // what the failure printed.
     unsigned long line_number = 0;
+    // From a pipe or a file Ctrl-C ends the run: no command pays for it.
+    const bool interruptible = InterruptsPossible();
     while (!RunShouldEnd()) {
         // Ctrl-C from here on drops the line typed, or stops the command.
-        AllowInterrupts();
+        if (interruptible) {
+            AllowInterrupts();
+        }
         const auto line = ConsoleReadCommandLine(kCommandPrompt, command_line, CommandNames());
         if (!line) {
             if (ConsoleReadWasAbandoned()) {
@@ -36,7 +40,9 @@ LoopEnd RunCommands(SessionOptions options) {
             return LoopEnd::kInputOrQuit;
         }
         // One that came while the line was typed is not the command's.
-        AllowInterrupts();
+        if (interruptible) {
+            AllowInterrupts();
+        }
         const Command* command = FindCommand(*line);
         if (command == nullptr) {
             PrintCommandList();

@@ -57,11 +57,13 @@ constexpr std::string_view kUsageTail =
     "  3221225786  with -e on Windows: ended by Ctrl-C, Ctrl-Break or the\n"
     "              console's closing (0xC000013A)\n"
     "Ctrl-C at a terminal or console drops the line being typed, or stops the\n"
-    "command that runs and gives the prompt back; a second Ctrl-C while the\n"
-    "same command runs ends the run at once. Ctrl-\\ (Linux), Ctrl-Break\n"
-    "(Windows), closing the window, SIGTERM and SIGHUP end the run: the\n"
-    "library is stopped once and the exit status is 0 (with -e, the signal's\n"
-    "status). From a pipe or a file, Ctrl-C ends the run as they do.\n";
+    "command that runs at its next safe point (testconnect deletes what it\n"
+    "added) and gives the prompt back. Ctrl-C again is the same request; only\n"
+    "while a library call has not returned for a second after a Ctrl-C does\n"
+    "the next end the run at once. Ctrl-\\ (Linux), Ctrl-Break (Windows),\n"
+    "closing the window, SIGTERM and SIGHUP end the run: the library is\n"
+    "stopped once and the exit status is 0 (with -e, the signal's status).\n"
+    "From a pipe or a file, Ctrl-C ends the run as they do.\n";
 
 constexpr std::string_view kVersionLine = "tunnelconsole " TUNNEL_VERSION "\n";
 

@@ -64,6 +64,13 @@ int EndStatus(SessionOptions options, bool failed) {
 
 int RunTunnelConsole(SessionOptions options) {
     RunStateInit(ConsoleWritePendingAfterCrash);
+    // Where the session ends at the first failure, output that cannot be
+    // kept is one, found before anything runs, as a full device's is at its
+    // first write.
+    if (options.exit_on_error && StandardOutputWasClosed()) {
+        ReportProblem("standard output is closed");
+        return kFailureStatus;
+    }
     ConsoleInit();
     ConsoleShowPrompts(!options.quiet);
 

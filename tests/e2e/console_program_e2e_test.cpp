@@ -39,13 +39,15 @@ std::string AsText(const std::string& drawn) {
 // folder (APPDATA) of its own, so that the history file of the emulator's
 // own profile is never touched.
 enum class Start {
-    kDirectly,       // by the Win32 launcher, which only sets APPDATA
-    kFromAShell,     // that sets APPDATA and shows the console's code page
-                     // before and after the program
-    kWithKeysTyped,  // by the Win32 launcher, which also types the keys
-                     // given, Enter, Ctrl-Z and Enter at the console they share
-    kOutputToAFile,  // by the Win32 launcher, which also sends standard
-                     // output to the file "out" beside the program
+    kDirectly,        // by the Win32 launcher, which only sets APPDATA
+    kFromAShell,      // that sets APPDATA and shows the console's code page
+                      // before and after the program
+    kWithKeysTyped,   // by the Win32 launcher, which also types the keys
+                      // given, Enter, Ctrl-Z and Enter at the console they share
+    kOutputToAFile,   // by the Win32 launcher, which also sends standard
+                      // output to the file "out" beside the program
+    kInputFromAPipe,  // by the Win32 launcher, with standard input a pipe that
+                      // stays open and empty
 };
 
 // A user's profile folder of its own for each case, removed afterwards.
@@ -76,6 +78,9 @@ struct TerminalRun {
             if (start == Start::kOutputToAFile) {
                 arguments.insert(arguments.end() - 1,
                                  "--stdout=file=" + (folder.app / "out").string());
+            }
+            if (start == Start::kInputFromAPipe) {
+                arguments.insert(arguments.end() - 1, "--stdin=endless");
             }
             if (start == Start::kWithKeysTyped) {
                 arguments.insert(
@@ -300,10 +305,11 @@ TEST_F(ConsoleProgramE2e, KeysPutIntoTheConsoleActAsTyped) {
 TEST_F(ConsoleProgramE2e, CtrlCAbandonsALineAndStopsACommand) {
     const struct {
         const char* name;
-        const char* typed;       // before Ctrl-C
-        const char* waiting_at;  // what the program shows when Ctrl-C comes
-        bool heartbeats;         // the library logs from its own thread meanwhile
-        const char* said;        // then, before the prompt
+        const char* typed;                   // before Ctrl-C
+        const char* waiting_at;              // what the program shows when Ctrl-C comes
+        bool heartbeats;                     // the library logs from its own thread meanwhile
+        const char* said;                    // then, before the prompt
+        const char* second_after = nullptr;  // a second Ctrl-C once this shows
     } rows[] = {
         {"at the prompt", "", "", false, ""},
         {"inside a command", "domainset\r", "passcode: ", false, ""},
@@ -312,6 +318,9 @@ TEST_F(ConsoleProgramE2e, CtrlCAbandonsALineAndStopsACommand) {
         {"while a call runs", "pushget\r", "pushget\n", false, "Push get failed, Error: -6"},
         {"while testconnect runs", "testconnect\r50\rpeer\r", "127.0.0.1:18000\n", false,
          "tunnelconsole: testconnect stopped after "},
+        // The second a moment after the first is the same request.
+        {"twice while testconnect runs", "testconnect\r50\rpeer\r", "127.0.0.1:18000\n", false,
+         "tunnelconsole: testconnect stopped after ", "Delete connect success\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -321,6 +330,10 @@ TEST_F(ConsoleProgramE2e, CtrlCAbandonsALineAndStopsACommand) {
         run.Type(row.typed);
         ASSERT_TRUE(run.ReadUntilShown(row.waiting_at)) << run.drawn;
         run.Type("\x03");
+        if (row.second_after != nullptr) {
+            ASSERT_TRUE(run.ReadUntilShown(row.second_after)) << AsText(run.drawn);
+            run.Type("\x03");
+        }
         ASSERT_TRUE(run.ReadUntilShown(row.said)) << AsText(run.drawn);
         ASSERT_TRUE(run.ReadUntilShown("\n\n> ")) << AsText(run.drawn);
         run.Type("versionget\r");
@@ -341,6 +354,17 @@ TEST_F(ConsoleProgramE2e, CtrlCAbandonsALineAndStopsACommand) {
         };
         EXPECT_EQ(calls("TunnelConnectAdd("), calls("TunnelConnectDelete(")) << trace;
     }
+}
+
+// From a pipe, Ctrl-C at the console ends the run instead of waiting as if a
+// command were stopped.
+TEST_F(ConsoleProgramE2e, CtrlCEndsARunReadingAPipe) {
+    TerminalRun run({}, Start::kInputFromAPipe);
+    ASSERT_TRUE(run.ReadUntilShown("tunnel started: dev-1\n" + kTypedPrompt)) << run.drawn;
+    run.Type("\x03");
+    run.RestOfScreen();
+    EXPECT_EQ(WaitForExit(run.pid), 0);
+    EXPECT_EQ(run.Trace(), StartTrace(kDeviceId) + kStopTrace);
 }
 
 // Keys as a terminal sends them, which Wine's console turns into key events.

@@ -304,7 +304,16 @@ std::string WithPlaceholders(std::string text, const ProgramFolder& folder) {
                 quoted += c;
             }
         }
+        // And as a note on standard error shows it: controls as \xNN.
+        std::string noted;
+        for (const char c : path) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+            noted +=
+                static_cast<unsigned char>(c) < 0x20 ? std::string(escaped) : std::string(1, c);
+        }
         ReplaceAll(text, quoted, placeholder);
+        ReplaceAll(text, noted, placeholder);
         ReplaceAll(text, path, placeholder);
     }
     ReplaceAll(text, "{DIR}\\\\", "{DIR}/");

@@ -375,6 +375,22 @@ std::vector<Case> StreamCases() {
         {"HelpToAReaderGone", {"--help"}, Output::kPipeWithoutReader, false, "", 0},
         {"VersionWithOutputClosed", {"-V"}, Output::kClosed, false, kBadDescriptor, 1},
     };
+    // With -e, output closed at start is a failure found before anything
+    // runs; a Windows parent closes it by giving no handle.
+    for (const bool windows : {false, true}) {
+        cases.push_back(
+            Case{.name = windows ? "ExitOnErrorOutputHandleNull" : "ExitOnErrorOutputClosed",
+                 .arguments = {"-e"},
+                 .input = commands,
+                 .output = windows ? Output::kFile : Output::kClosed,
+                 .windows_handles = windows ? "--stdout=null" : "",
+                 .posix_only = windows ? nullptr : kClosedUnderTheEmulator,
+                 .expected_output = "",
+                 .expected_errors = "tunnelconsole: standard output is closed\r\n",
+                 .expected_status = 1,
+                 .expected_tunnel_cfg = kTunnelCfg,
+                 .expected_trace = ""});
+    }
     for (const auto& row : lost) {
         const bool session = row.arguments.empty() || row.arguments[0] == "-e";
         cases.push_back(Case{.name = row.name,
@@ -1173,6 +1189,26 @@ std::vector<Case> ExitOnErrorCases() {
          .expected_errors = "tunnelconsole: line 1: \"comentset\" is not a command\r\n",
          .expected_status = 1,
          .expected_trace = StartTrace(kDev) + kStopTrace},
+        // Notes show text from outside harmlessly: controls and bytes that
+        // are no character of the text's encoding (UTF-8; the ANSI code page
+        // 1252 under the emulator) as \xHH, letters as they are.
+        {.name = "ExitOnErrorAtALineWithControls",
+         .arguments = {"-e"},
+         .input = "ab\x1b[2J\x07\x81\xc2\x9b\rx caf\xc3\xa9\n",
+         .environment = {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}},
+         .expected_output = Banner(kDev) + kCommandList,
+         .expected_errors = "tunnelconsole: line 1: \"ab\\x1b[2J\\x07\\x81\\xc2\\x9b\\x0dx "
+                            "caf\xc3\xa9\" is not a command\r\n",
+         .windows_expected_errors = "tunnelconsole: line 1: \"ab\\x1b[2J\\x07\\x81\xc2\x9b\\x0dx "
+                                    "caf\xc3\xa9\" is not a command\r\n",
+         .expected_status = 1,
+         .expected_trace = StartTrace(kDev) + kStopTrace},
+        {.name = "ControlsInArgumentsAreEscaped",
+         .arguments = {"\x1b]0;T\x07", "x\r\ny", "\x7f\x81\xc2\x9b", "caf\xc3\xa9"},
+         .environment = {{"LANG", "C.UTF-8"}, {"LC_ALL", "C.UTF-8"}},
+         .posix_only = "the emulator hands arguments on through UTF-16",
+         .expected_errors = "tunnelconsole: ignored: \\x1b]0;T\\x07 x\\x0d\\x0ay "
+                            "\\x7f\\x81\\xc2\\x9b caf\xc3\xa9\r\n"},
     };
     // A start that fails, from the failure rows: with -e, status 1.
     for (Case c : FailureCases()) {

@@ -26,6 +26,7 @@
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "e2e_harness.h"
 #include "transcript.h"
@@ -387,8 +388,9 @@ TEST(TerminalE2e, CtrlCDropsTheLineOrStopsTheCommand) {
         // The rounds said are the rounds run, each of them whole.
         std::smatch said;
         ASSERT_TRUE(
-            std::regex_search(run.Seen(), said, std::regex("stopped after ([0-9]+) rounds?\r\n")))
+            std::regex_search(run.Seen(), said, std::regex("stopped after ([0-9]+) (rounds?)\r\n")))
             << run.Seen();
+        EXPECT_EQ(said[2], said[1] == "1" ? "round" : "rounds") << run.Seen();
         const auto count = [&](const char* call) {
             const std::regex pattern(call);
             return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
@@ -431,27 +433,87 @@ long Sleeps(pid_t pid) {
     return -1;
 }
 
-// A call that never returns can still be left: a second Ctrl-C while the same
-// command runs ends the process at once, as the signal would, with the
-// terminal as it was found.
+// Types `key` once the program sleeps, and returns once it has taken it.
+void TypeWhenAsleep(TerminalRun& run, const char* key) {
+    WaitUntilAsleepOrEnded(run.Pid());
+    const long before = Sleeps(run.Pid());
+    run.Type(key);
+    while (Sleeps(run.Pid()) == before) {
+        sched_yield();
+    }
+}
+
+long Calls(const std::string& trace, const char* call) {
+    const std::regex pattern(call);
+    return std::distance(std::sregex_iterator(trace.begin(), trace.end(), pattern),
+                         std::sregex_iterator());
+}
+
+// A call that never returns can still be left: once it has been held a while
+// after a Ctrl-C, the next Ctrl-C ends the process at once, as the signal
+// would, with the terminal as it was found. Before that, Ctrl-C again is the
+// same request, said once.
 TEST(TerminalE2e, ASecondCtrlCEndsACallThatNeverReturns) {
     const HomeFolder home;
     TerminalRun run(home.path, {{"TUNNEL_SIM_WAIT", "TunnelUserExtend"}});
     ASSERT_TRUE(run.Shows("> ")) << run.Seen();
     run.Type("userextend\rx\r");
     ASSERT_TRUE(run.Shows("x\r\n")) << run.Seen();
-    // In the call; the first Ctrl-C is taken before the second comes.
-    WaitUntilAsleepOrEnded(run.Pid());
-    const long before = Sleeps(run.Pid());
-    run.Type(kCtrlC);
-    while (Sleeps(run.Pid()) == before) {
-        sched_yield();
-    }
-    WaitUntilAsleepOrEnded(run.Pid());
+    // In the call; each Ctrl-C is taken before the next comes, the last once
+    // the call has been held longer than the second the program allows.
+    TypeWhenAsleep(run, kCtrlC);
+    TypeWhenAsleep(run, kCtrlC);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     run.Type(kCtrlC);
     const int status = run.End();
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << "wait status " << status;
     ExpectSameModes(run.FoundModes(), run.Modes());
+    EXPECT_EQ(Calls(run.Seen(), "tunnelconsole: stopping the command at its next safe point"), 1)
+        << run.Seen();
+}
+
+// Stopping testconnect keeps its clean-up: a second Ctrl-C a moment after the
+// first is the same request (said once), and Ctrl-\ ends the run with the
+// library stopped once, status 0, or with -e the signal's.
+TEST(TerminalE2e, StopKeysDuringTestconnectDeleteWhatItAdded) {
+    const struct {
+        const char* name;
+        const char* argument;
+        const char* second_key;  // after a first Ctrl-C, or alone
+        int status;
+    } rows[] = {
+        {"two Ctrl-C a moment apart", "-q", kCtrlC, 0},
+        {"Ctrl-\\", "-q", kCtrlBackslash, 0},
+        {"Ctrl-\\ with -e", "-e", kCtrlBackslash, 128 + SIGQUIT},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const HomeFolder home;
+        TerminalRun run(home.path, {{"E2E_ARGUMENT", row.argument}});
+        run.Type("testconnect\r50\rpeer\r");
+        ASSERT_TRUE(run.Shows("The connect's local client addr: 127.0.0.1:18000\r\n"))
+            << run.Seen();
+        const bool twice = row.second_key == std::string_view(kCtrlC);
+        if (twice) {
+            TypeWhenAsleep(run, kCtrlC);
+        }
+        TypeWhenAsleep(run, row.second_key);
+        if (twice) {
+            ASSERT_TRUE(run.Shows("tunnelconsole: stopping the command")) << run.Seen();
+            ASSERT_TRUE(run.Shows("stopped after ")) << run.Seen();
+            run.Type(kCtrlD);
+        }
+        const int status = run.End();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.status)
+            << "wait status " << status;
+        ExpectSameModes(run.FoundModes(), run.Modes());
+        const std::string trace = run.Trace();
+        EXPECT_GE(Calls(trace, "TunnelConnectAdd\\("), 10) << trace;
+        EXPECT_EQ(Calls(trace, "TunnelConnectAdd\\("), Calls(trace, "TunnelConnectDelete\\("))
+            << trace;
+        EXPECT_EQ(Calls(trace, "TunnelStop"), 1) << trace;
+        EXPECT_LE(Calls(run.Seen(), "stopping the command"), 1) << run.Seen();
+    }
 }
 
 // A line wider than the window wraps, at the width the window has now.
@@ -934,7 +996,8 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
         // The second comes while the editor still has the terminal, and ends
         // the process at once.
         {"a second request", "statusg", "", SIGTERM, SIGINT},
-        {"Ctrl-\\, which ends the process", "statusg", kCtrlBackslash, 0, 0},
+        {"Ctrl-\\", "statusg", kCtrlBackslash, 0, 0},
+        {"Ctrl-\\ at an empty line", "", kCtrlBackslash, 0, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -951,7 +1014,7 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
             run.Signal(row.signal);
         }
         const int status = run.End();
-        if (row.second_signal != 0 || row.key == std::string_view(kCtrlBackslash)) {
+        if (row.second_signal != 0) {
             EXPECT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
         } else {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "wait status " << status;

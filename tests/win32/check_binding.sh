@@ -13,7 +13,7 @@ set -uo pipefail
 objdump=$1
 folder=$2
 expected_ordinals="1 2 3 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21"
-system_dlls="KERNEL32.dll msvcrt.dll SHLWAPI.dll"
+system_dlls="KERNEL32.dll msvcrt.dll SHLWAPI.dll USER32.dll"
 # The one version, as the project declares it.
 version=$(sed -n 's/^project(tunnelconsole VERSION \([0-9.]*\).*/\1/p' \
   "$(dirname "$0")/../../CMakeLists.txt")

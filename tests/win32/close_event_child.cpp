@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/windows/os_run_state_private.h"
+#include "platform/windows/session_end_window.h"
 #include "startup/program_options.h"
 
 namespace {
@@ -13,7 +14,12 @@ DWORD WINAPI CloseTheConsole(void*) {
     while (OsInputWakeEvent() == nullptr) {
         SwitchToThread();
     }
-    OsOnConsoleControl(CTRL_CLOSE_EVENT);
+    // Or the session's end, as its window would get it.
+    if (GetEnvironmentVariableA("CLOSE_EVENT_CHILD_SESSION_END", nullptr, 0) != 0) {
+        OnSessionEndMessage(nullptr, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+    } else {
+        OsOnConsoleControl(CTRL_CLOSE_EVENT);
+    }
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     return 0;
 }

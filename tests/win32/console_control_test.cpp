@@ -10,15 +10,25 @@
 #include <initializer_list>
 
 #include "console/console.h"
+#include "platform/os_terminal.h"
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/os_run_state_private.h"
+#include "platform/windows/session_end_window.h"
 #include "row_check.h"
 #include "run/run_state.h"
 
 namespace {
 
+// Not a console event: the session's end, given to the window's procedure.
+constexpr DWORD kSessionEnd = 0xFFFF;
+
 DWORD WINAPI GiveEvent(void* event) {
-    return OsOnConsoleControl(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(event)));
+    const DWORD code = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(event));
+    if (code == kSessionEnd) {
+        return OnSessionEndMessage(nullptr, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF) == TRUE &&
+               OnSessionEndMessage(nullptr, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF) == 0;
+    }
+    return OsOnConsoleControl(code);
 }
 
 }  // namespace
@@ -59,7 +69,7 @@ void CheckASecondRequestEndsTheProcess(const char* self) {
 // The program, in a folder of its own beside the stand-in library (from the
 // build's bin folder) and its files, gets a close event while it waits for
 // input that never comes: the library is stopped before the process ends.
-void CheckACloseStopsTheLibraryFirst() {
+void CheckACloseStopsTheLibraryFirst(const char* row) {
     char tests[MAX_PATH];
     GetModuleFileNameA(nullptr, tests, sizeof tests);
     *std::strrchr(tests, '\\') = '\0';
@@ -71,11 +81,11 @@ void CheckACloseStopsTheLibraryFirst() {
     for (const char* name : {"veskDllTunnel.dll", "config.ini", "tunnel.cfg"}) {
         std::snprintf(from, sizeof from, "%s\\..\\bin\\%s", tests, name);
         std::snprintf(to, sizeof to, "%s\\%s", folder, name);
-        Check(CopyFileA(from, to, FALSE) != 0, "close", "the library's files not laid");
+        Check(CopyFileA(from, to, FALSE) != 0, row, "the library's files not laid");
     }
     std::snprintf(from, sizeof from, "%s\\close_event_child.exe", tests);
     std::snprintf(to, sizeof to, "%s\\tunnelconsole.exe", folder);
-    Check(CopyFileA(from, to, FALSE) != 0, "close", "the program not laid");
+    Check(CopyFileA(from, to, FALSE) != 0, row, "the program not laid");
     char trace[MAX_PATH];
     std::snprintf(trace, sizeof trace, "%s\\trace", folder);
     DeleteFileA(trace);
@@ -95,7 +105,7 @@ void CheckACloseStopsTheLibraryFirst() {
     PROCESS_INFORMATION process{};
     if (!CreateProcessA(to, nullptr, nullptr, nullptr, TRUE, 0, nullptr, folder, &startup,
                         &process)) {
-        Check(false, "close", "cannot start the program");
+        Check(false, row, "cannot start the program");
         return;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -106,7 +116,7 @@ void CheckACloseStopsTheLibraryFirst() {
         static_cast<void>(std::fread(text, 1, sizeof text - 1, file));
         std::fclose(file);
     }
-    Check(std::strstr(text, "TunnelStop() = 0\n") != nullptr, "close",
+    Check(std::strstr(text, "TunnelStop() = 0\n") != nullptr, row,
           "the process ended before the library was stopped");
 }
 
@@ -123,18 +133,31 @@ int main(int argc, char** argv) {
         return 0;
     }
     CheckASecondRequestEndsTheProcess(argv[0]);
-    CheckACloseStopsTheLibraryFirst();
+    CheckACloseStopsTheLibraryFirst("close");
+    SetEnvironmentVariableA("CLOSE_EVENT_CHILD_SESSION_END", "1");
+    CheckACloseStopsTheLibraryFirst("session end");
+    SetEnvironmentVariableA("CLOSE_EVENT_CHILD_SESSION_END", nullptr);
     const struct {
         const char* name;
         DWORD event;
         bool ends_with_the_process;  // the system ends the process once handled
+        bool line_typed = false;     // given while a line is typed at the console
     } rows[] = {
-        {"Ctrl-C", CTRL_C_EVENT, false},         {"Ctrl-Break", CTRL_BREAK_EVENT, false},
-        {"close", CTRL_CLOSE_EVENT, true},       {"log-off", CTRL_LOGOFF_EVENT, true},
+        {"Ctrl-C", CTRL_C_EVENT, false},
+        {"Ctrl-Break", CTRL_BREAK_EVENT, false},
+        {"close", CTRL_CLOSE_EVENT, true},
+        {"log-off", CTRL_LOGOFF_EVENT, true},
         {"shutdown", CTRL_SHUTDOWN_EVENT, true},
+        {"session end", kSessionEnd, true},
+        // Only Ctrl-C is a key while a line is typed; the others end the run.
+        {"Ctrl-Break while a line is typed", CTRL_BREAK_EVENT, false, true},
+        {"close while a line is typed", CTRL_CLOSE_EVENT, true, true},
     };
     for (const auto& row : rows) {
         RunStateInit(ConsoleWritePendingAfterCrash);
+        if (row.line_typed) {
+            OsTerminalLineBegins();
+        }
         HANDLE handler =
             CreateThread(nullptr, 0, GiveEvent,
                          reinterpret_cast<void*>(static_cast<UINT_PTR>(row.event)), 0, nullptr);
@@ -157,6 +180,9 @@ int main(int argc, char** argv) {
         Check(StopRequestStatus() == static_cast<int>(STATUS_CONTROL_C_EXIT), row.name,
               "not the status Ctrl-C gives");
         CloseHandle(handler);
+        if (row.line_typed) {
+            OsTerminalLineEnds();
+        }
     }
     return Report("console control events ok");
 }

@@ -1,6 +1,6 @@
 // Starts a Windows program with standard handles that only a Windows parent
 // can give it, and exits with the program's exit code:
-//   std_handles_launcher.exe [--stdin=KIND] [--stdout=KIND] [--stderr=KIND] PROGRAM
+//   std_handles_launcher.exe [--stdin=KIND] [--stdout=KIND] [--stderr=KIND] PROGRAM [ARG]...
 // Each stream not named is this launcher's own. KIND is one of
 //   null      the NULL handle
 //   invalid   INVALID_HANDLE_VALUE
@@ -319,7 +319,8 @@ int main(int argc, char** argv) {
     if (first >= argc) {
         std::fprintf(stderr,
                      "usage: std_handles_launcher [--stdin=KIND]... [--keys=LINE] [--screen=PATH] "
-                     "[--console-program] [--code-pages=IN,OUT] [--app-data=FOLDER] PROGRAM\n");
+                     "[--console-program] [--code-pages=IN,OUT] [--app-data=FOLDER] PROGRAM "
+                     "[ARGUMENT]...\n");
         return 125;
     }
 
@@ -379,6 +380,10 @@ int main(int argc, char** argv) {
         program = program.substr(0, program.rfind('.')) + ".com";
     }
     std::string command = "\"" + program + "\"";
+    // The program's own arguments, as simple words.
+    for (int i = first + 1; i < argc; ++i) {
+        command += std::string(" \"") + argv[i] + "\"";
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;

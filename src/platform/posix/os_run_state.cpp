@@ -1,11 +1,14 @@
 #include <fcntl.h>
+#include <locale.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <cwchar>
 #include <string_view>
 
 #include "platform/os_run_state.h"
@@ -24,7 +27,9 @@ void RaiseUnblocked(int signal_number) {
     raise(signal_number);
 }
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Ctrl-\ (SIGQUIT) too: it ends the run with the library stopped, at a
+// terminal as from a pipe.
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
 int wake_pipe[2] = {-1, -1};
 std::atomic<bool> input_wait_woken{false};
@@ -189,17 +194,20 @@ void Drain(int read_end) {
 
 }  // namespace
 
-void OsOpenMissingStandardStreams() {
+bool OsOpenMissingStandardStreams() {
+    bool output_missing = false;
     for (int stream = STDIN_FILENO; stream <= STDERR_FILENO; ++stream) {
         if (fcntl(stream, F_GETFD) == -1 && errno == EBADF) {
+            output_missing = output_missing || stream == STDOUT_FILENO;
             // The lowest free descriptor is `stream` itself, as the ones
             // below it are open by now.
             open("/dev/null", O_RDWR);
         }
     }
+    return output_missing;
 }
 
-void OsWatchStopRequests(OsRunEvents events) {
+bool OsWatchStopRequests(OsRunEvents events) {
     run_events = events;
     input_wait_woken.store(false);
     input_interrupted.store(false);
@@ -223,6 +231,7 @@ void OsWatchStopRequests(OsRunEvents events) {
     // Whatever else ends the process leaves what was printed, and the
     // terminal, as they should be.
     WatchFatalSignals();
+    return input_is_terminal;
 }
 
 namespace {
@@ -276,6 +285,31 @@ bool OsTakeInputInterrupt(bool woken) {
     return input_interrupted.exchange(false);
 }
 
+unsigned long long OsMonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<unsigned long long>(now.tv_sec) * 1000 +
+           static_cast<unsigned long long>(now.tv_nsec) / 1000000;
+}
+
 bool OsReaderWentAway(int error) {
     return error == EPIPE;
+}
+
+OsTextPoint OsDecodeTextPoint(std::string_view text) {
+    // The locale the environment names, for text only: the program's own
+    // stays "C". Asked once; without it, text is ASCII.
+    static const locale_t text_locale = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    if (text_locale == static_cast<locale_t>(0) || text.empty()) {
+        return {};
+    }
+    const locale_t previous = uselocale(text_locale);
+    std::mbstate_t state{};
+    wchar_t character = 0;
+    const std::size_t length = std::mbrtowc(&character, text.data(), text.size(), &state);
+    uselocale(previous);
+    if (length == 0 || length > text.size()) {
+        return {};
+    }
+    return {length, static_cast<char32_t>(character)};
 }

@@ -1,6 +1,6 @@
 // A terminal for the line editor: its modes (no canonical mode and no echo
 // for the whole run, Ctrl-C a key only while a line is typed), its signals
-// (Ctrl-\ ends the process, Ctrl-Z hands the terminal back to the shell as
+// (Ctrl-Z hands the terminal back to the shell as
 // it was found, a change of size is drawn again), and waits for bytes beside
 // the wake latch and a pipe that wakes the reader for a message.
 #include <fcntl.h>
@@ -52,14 +52,6 @@ void WakeReader() {
     [[maybe_unused]] const ssize_t written = write(reader_wake[1], &byte, 1);
 }
 
-// Ctrl-\ ends the process as it would without this handler, on a terminal
-// put back as it was found.
-void OnQuitSignal(int signal_number) {
-    RestoreTerminalModes();
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
 // Ctrl-Z: the shell gets the terminal back as it was found; once continued,
 // the editor's modes return and the line is drawn anew.
 void OnSuspendSignal(int signal_number) {
@@ -95,8 +87,6 @@ void WatchTerminalSignals() {
     struct sigaction action {};
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    action.sa_handler = OnQuitSignal;
-    sigaction(SIGQUIT, &action, nullptr);
     action.sa_handler = OnSuspendSignal;
     sigaction(SIGTSTP, &action, nullptr);
     action.sa_handler = OnResizeSignal;

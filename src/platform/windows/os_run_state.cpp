@@ -17,6 +17,7 @@
 #include "platform/windows/console_code_page.h"
 #include "platform/windows/console_session.h"
 #include "platform/windows/os_run_state_private.h"
+#include "platform/windows/session_end_window.h"
 
 namespace {
 
@@ -89,6 +90,11 @@ void OnAbortSignal(int) {
     }
 }
 
+// The session's end is a stop request as a log-off event is.
+void EndTheRunForTheSession() {
+    run_events.stop_requested(static_cast<int>(STATUS_CONTROL_C_EXIT));
+}
+
 }  // namespace
 
 // Runs on a thread of its own for each event.
@@ -143,7 +149,8 @@ bool IsMissing(std::FILE* stream, int descriptor) {
 
 }  // namespace
 
-void OsOpenMissingStandardStreams() {
+bool OsOpenMissingStandardStreams() {
+    bool output_missing = false;
     const struct {
         std::FILE* stream;
         int descriptor;
@@ -157,6 +164,7 @@ void OsOpenMissingStandardStreams() {
         if (!IsMissing(standard.stream, standard.descriptor)) {
             continue;
         }
+        output_missing = output_missing || standard.descriptor == 1;
         const int null_device = _open("NUL", standard.access | _O_BINARY);
         if (null_device < 0) {
             continue;
@@ -171,14 +179,18 @@ void OsOpenMissingStandardStreams() {
         SetStdHandle(standard.standard,
                      reinterpret_cast<HANDLE>(_get_osfhandle(standard.descriptor)));
     }
+    return output_missing;
 }
 
-void OsWatchStopRequests(OsRunEvents events) {
+bool OsWatchStopRequests(OsRunEvents events) {
     run_events = events;
     InterlockedExchange(&input_wait_woken, 0);
     InterlockedExchange(&input_interrupted, 0);
     if (run_ended == nullptr) {
         run_ended = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        // Before the wake event, whose presence tells the Windows tests that
+        // the run watches for stop requests.
+        WatchSessionEnd(EndTheRunForTheSession, run_ended);
         input_wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         input_interrupt = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::atexit(MarkRunEnded);
@@ -189,11 +201,17 @@ void OsWatchStopRequests(OsRunEvents events) {
     DWORD mode = 0;
     input_is_console =
         GetConsoleMode(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdin))), &mode) != 0;
+    // A parent that ignored Ctrl-C (`start /b`, a new process group) passes
+    // that on: Ctrl-C typed at the console is ours to take again.
+    if (input_is_console) {
+        SetConsoleCtrlHandler(nullptr, FALSE);
+    }
     SetConsoleCtrlHandler(OsOnConsoleControl, TRUE);
     program_thread_id = GetCurrentThreadId();
     crash_served = 0;
     SetUnhandledExceptionFilter(OnUnhandledException);
     std::signal(SIGABRT, OnAbortSignal);
+    return input_is_console;
 }
 
 void OsWakeInputWait() {
@@ -233,6 +251,10 @@ bool OsTakeInputInterrupt(bool woken) {
     return InterlockedExchange(&input_interrupted, 0) != 0;
 }
 
+unsigned long long OsMonotonicMilliseconds() {
+    return GetTickCount64();
+}
+
 // The C runtime reports a pipe without a reader as EPIPE, or as EINVAL for
 // the errors it has no errno for; the system's own error tells them apart.
 bool OsReaderWentAway(int error) {
@@ -242,4 +264,27 @@ bool OsReaderWentAway(int error) {
     const unsigned long system_error = _doserrno;
     return error == EINVAL && (system_error == ERROR_NO_DATA || system_error == ERROR_BROKEN_PIPE ||
                                system_error == ERROR_PIPE_NOT_CONNECTED);
+}
+
+OsTextPoint OsDecodeTextPoint(std::string_view text) {
+    // The shortest run of bytes that converts whole is the character: a
+    // lead byte alone, or a sequence cut short, is refused by the flag.
+    wchar_t wide[2] = {};
+    const std::size_t longest = text.size() < 4 ? text.size() : 4;
+    for (std::size_t bytes = 1; bytes <= longest; ++bytes) {
+        const int units = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(),
+                                              static_cast<int>(bytes), wide, 2);
+        if (units == 1) {
+            return {bytes, static_cast<char32_t>(wide[0])};
+        }
+        if (units == 2 && wide[0] >= 0xD800 && wide[0] < 0xDC00 && wide[1] >= 0xDC00 &&
+            wide[1] < 0xE000) {
+            return {bytes, 0x10000 + ((static_cast<char32_t>(wide[0]) - 0xD800) << 10) +
+                               (static_cast<char32_t>(wide[1]) - 0xDC00)};
+        }
+        if (units == 2) {
+            return {};  // two characters: the first byte alone is none
+        }
+    }
+    return {};
 }
