@@ -8,7 +8,7 @@
 
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
-#include "platform/posix/os_run_state_private.h"
+#include "platform/posix/input_wait_descriptors.h"
 
 // A reader that goes away makes writes fail, as on Windows, instead of ending
 // the process before it stops the library.

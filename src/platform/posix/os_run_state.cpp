@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "platform/os_run_state.h"
-#include "platform/posix/os_run_state_private.h"
+#include "platform/posix/input_wait_descriptors.h"
 #include "platform/posix/terminal_modes.h"
 
 namespace {

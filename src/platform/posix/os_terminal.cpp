@@ -24,7 +24,7 @@
 #include "platform/os_console.h"
 #include "platform/os_run_state.h"
 #include "platform/os_terminal.h"
-#include "platform/posix/os_run_state_private.h"
+#include "platform/posix/input_wait_descriptors.h"
 #include "platform/posix/terminal_modes.h"
 
 namespace {

@@ -1,3 +1,7 @@
+// The pipes a wait for standard input polls beside the input: written by
+// stop requests and Ctrl-C (os_run_state.cpp), polled by the readers of
+// standard input (os_console.cpp) and of the terminal's keys (os_terminal.cpp).
+//
 // The pipe that OsWakeInputWait writes to: a wait for standard input polls its
 // read end beside standard input, so a stop request that arrives on any thread,
 // even right before the wait begins, still ends the wait.
