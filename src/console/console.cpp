@@ -321,9 +321,9 @@ void ConsoleWrite(CrlfText text) {
     AddRawLocked(text.bytes);
 }
 
-void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
+void ConsoleWrite(std::initializer_list<PrintPiece> pieces) {
     const std::lock_guard lock(output_lock);
-    AddTextPiecesLocked(pieces);
+    AddPiecesLocked(pieces);
 }
 
 void ConsoleWriteNow(std::string_view text) {

@@ -79,22 +79,27 @@ void AddTextLocked(std::string_view text) {
     }
 }
 
-void AddTextPiecesLocked(std::initializer_list<std::string_view> pieces) {
+void AddPiecesLocked(std::initializer_list<PrintPiece> pieces) {
     std::size_t size = 0;
-    for (const std::string_view piece : pieces) {
-        size += piece.size();
+    for (const PrintPiece& piece : pieces) {
+        size += piece.bytes.size();
     }
     // Staged one after another in one pass when the buffer has room for all.
     if (StagingRoom(size) <= RoomLocked().size()) {
         char* to = RoomLocked().data();
-        for (const std::string_view piece : pieces) {
-            to = StageTextWithRoom(piece, to);
+        for (const PrintPiece& piece : pieces) {
+            to = piece.crlf_already ? CopyWithRoom(piece.bytes, to)
+                                    : StageTextWithRoom(piece.bytes, to);
         }
         pending.length = StagedEnd(to);
         return;
     }
-    for (const std::string_view piece : pieces) {
-        AddTextLocked(piece);
+    for (const PrintPiece& piece : pieces) {
+        if (piece.crlf_already) {
+            AddRawLocked(piece.bytes);
+        } else {
+            AddTextLocked(piece.bytes);
+        }
     }
 }
 

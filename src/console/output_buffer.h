@@ -11,6 +11,8 @@
 #include <initializer_list>
 #include <string_view>
 
+#include "text/crlf_text.h"
+
 // A lock taken once per print: free, it costs one atomic exchange each way
 // (a general mutex cost the scripted mix a tenth of its instructions); taken,
 // the thread waits on the word with the system's wait, not spinning.
@@ -48,8 +50,9 @@ extern OutputLock output_lock;
 void WritePendingLocked();
 void AddRawLocked(std::string_view bytes);
 void AddTextLocked(std::string_view text);
-// With output_lock held: adds the pieces one after another, LF as CR LF.
-void AddTextPiecesLocked(std::initializer_list<std::string_view> pieces);
+// With output_lock held: adds the pieces one after another, the text
+// pieces' LF as CR LF.
+void AddPiecesLocked(std::initializer_list<PrintPiece> pieces);
 
 // With output_lock held: what is pending, taken out of the buffer, valid
 // until the next addition, for a write made with the lock let go by the

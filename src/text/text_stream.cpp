@@ -155,6 +155,17 @@ char* StageTextWithRoom(std::string_view text, char* to) {
     return to;
 }
 
+char* CopyWithRoom(std::string_view bytes, char* to) {
+    const char* from = bytes.data();
+    const char* const from_end = from + bytes.size();
+    for (; from_end - from >= 8; from += 8, to += 8) {
+        std::memcpy(to, from, 8);
+    }
+    const std::uint64_t word = LoadShort(from, static_cast<std::size_t>(from_end - from));
+    std::memcpy(to, &word, 8);
+    return to + (from_end - from);
+}
+
 namespace {
 
 // Marks the bytes of `word` below 0x1B. On a little-endian machine the lowest
@@ -250,10 +261,12 @@ std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity) {
     return static_cast<std::ptrdiff_t>(count);
 }
 
-std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
-    if (const auto whole = TakeWholeLine(reader, line)) {
-        return std::string_view(line.data(), *whole);
-    }
+namespace {
+
+// Any line: at a buffer's edge, past the room, with 0x1A, or read a byte at
+// a time. Apart, so that the usual line's path saves few registers.
+[[gnu::noinline]] std::optional<std::string_view> ReadAnyLine(TextReader& reader,
+                                                              std::span<char> line) {
     const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
     std::size_t stored = 0;
     bool any = false;
@@ -300,6 +313,15 @@ std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char>
         return std::nullopt;
     }
     return std::string_view(line.data(), stored);
+}
+
+}  // namespace
+
+std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
+    if (const auto whole = TakeWholeLine(reader, line)) {
+        return std::string_view(line.data(), *whole);
+    }
+    return ReadAnyLine(reader, line);
 }
 
 std::string_view ReadTextPiece(TextReader& reader, std::span<char> piece) {

@@ -78,5 +78,9 @@ constexpr std::size_t StagingRoom(std::size_t size) {
 // with every LF as CR LF; bytes past the end returned may be overwritten.
 char* StageTextWithRoom(std::string_view text, char* to);
 
+// Copies `bytes` as they stand to `to`, which has StagingRoom(bytes.size())
+// bytes; bytes past the end returned may be overwritten.
+char* CopyWithRoom(std::string_view bytes, char* to);
+
 // Writes `text` with every LF as CR LF. Returns false if a write failed.
 bool WriteText(std::FILE* stream, std::string_view text);
