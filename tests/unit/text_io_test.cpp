@@ -62,7 +62,10 @@ const LineCase kLineCases[] = {
     {"SubInLongLine", "abcdefghij\032klmnop\n", 32, {"abcdefghij"}},
     {"OverlongLongLine", "abcdefghijklmnopqrstuvwxyz\nnext\n", 11, {"abcdefghij", "next"}},
     {"BreaksWithinAWord", "ab\r\ncd\nef\r\n\r\ngh\ni\r\n", 16, {"ab", "cd", "ef", "", "gh", "i"}},
-    {"WordsFillingTheLine", "12345678\n123456789\n", 9, {"12345678", "12345678"}},
+    {"WordsFillingTheLine",
+     "12345678\n123456789abcdefgh\nnext line\n",
+     9,
+     {"12345678", "12345678", "next lin"}},
 };
 
 class ReadTextLineTest : public testing::TestWithParam<LineCase> {};
@@ -226,6 +229,10 @@ TEST(StageTextTest, WithRoomStagesWithinItsRoom) {
         EXPECT_EQ(std::string(out.data(), static_cast<std::size_t>(end - out.data())),
                   WithCrLf(std::string(text)))
             << text;
+        EXPECT_EQ(out.back(), '#') << text;
+        const char* const copied = CopyWithRoom(text, out.data());
+        EXPECT_EQ(std::string_view(out.data(), static_cast<std::size_t>(copied - out.data())),
+                  text);
         EXPECT_EQ(out.back(), '#') << text;
     }
 }
