@@ -89,7 +89,7 @@ bool Succeeded(CommandRun& run, ResultCode result, std::string_view failure) {
     if (result != kTunnelOk) {
         run.failed = true;
         DecimalText code;
-        ConsoleWrite({failure, ", Error: ", ToDecimal(result, code), "\n"});
+        ConsoleWrite({failure, Crlf<", Error: ">(), ToDecimal(result, code), Crlf<"\n">()});
         return false;
     }
     return true;
@@ -104,10 +104,10 @@ std::string_view FieldText(std::span<const char> field) {
 }
 
 void PrintTextLine(std::string_view label, std::span<const char> field) {
-    ConsoleWrite({label, FieldText(field), "\n"});
+    ConsoleWrite({label, FieldText(field), Crlf<"\n">()});
 }
 
 void PrintNumberLine(std::string_view label, uint32_t value) {
     DecimalText digits;
-    ConsoleWrite({label, ToDecimal(value, digits), "\n"});
+    ConsoleWrite({label, ToDecimal(value, digits), Crlf<"\n">()});
 }

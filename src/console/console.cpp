@@ -94,7 +94,7 @@ std::chrono::steady_clock::time_point last_batch;
 // messages then goes out in a few large batches, the line drawn once for
 // each, instead of a wake-up, a line taken off and drawn again a message,
 // and a message that comes alone goes out at once.
-void WriteMessagesLocked(std::unique_lock<std::mutex>& lock) {
+void WriteMessagesLocked(std::unique_lock<OutputLock>& lock) {
     // One batch a call: those handed off during its write wake the thread
     // again, and keys are read between batches of a flood.
     if (!HandedOffBytes().empty()) {
@@ -144,7 +144,7 @@ EditorEnd TakeTypedAheadLocked() {
 // Waits for keys and feeds them to the editor until the line ends, drawing
 // what it answers; the output lock is held except while waiting. kEnded also
 // for a stop request and a terminal that went away.
-EditorEnd EditLineLocked(std::unique_lock<std::mutex>& lock) {
+EditorEnd EditLineLocked(std::unique_lock<OutputLock>& lock) {
     for (;;) {
         if (const EditorEnd end = TakeTypedAheadLocked(); end != EditorEnd::kTyping) {
             return end;
@@ -321,11 +321,9 @@ void ConsoleWrite(CrlfText text) {
     AddRawLocked(text.bytes);
 }
 
-void ConsoleWrite(std::initializer_list<std::string_view> pieces) {
+void ConsoleWrite(std::initializer_list<PrintPiece> pieces) {
     const std::lock_guard lock(output_lock);
-    for (const std::string_view piece : pieces) {
-        AddTextLocked(piece);
-    }
+    AddPiecesLocked(pieces);
 }
 
 void ConsoleWriteNow(std::string_view text) {

@@ -26,8 +26,9 @@ void ConsoleWrite(std::string_view text);
 // Writes bytes whose line breaks are CR LF already, as one print.
 void ConsoleWrite(CrlfText text);
 
-// Writes the pieces one after another as one print, LF as CR LF.
-void ConsoleWrite(std::initializer_list<std::string_view> pieces);
+// Writes the pieces one after another as one print, a text piece's LF as
+// CR LF (crlf_text.h).
+void ConsoleWrite(std::initializer_list<PrintPiece> pieces);
 
 // Writes `text` and hands it to the reader at once, for messages that arrive
 // while the program waits for input. At a terminal it takes lines of its

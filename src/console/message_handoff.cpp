@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
+#include <atomic>
 
 namespace {
 
@@ -11,13 +11,28 @@ struct Handoff {
     std::size_t length = 0;
     // A message is in the hand-off in part: more is to come.
     bool open = false;
-    // Threads waiting for room, or for a message in parts to be through.
-    std::condition_variable room;
 };
 
 Handoff handoff;
 // Whether a thread has a message in parts under way.
 bool part_writer_active = false;
+
+// Threads waiting for room, or for a message in parts to be through, wait
+// for this count to change; it changes, under the output lock, with the
+// hand-off.
+std::atomic<unsigned> handoff_changes{0};
+
+void WaitForChange(std::unique_lock<OutputLock>& lock) {
+    const unsigned seen = handoff_changes.load(std::memory_order_relaxed);
+    lock.unlock();
+    handoff_changes.wait(seen, std::memory_order_relaxed);
+    lock.lock();
+}
+
+void NotifyChange() {
+    handoff_changes.fetch_add(1, std::memory_order_relaxed);
+    handoff_changes.notify_all();
+}
 
 std::size_t Room() {
     return handoff.bytes.size() - handoff.length;
@@ -29,11 +44,13 @@ void Add(std::string_view text) {
 
 }  // namespace
 
-bool HandOffMessage(std::unique_lock<std::mutex>& lock, std::string_view& text, bool (*editing)(),
+bool HandOffMessage(std::unique_lock<OutputLock>& lock, std::string_view& text, bool (*editing)(),
                     void (*wake)()) {
     bool needs_break = !text.ends_with('\n');
     // Another thread's message going in parts is let through first.
-    handoff.room.wait(lock, [&] { return !part_writer_active || !editing(); });
+    while (part_writer_active && editing()) {
+        WaitForChange(lock);
+    }
     bool in_parts = false;
     while (editing()) {
         if (!in_parts) {
@@ -67,17 +84,17 @@ bool HandOffMessage(std::unique_lock<std::mutex>& lock, std::string_view& text, 
                 handoff.open = false;
                 part_writer_active = false;
                 wake();
-                handoff.room.notify_all();
+                NotifyChange();
                 return true;
             }
             wake();
         }
-        handoff.room.wait(lock);
+        WaitForChange(lock);
     }
     if (in_parts) {
         handoff.open = false;
         part_writer_active = false;
-        handoff.room.notify_all();
+        NotifyChange();
     }
     return false;
 }
@@ -92,5 +109,5 @@ bool HandedOffWhole() {
 
 void HandedOffWritten() {
     handoff.length = 0;
-    handoff.room.notify_all();
+    NotifyChange();
 }

@@ -11,13 +11,15 @@
 #include <mutex>
 #include <string_view>
 
+#include "console/output_buffer.h"
+
 // Called with the output lock held in `lock`, while `editing()` says a line is
 // edited: adds `text` (and a line break when it has none, as a message takes
 // lines of its own) and wakes the main thread with `wake`. Waits for room,
 // letting the lock go meanwhile; returns false, having added nothing or only
 // the parts before, when the line is no longer edited by then: the rest is
 // to be written at once.
-bool HandOffMessage(std::unique_lock<std::mutex>& lock, std::string_view& text, bool (*editing)(),
+bool HandOffMessage(std::unique_lock<OutputLock>& lock, std::string_view& text, bool (*editing)(),
                     void (*wake)());
 
 // The main thread, with the output lock held: the bytes handed off, whether

@@ -1,13 +1,21 @@
 #include "console/output_buffer.h"
 
 #include <array>
+#include <cstring>
 #include <span>
 
 #include "platform/os_console.h"
 #include "run/run_state.h"
 #include "text/text_stream.h"
 
-std::mutex output_lock;
+OutputLock output_lock;
+
+void OutputLock::LockContended() {
+    // Marked as waited for, so that the holder's unlock wakes a waiter.
+    while (state_.exchange(kWaitedFor, std::memory_order_acquire) != kFree) {
+        state_.wait(kWaitedFor, std::memory_order_relaxed);
+    }
+}
 
 namespace {
 
@@ -20,6 +28,10 @@ PendingOutput pending;
 
 std::span<char> RoomLocked() {
     return std::span(pending.bytes).subspan(pending.length);
+}
+
+std::size_t StagedEnd(const char* end) {
+    return static_cast<std::size_t>(end - pending.bytes.data());
 }
 
 }  // namespace
@@ -36,6 +48,11 @@ void WritePendingLocked() {
 }
 
 void AddRawLocked(std::string_view bytes) {
+    if (bytes.size() <= RoomLocked().size()) {
+        std::memcpy(RoomLocked().data(), bytes.data(), bytes.size());
+        pending.length += bytes.size();
+        return;
+    }
     while (!bytes.empty()) {
         if (pending.length == pending.bytes.size()) {
             WritePendingLocked();
@@ -47,6 +64,10 @@ void AddRawLocked(std::string_view bytes) {
 }
 
 void AddTextLocked(std::string_view text) {
+    if (StagingRoom(text.size()) <= RoomLocked().size()) {
+        pending.length = StagedEnd(StageTextWithRoom(text, RoomLocked().data()));
+        return;
+    }
     for (;;) {
         const StagedText step = StageText(text, RoomLocked());
         pending.length += step.stored;
@@ -55,6 +76,30 @@ void AddTextLocked(std::string_view text) {
             return;
         }
         WritePendingLocked();
+    }
+}
+
+void AddPiecesLocked(std::initializer_list<PrintPiece> pieces) {
+    std::size_t size = 0;
+    for (const PrintPiece& piece : pieces) {
+        size += piece.bytes.size();
+    }
+    // Staged one after another in one pass when the buffer has room for all.
+    if (StagingRoom(size) <= RoomLocked().size()) {
+        char* to = RoomLocked().data();
+        for (const PrintPiece& piece : pieces) {
+            to = piece.crlf_already ? CopyWithRoom(piece.bytes, to)
+                                    : StageTextWithRoom(piece.bytes, to);
+        }
+        pending.length = StagedEnd(to);
+        return;
+    }
+    for (const PrintPiece& piece : pieces) {
+        if (piece.crlf_already) {
+            AddRawLocked(piece.bytes);
+        } else {
+            AddTextLocked(piece.bytes);
+        }
     }
 }
 

@@ -12,6 +12,16 @@ struct CrlfText {
     std::string_view bytes;
 };
 
+// A piece of a print: text whose LFs go out as CR LF, or bytes whose line
+// breaks are CR LF already, copied as they stand.
+struct PrintPiece {
+    std::string_view bytes;
+    bool crlf_already = false;
+    constexpr PrintPiece(std::string_view text) : bytes(text) {}
+    constexpr PrintPiece(const char* text) : bytes(text) {}
+    constexpr PrintPiece(CrlfText text) : bytes(text.bytes), crlf_already(true) {}
+};
+
 // A string literal as a template argument.
 template <std::size_t Size>
 struct TextLiteral {

@@ -89,9 +89,32 @@ int FirstMarkedByte(std::uint64_t bits) {
     return std::countr_zero(bits) / 8;
 }
 
-// Stages all of `text` at `to`, which has room for twice its length: no room
-// to check on the way. Returns the end of what it stored.
-char* StageWithRoom(std::string_view text, char* to) {
+// The `count` (< 8) bytes at `from` as the low bytes of a word, zeros above:
+// a zero byte is no line feed, so no mark falls on them.
+std::uint64_t LoadShort(const char* from, std::size_t count) {
+    std::uint64_t word = 0;
+    std::size_t at = 0;
+    if ((count & 4) != 0) {
+        std::uint32_t four;
+        std::memcpy(&four, from, 4);
+        word = four;
+        at = 4;
+    }
+    if ((count & 2) != 0) {
+        std::uint16_t two;
+        std::memcpy(&two, from + at, 2);
+        word |= std::uint64_t{two} << (at * 8);
+        at += 2;
+    }
+    if ((count & 1) != 0) {
+        word |= std::uint64_t{static_cast<unsigned char>(from[at])} << (at * 8);
+    }
+    return word;
+}
+
+}  // namespace
+
+char* StageTextWithRoom(std::string_view text, char* to) {
     const char* from = text.data();
     const char* const from_end = from + text.size();
     // Eight bytes at a time, each word stored whole and the bytes from its
@@ -112,15 +135,38 @@ char* StageWithRoom(std::string_view text, char* to) {
         from += before + 1;
         to += before + 2;
     }
-    // The CR stays only in front of a line feed; any other byte overwrites it.
-    for (; from != from_end; ++from) {
-        const bool line_feed = *from == '\n';
-        to[0] = '\r';
-        to[line_feed ? 1 : 0] = *from;
-        to += line_feed ? 2 : 1;
+    // The rest as one word, stored whole (the slack takes what lies beyond
+    // it) and moved on past each line feed: most pieces of a print are short.
+    auto left = static_cast<std::size_t>(from_end - from);
+    std::uint64_t word = LoadShort(from, left);
+    while (left != 0) {
+        std::memcpy(to, &word, 8);
+        const std::uint64_t line_feeds = LineFeedBits(word);
+        if (line_feeds == 0) {
+            return to + left;
+        }
+        const auto through = static_cast<std::size_t>(FirstMarkedByte(line_feeds)) + 1;
+        to[through - 1] = '\r';
+        to[through] = '\n';
+        to += through + 1;
+        left -= through;
+        word >>= through * 8;  // through < 8: a shift within the word
     }
     return to;
 }
+
+char* CopyWithRoom(std::string_view bytes, char* to) {
+    const char* from = bytes.data();
+    const char* const from_end = from + bytes.size();
+    for (; from_end - from >= 8; from += 8, to += 8) {
+        std::memcpy(to, from, 8);
+    }
+    const std::uint64_t word = LoadShort(from, static_cast<std::size_t>(from_end - from));
+    std::memcpy(to, &word, 8);
+    return to + (from_end - from);
+}
+
+namespace {
 
 // Marks the bytes of `word` below 0x1B. On a little-endian machine the lowest
 // mark is exact; marks above it may be false.
@@ -158,6 +204,44 @@ std::size_t FindLineByte(const char* bytes, std::size_t position, std::size_t le
     return position;
 }
 
+// The usual line, taken a word at a time and copied as it is scanned: whole
+// in the buffer, ended by LF or CR LF, with a word's room to spare in
+// `line`. Returns its length, or nullopt with nothing taken when the line is
+// not such (ReadTextLine's general path takes it then).
+std::optional<std::size_t> TakeWholeLine(TextReader& reader, std::span<char> line) {
+    const char* const bytes = reader.buffer.data();
+    std::size_t position = reader.position;
+    std::size_t stored = 0;
+    while (reader.length - position >= 8 && line.size() - stored >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes + position, 8);
+        std::memcpy(line.data() + stored, &word, 8);
+        const std::uint64_t marks = ControlBits(word);
+        if (marks == 0) {
+            position += 8;
+            stored += 8;
+            continue;
+        }
+        const auto at = static_cast<std::size_t>(FirstMarkedByte(marks));
+        const char marked = bytes[position + at];
+        const bool crlf =
+            marked == '\r' && position + at + 1 < reader.length && bytes[position + at + 1] == '\n';
+        if (marked == '\n' || crlf) {
+            reader.position = position + at + (crlf ? 2 : 1);
+            line[stored + at] = '\0';
+            return stored + at;
+        }
+        // 0x1A ends the text. A lone CR is ordinary; one at the buffer's end
+        // ends the loop, as no word is left.
+        if (marked == kEndOfText) {
+            return std::nullopt;
+        }
+        position += at + 1;
+        stored += at + 1;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 TextReader MakeTextReader(ByteSource read, void* source, void (*before_read)()) {
@@ -177,7 +261,12 @@ std::ptrdiff_t ReadFromFile(void* file, char* buffer, std::size_t capacity) {
     return static_cast<std::ptrdiff_t>(count);
 }
 
-std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
+namespace {
+
+// Any line: at a buffer's edge, past the room, with 0x1A, or read a byte at
+// a time. Apart, so that the usual line's path saves few registers.
+[[gnu::noinline]] std::optional<std::string_view> ReadAnyLine(TextReader& reader,
+                                                              std::span<char> line) {
     const std::size_t capacity = line.empty() ? 0 : line.size() - 1;
     std::size_t stored = 0;
     bool any = false;
@@ -226,6 +315,15 @@ std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char>
     return std::string_view(line.data(), stored);
 }
 
+}  // namespace
+
+std::optional<std::string_view> ReadTextLine(TextReader& reader, std::span<char> line) {
+    if (const auto whole = TakeWholeLine(reader, line)) {
+        return std::string_view(line.data(), *whole);
+    }
+    return ReadAnyLine(reader, line);
+}
+
 std::string_view ReadTextPiece(TextReader& reader, std::span<char> piece) {
     std::size_t stored = 0;
     while (stored + 1 < piece.size()) {
@@ -245,8 +343,8 @@ std::string_view ReadTextPiece(TextReader& reader, std::span<char> piece) {
 }
 
 StagedText StageText(std::string_view text, std::span<char> out) {
-    if (2 * text.size() <= out.size()) {
-        const char* const end = StageWithRoom(text, out.data());
+    if (StagingRoom(text.size()) <= out.size()) {
+        const char* const end = StageTextWithRoom(text, out.data());
         return {text.size(), static_cast<std::size_t>(end - out.data())};
     }
     const char* from = text.data();

@@ -68,5 +68,19 @@ struct StagedText {
 // fits without splitting a CR LF pair.
 StagedText StageText(std::string_view text, std::span<char> out);
 
+// Bytes StageTextWithRoom may touch for a text of `size` bytes: every byte
+// a line feed, and a word's slack.
+constexpr std::size_t StagingRoom(std::size_t size) {
+    return 2 * size + 8;
+}
+
+// Copies all of `text` to `to`, which has StagingRoom(text.size()) bytes,
+// with every LF as CR LF; bytes past the end returned may be overwritten.
+char* StageTextWithRoom(std::string_view text, char* to);
+
+// Copies `bytes` as they stand to `to`, which has StagingRoom(bytes.size())
+// bytes; bytes past the end returned may be overwritten.
+char* CopyWithRoom(std::string_view bytes, char* to);
+
 // Writes `text` with every LF as CR LF. Returns false if a write failed.
 bool WriteText(std::FILE* stream, std::string_view text);

@@ -3,6 +3,7 @@
 // line ended and what is drawn. One row a key or a fault.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -419,7 +420,7 @@ TEST_F(RendererTest, KeepsAWrappedLineOfWideCharactersInItsRows) {
 // thread whole, in order, each ending its line, none lost; one longer than
 // the hand-off comes in parts.
 TEST(MessageHandoffTest, NothingIsLostReorderedOrTorn) {
-    static std::mutex lock;
+    static OutputLock lock;
     static bool editing = true;
     std::string expected;
     std::vector<std::string> messages;
@@ -427,7 +428,7 @@ TEST(MessageHandoffTest, NothingIsLostReorderedOrTorn) {
         messages.push_back(i == 1500 ? std::string(40000, 'x') : "message " + std::to_string(i));
         expected += messages.back() + "\n";
     }
-    static std::condition_variable woken;
+    static std::condition_variable_any woken;
     static bool done = false;
     std::thread library([&] {
         for (const std::string& message : messages) {
@@ -452,11 +453,30 @@ TEST(MessageHandoffTest, NothingIsLostReorderedOrTorn) {
     EXPECT_EQ(drawn, expected);
 }
 
+// The output lock keeps out a second thread, waiting while it is taken.
+TEST(MessageHandoffTest, OutputLockExcludesAndWaits) {
+    static OutputLock lock;
+    static long count = 0;
+    static std::atomic<int> started = 0;
+    const auto add = [] {
+        for (started.fetch_add(1); started.load() < 2;) {
+        }
+        for (int i = 0; i < 1000000; ++i) {
+            const std::lock_guard held(lock);
+            count = count + 1;
+        }
+    };
+    std::thread other(add);
+    add();
+    other.join();
+    EXPECT_EQ(count, 2000000);
+}
+
 // Messages handed off while a line is edited go out in one batch, with one
 // wake of the reader for the batch.
 TEST(MessageHandoffTest, MessagesWaitingGoAsOneBatchWithOneWake) {
     static int wakes = 0;
-    std::mutex lock_itself;
+    OutputLock lock_itself;
     std::unique_lock lock(lock_itself);
     const auto is_editing = [] { return true; };
     const auto wake = [] { ++wakes; };

@@ -56,4 +56,19 @@ TEST(RecordPrintTest, UnterminatedFieldsPrintExactlyTheirWidth) {
                   "\r\nremote private addr: " + address + "\r\n");
 }
 
+TEST(RecordPrintTest, PrintsWholeAcrossAFullBuffer) {
+    ConnectRecord record;
+    std::memset(&record, 'z', sizeof record);
+    record.peer_id[0] = '\n';
+    const std::string one = Printed(record);
+    std::string many;
+    CaptureStdout();
+    for (int i = 0; i < 500; ++i) {
+        PrintConnectRecord(record);
+        many += one;
+    }
+    ConsoleFlush();
+    EXPECT_EQ(GetCapturedStdout(), many);
+}
+
 }  // namespace

@@ -61,6 +61,11 @@ const LineCase kLineCases[] = {
      {"1234567", "12345678", "abc\rdefghijklm"}},
     {"SubInLongLine", "abcdefghij\032klmnop\n", 32, {"abcdefghij"}},
     {"OverlongLongLine", "abcdefghijklmnopqrstuvwxyz\nnext\n", 11, {"abcdefghij", "next"}},
+    {"BreaksWithinAWord", "ab\r\ncd\nef\r\n\r\ngh\ni\r\n", 16, {"ab", "cd", "ef", "", "gh", "i"}},
+    {"WordsFillingTheLine",
+     "12345678\n123456789abcdefgh\nnext line\n",
+     9,
+     {"12345678", "12345678", "next lin"}},
 };
 
 class ReadTextLineTest : public testing::TestWithParam<LineCase> {};
@@ -213,6 +218,22 @@ TEST(StageTextTest, StopsWhereTheNextCharacterDoesNotFit) {
         EXPECT_EQ(step.taken, c.staged.size() - static_cast<std::size_t>(std::count(
                                                     c.staged.begin(), c.staged.end(), '\r')))
             << c.text << " " << c.room;
+    }
+}
+
+TEST(StageTextTest, WithRoomStagesWithinItsRoom) {
+    for (const std::string_view text :
+         {"", "a", "\n", "a\nb\nc\n", "\n\n\n\n\n\n\n", "1234567\n\n", "12345678abcdefg\n"}) {
+        std::vector<char> out(StagingRoom(text.size()) + 1, '#');
+        const char* const end = StageTextWithRoom(text, out.data());
+        EXPECT_EQ(std::string(out.data(), static_cast<std::size_t>(end - out.data())),
+                  WithCrLf(std::string(text)))
+            << text;
+        EXPECT_EQ(out.back(), '#') << text;
+        const char* const copied = CopyWithRoom(text, out.data());
+        EXPECT_EQ(std::string_view(out.data(), static_cast<std::size_t>(copied - out.data())),
+                  text);
+        EXPECT_EQ(out.back(), '#') << text;
     }
 }
 
