@@ -208,6 +208,16 @@ ReplaceResult Rename(FileReplacement& file) {
 
 ReplaceResult ReplaceOpen(FileReplacement& file, const char* folder, const char* name,
                           const char* scratch_name) {
+    for (PathText* path : {&file.target, &file.folder, &file.link, &file.scratch_path}) {
+        (*path)[0] = '\0';
+    }
+    file.current = nullptr;
+    file.held = nullptr;
+    file.scratch = {};
+    file.read = {};
+    file.matched = 0;
+    file.differs = false;
+    file.waits = 0;
     if (const ReplaceResult located = Locate(file, folder, name, scratch_name);
         located.code != ReplaceResult::kDone) {
         return located;

@@ -56,11 +56,13 @@ struct FileReplacement {
     // The file's present content, at its start, in binary mode: the caller's
     // to read, not to close.
     std::FILE* current = nullptr;
-    PathText target{};  // the file at the end of the link chain
-    PathText folder{};  // the target's folder
+    // The paths are made empty by ReplaceOpen, not zero-filled here: four
+    // of them filled at each start were most of the start's own cost.
+    PathText target;  // the file at the end of the link chain
+    PathText folder;  // the target's folder
     // The rest is the replace's own.
-    PathText link{};            // the folder joined with the name
-    PathText scratch_path{};    // beside the target, so the rename stays within one file system
+    PathText link;              // the folder joined with the name
+    PathText scratch_path;      // beside the target, so the rename stays within one file system
     std::FILE* held = nullptr;  // the target again, compared with what is written
     OsScratchFile scratch{};
     FileIdentity read{};        // the target as it was opened

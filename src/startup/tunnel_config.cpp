@@ -209,7 +209,6 @@ bool PrepareTunnelConfig(const char* program_dir) {
     int waits = 0;
     ReplaceResult result;
     for (;;) {
-        replacement = FileReplacement{};
         result = RewriteOnce(replacement, program_dir, home_path.data(), holds_nul);
         if (result.code == ReplaceResult::kChanged && ++rewrites < kMostRewrites) {
             continue;
