@@ -1,5 +1,6 @@
 #include "editor/editor.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -283,6 +284,22 @@ EditorAnswer EditorEscapeAlone() {
 
 bool EditorEscapePending() {
     return VtEscapePending(editor.decoder);
+}
+
+std::chrono::milliseconds EditorAnswerAwaited() {
+    if (!learning.waiting) {
+        return {};
+    }
+    const auto left = kAnswerTime - (std::chrono::steady_clock::now() - learning.asked_at);
+    return std::max(std::chrono::milliseconds{},
+                    std::chrono::ceil<std::chrono::milliseconds>(left));
+}
+
+void EditorTakeLateByte(char byte) {
+    Key key;
+    if (VtDecode(editor.decoder, byte, key) && key.name == KeyName::kCursorReport) {
+        TakeCursorReport(key);
+    }
 }
 
 std::span<const TerminalDrawing> EditorDraw() {

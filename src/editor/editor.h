@@ -8,6 +8,7 @@
 // and put it back around messages.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -53,6 +54,14 @@ EditorAnswer EditorEscapeAlone();
 
 // Whether a lone ESC byte waits for the rest of a key's sequence.
 bool EditorEscapePending();
+
+// While the terminal has not yet answered a question the editor asked it
+// (where its cursor went), the time its answer may still take; else zero.
+std::chrono::milliseconds EditorAnswerAwaited();
+
+// A byte the terminal sent once input ended: the awaited answer is taken,
+// any other key dropped.
+void EditorTakeLateByte(char byte);
 
 // The line as it now stands, where it changed; nothing while it is hidden.
 std::span<const TerminalDrawing> EditorDraw();
