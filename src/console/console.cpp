@@ -128,18 +128,18 @@ EditorEnd TakeTypedAheadLocked() {
     while (typed_ahead.bytes_at < typed_ahead.bytes_length) {
         const EditorAnswer answer = EditorFeedByte(typed_ahead.bytes[typed_ahead.bytes_at++]);
         DrawLocked(answer.steps);
-        if (answer.end != EditorEnd::kTyping) {
+        if (answer.end != EditorEnd::kGoesOn) {
             return answer.end;
         }
     }
     while (typed_ahead.keys_at < typed_ahead.keys_length) {
         const EditorAnswer answer = EditorFeedKey(typed_ahead.keys[typed_ahead.keys_at++]);
         DrawLocked(answer.steps);
-        if (answer.end != EditorEnd::kTyping) {
+        if (answer.end != EditorEnd::kGoesOn) {
             return answer.end;
         }
     }
-    return EditorEnd::kTyping;
+    return EditorEnd::kGoesOn;
 }
 
 // Waits for keys and feeds them to the editor until the line ends, drawing
@@ -147,7 +147,7 @@ EditorEnd TakeTypedAheadLocked() {
 // for a stop request and a terminal that went away.
 EditorEnd EditLineLocked(std::unique_lock<std::mutex>& lock) {
     for (;;) {
-        if (const EditorEnd end = TakeTypedAheadLocked(); end != EditorEnd::kTyping) {
+        if (const EditorEnd end = TakeTypedAheadLocked(); end != EditorEnd::kGoesOn) {
             return end;
         }
         DrawLocked(EditorDraw());
@@ -175,7 +175,7 @@ EditorEnd EditLineLocked(std::unique_lock<std::mutex>& lock) {
             case TerminalInput::kQuiet: {
                 const EditorAnswer answer = EditorEscapeAlone();
                 DrawLocked(answer.steps);
-                if (answer.end != EditorEnd::kTyping) {
+                if (answer.end != EditorEnd::kGoesOn) {
                     return answer.end;
                 }
                 break;

@@ -32,7 +32,7 @@ void EditorBegin(std::string_view prompt, std::span<const std::string_view> comm
                  Echo echo, int columns);
 
 enum class EditorEnd {
-    kTyping,     // the line goes on
+    kGoesOn,     // not ended: the line goes on
     kLine,       // Enter: EditorTakeLine has it
     kEnded,      // Ctrl-D on an empty line: the end of input
     kAbandoned,  // Ctrl-C: the line, and the command it belongs to, are dropped
@@ -42,7 +42,7 @@ enum class EditorEnd {
 // next call). The line itself is drawn by EditorDraw, once the keys that
 // arrived together are taken.
 struct EditorAnswer {
-    EditorEnd end = EditorEnd::kTyping;
+    EditorEnd end = EditorEnd::kGoesOn;
     std::span<const TerminalDrawing> steps;
 };
 

@@ -55,7 +55,7 @@ TEST(Editor, KeysInStepsAndEndsOut) {
                                        : std::span<const std::string_view>(),
                     row.echo, 80);
         std::string drawn;
-        EditorEnd end = EditorEnd::kTyping;
+        EditorEnd end = EditorEnd::kGoesOn;
         for (const char key : row.keys) {
             if (key == '|') {
                 drawn += Drawn(EditorHide()) + "[message]";
@@ -65,7 +65,7 @@ TEST(Editor, KeysInStepsAndEndsOut) {
             const EditorAnswer answer = EditorFeedByte(key);
             drawn += Drawn(answer.steps);
             end = answer.end;
-            if (end != EditorEnd::kTyping) {
+            if (end != EditorEnd::kGoesOn) {
                 break;
             }
             drawn += Drawn(EditorDraw());
