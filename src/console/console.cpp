@@ -20,7 +20,7 @@
 
 namespace {
 
-// Whether lines are read through the editor (line_editor.h): chosen when
+// Whether lines are read through the editor (editor/editor.h): chosen when
 // the console is set up, before the library starts, so before any other
 // thread prints.
 bool editing = false;

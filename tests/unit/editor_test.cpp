@@ -24,36 +24,32 @@ TEST(Editor, KeysInStepsAndEndsOut) {
     // '|' in `keys` stands for a message written while the line is off.
     const struct {
         const char* name;
-        bool command_prompt;
-        Echo echo;
+        char prompt;  // 'c' the command prompt, 's' a field, 'h' a hidden field
         std::string_view keys;
         EditorEnd end;
         std::string drawn;  // every step's bytes, the last EditorFinish's too
         std::string_view line = {};
     } rows[] = {
-        {"a line typed and Enter", false, Echo::kShown, "ab\r", EditorEnd::kLine, "> ab\r\n", "ab"},
-        {"Ctrl-C abandons", false, Echo::kShown, "ab\x03", EditorEnd::kAbandoned, "> ab\r\n"},
-        {"Ctrl-D on an empty line ends", false, Echo::kShown, "\x04", EditorEnd::kEnded, "> \r\n"},
-        {"a hidden line draws nothing typed", false, Echo::kHidden, "pw\r", EditorEnd::kLine,
-         "> \r\n", "pw"},
-        {"a message: the line off and back", false, Echo::kShown, "ab|c\r", EditorEnd::kLine,
+        {"a line typed and Enter", 's', "ab\r", EditorEnd::kLine, "> ab\r\n", "ab"},
+        {"Ctrl-C abandons", 's', "ab\x03", EditorEnd::kAbandoned, "> ab\r\n"},
+        {"Ctrl-D on an empty line ends", 's', "\x04", EditorEnd::kEnded, "> \r\n"},
+        {"a hidden line draws nothing typed", 'h', "pw\r", EditorEnd::kLine, "> \r\n", "pw"},
+        {"a message: the line off and back", 's', "ab|c\r", EditorEnd::kLine,
          "> ab\r\x1b[J[message]> abc\r\n", "abc"},
-        {"Tab completes a command name", true, Echo::kShown, "ver\t\r", EditorEnd::kLine,
-         "> versionget\r\n", "versionget"},
-        {"Tab lists names: the line, its end and the list", true, Echo::kShown, "s\t\x15\r",
-         EditorEnd::kLine, "> s\r\nstatusget  selfget\r\n> s\r> \x1b[J\r\n", ""},
-        {"Up recalls the last command line", true, Echo::kShown, "\x1b[A\r", EditorEnd::kLine,
-         "> statusget\r\n", "statusget"},
+        {"Tab completes a command name", 'c', "ver\t\r", EditorEnd::kLine, "> versionget\r\n",
+         "versionget"},
+        {"Tab lists names: the line, its end and the list", 'c', "s\t\x15\r", EditorEnd::kLine,
+         "> s\r\nstatusget  selfget\r\n> s\r> \x1b[J\r\n", ""},
+        {"Up recalls the last command line", 'c', "\x1b[A\r", EditorEnd::kLine, "> statusget\r\n",
+         "statusget"},
     };
     static CommandHistory history;
     ASSERT_TRUE(HistoryAdd(history, "statusget"));
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EditorInit({TextKind::kAscii, nullptr}, &history);
-        EditorBegin("> ",
-                    row.command_prompt ? std::span<const std::string_view>(kNames)
-                                       : std::span<const std::string_view>(),
-                    row.echo, 80);
+        EditorBegin("> ", std::span(kNames).first(row.prompt == 'c' ? std::size(kNames) : 0),
+                    row.prompt == 'h' ? Echo::kHidden : Echo::kShown, 80);
         std::string drawn;
         EditorEnd end = EditorEnd::kGoesOn;
         for (const char key : row.keys) {
