@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 
@@ -19,7 +20,7 @@
 
 namespace {
 
-// Whether lines are read through the editor (line_editor.h): chosen when
+// Whether lines are read through the editor (editor/editor.h): chosen when
 // the console is set up, before the library starts, so before any other
 // thread prints.
 bool editing = false;
@@ -127,18 +128,18 @@ EditorEnd TakeTypedAheadLocked() {
     while (typed_ahead.bytes_at < typed_ahead.bytes_length) {
         const EditorAnswer answer = EditorFeedByte(typed_ahead.bytes[typed_ahead.bytes_at++]);
         DrawLocked(answer.steps);
-        if (answer.end != EditorEnd::kTyping) {
+        if (answer.end != EditorEnd::kGoesOn) {
             return answer.end;
         }
     }
     while (typed_ahead.keys_at < typed_ahead.keys_length) {
         const EditorAnswer answer = EditorFeedKey(typed_ahead.keys[typed_ahead.keys_at++]);
         DrawLocked(answer.steps);
-        if (answer.end != EditorEnd::kTyping) {
+        if (answer.end != EditorEnd::kGoesOn) {
             return answer.end;
         }
     }
-    return EditorEnd::kTyping;
+    return EditorEnd::kGoesOn;
 }
 
 // Waits for keys and feeds them to the editor until the line ends, drawing
@@ -146,7 +147,7 @@ EditorEnd TakeTypedAheadLocked() {
 // for a stop request and a terminal that went away.
 EditorEnd EditLineLocked(std::unique_lock<OutputLock>& lock) {
     for (;;) {
-        if (const EditorEnd end = TakeTypedAheadLocked(); end != EditorEnd::kTyping) {
+        if (const EditorEnd end = TakeTypedAheadLocked(); end != EditorEnd::kGoesOn) {
             return end;
         }
         DrawLocked(EditorDraw());
@@ -174,7 +175,7 @@ EditorEnd EditLineLocked(std::unique_lock<OutputLock>& lock) {
             case TerminalInput::kQuiet: {
                 const EditorAnswer answer = EditorEscapeAlone();
                 DrawLocked(answer.steps);
-                if (answer.end != EditorEnd::kTyping) {
+                if (answer.end != EditorEnd::kGoesOn) {
                     return answer.end;
                 }
                 break;
@@ -289,6 +290,28 @@ std::optional<std::string_view> ReadHiddenAfterPrompt(std::string_view prompt,
     return taken;
 }
 
+// At the end of the run, before the terminal's modes go back: an answer the
+// terminal still owes the editor is waited for, for the time it has left,
+// and dropped; it would otherwise arrive at the shell as typed text.
+void DropLateAnswer() {
+    // Keys typed ahead of the line that ended the run may hold it already.
+    for (const char byte : std::span(typed_ahead.bytes)
+                               .first(typed_ahead.bytes_length)
+                               .subspan(typed_ahead.bytes_at)) {
+        EditorTakeLateByte(byte);
+    }
+    for (std::chrono::milliseconds left; (left = EditorAnswerAwaited()).count() > 0;) {
+        const std::size_t count =
+            OsTerminalReadWithin(typed_ahead.bytes, static_cast<int>(left.count()));
+        if (count == 0) {
+            return;
+        }
+        for (const char byte : std::span(typed_ahead.bytes).first(count)) {
+            EditorTakeLateByte(byte);
+        }
+    }
+}
+
 }  // namespace
 
 void ConsoleInit() {
@@ -300,8 +323,11 @@ void ConsoleInit() {
     if (!editing && OsTerminalStart()) {
         editing = true;
         drawing_is_output = OsDrawingIsOutput();
-        LoadHistoryFile(command_history);
+        LoadHistoryFile(command_history, OsTerminalText() == TextKind::kUtf8);
         EditorInit({OsTerminalText(), OsTextCharacter}, &command_history);
+        // Registered after the terminal's modes are saved, so run before
+        // they are put back.
+        std::atexit(DropLateAnswer);
     }
     const std::lock_guard lock(output_lock);
     static_cast<void>(TakePendingLocked());

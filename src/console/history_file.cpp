@@ -6,6 +6,7 @@
 #include "console/history_tail.h"
 #include "platform/os_history_file.h"
 #include "run/diagnostics.h"
+#include "text/unicode_text.h"
 
 namespace {
 
@@ -140,7 +141,7 @@ bool OpenHistoryFile(bool to_save, OsHistoryFile& file) {
 
 }  // namespace
 
-void LoadHistoryFile(CommandHistory& history) {
+void LoadHistoryFile(CommandHistory& history, bool utf8) {
     history_file.trimmed = false;
     std::array<char, 128> why{};
     if (!OsFindHistoryFile(history_file.shown, why)) {
@@ -166,7 +167,10 @@ void LoadHistoryFile(CommandHistory& history) {
                 ReportSystemProblem("read");
                 break;
             }
-            if (got == TailLine::kLine && !HistoryAddOlder(history, line)) {
+            // At a UTF-8 terminal a line that is not UTF-8 could not be
+            // edited as text: it is not offered.
+            if (got == TailLine::kLine && (!utf8 || IsWellFormedUtf8(line)) &&
+                !HistoryAddOlder(history, line)) {
                 break;
             }
         }

@@ -21,8 +21,9 @@
 inline constexpr std::size_t kHistorySlack = 100;
 inline constexpr int kHistoryLockMilliseconds = 1000;
 
-// Finds the file and adds the last command lines it keeps to `history`.
-void LoadHistoryFile(CommandHistory& history);
+// Finds the file and adds the last command lines it keeps to `history`;
+// with `utf8`, only those that are well-formed UTF-8.
+void LoadHistoryFile(CommandHistory& history, bool utf8);
 
 // Adds `line` at the end of the file, when there is one to keep.
 void SaveHistoryLine(std::string_view line);

@@ -1,5 +1,6 @@
 #include "editor/editor.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -128,6 +129,8 @@ LineView view;
 
 // The steps of one answer, and the bytes a terminal draws them with.
 struct Steps {
+    // The most one answer holds is three (Tab's list of names: the line,
+    // its end, the list); one more for room.
     std::array<TerminalDrawing, 4> list{};
     std::size_t count = 0;
     std::array<char, 2 * sizeof(LineView::bytes) + 2048> bytes{};
@@ -192,7 +195,7 @@ void EndLine() {
 EditorEnd Act(Key key) {
     if (key.name == KeyName::kCursorReport) {
         TakeCursorReport(key);
-        return EditorEnd::kTyping;
+        return EditorEnd::kGoesOn;
     }
     const KeyOutcome outcome = ModelKey(editor.model, key);
     if (outcome != KeyOutcome::kFull && key.name != KeyName::kNone) {
@@ -200,7 +203,7 @@ EditorEnd Act(Key key) {
     }
     switch (outcome) {
         case KeyOutcome::kGoOn:
-            return EditorEnd::kTyping;
+            return EditorEnd::kGoesOn;
         case KeyOutcome::kDone:
             return EditorEnd::kLine;
         case KeyOutcome::kEnded:
@@ -212,12 +215,12 @@ EditorEnd Act(Key key) {
                 AddBytesStep(DrawStep::kBell, "\a");
                 editor.bell_rung = true;
             }
-            return EditorEnd::kTyping;
+            return EditorEnd::kGoesOn;
         case KeyOutcome::kRedrawAtTop:
             AddBytesStep(DrawStep::kClear, "\x1b[H\x1b[2J");
             editor.screen.drawn = false;
             editor.screen.cursor_row = 0;
-            return EditorEnd::kTyping;
+            return EditorEnd::kGoesOn;
         case KeyOutcome::kListNames: {
             // Several names: listed below the line, which is drawn again
             // under them.
@@ -226,10 +229,10 @@ EditorEnd Act(Key key) {
             const std::string_view names(
                 listed.data(), ModelListNames(editor.model, editor.screen.columns, listed));
             AddBytesStep(DrawStep::kWrite, names, names);
-            return EditorEnd::kTyping;
+            return EditorEnd::kGoesOn;
         }
     }
-    return EditorEnd::kTyping;
+    return EditorEnd::kGoesOn;
 }
 
 EditorAnswer Answer(EditorEnd end) {
@@ -262,7 +265,7 @@ EditorAnswer EditorFeedByte(char byte) {
     NewAnswer();
     Key key;
     if (!VtDecode(editor.decoder, byte, key)) {
-        return Answer(EditorEnd::kTyping);
+        return Answer(EditorEnd::kGoesOn);
     }
     return Answer(Act(key));
 }
@@ -276,13 +279,29 @@ EditorAnswer EditorEscapeAlone() {
     NewAnswer();
     Key key;
     if (!VtEscapeAlone(editor.decoder, key)) {
-        return Answer(EditorEnd::kTyping);
+        return Answer(EditorEnd::kGoesOn);
     }
     return Answer(Act(key));
 }
 
 bool EditorEscapePending() {
     return VtEscapePending(editor.decoder);
+}
+
+std::chrono::milliseconds EditorAnswerAwaited() {
+    if (!learning.waiting) {
+        return {};
+    }
+    const auto left = kAnswerTime - (std::chrono::steady_clock::now() - learning.asked_at);
+    return std::max(std::chrono::milliseconds{},
+                    std::chrono::ceil<std::chrono::milliseconds>(left));
+}
+
+void EditorTakeLateByte(char byte) {
+    Key key;
+    if (VtDecode(editor.decoder, byte, key) && key.name == KeyName::kCursorReport) {
+        TakeCursorReport(key);
+    }
 }
 
 std::span<const TerminalDrawing> EditorDraw() {

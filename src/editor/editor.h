@@ -8,6 +8,7 @@
 // and put it back around messages.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -31,7 +32,7 @@ void EditorBegin(std::string_view prompt, std::span<const std::string_view> comm
                  Echo echo, int columns);
 
 enum class EditorEnd {
-    kTyping,     // the line goes on
+    kGoesOn,     // not ended: the line goes on
     kLine,       // Enter: EditorTakeLine has it
     kEnded,      // Ctrl-D on an empty line: the end of input
     kAbandoned,  // Ctrl-C: the line, and the command it belongs to, are dropped
@@ -41,7 +42,7 @@ enum class EditorEnd {
 // next call). The line itself is drawn by EditorDraw, once the keys that
 // arrived together are taken.
 struct EditorAnswer {
-    EditorEnd end = EditorEnd::kTyping;
+    EditorEnd end = EditorEnd::kGoesOn;
     std::span<const TerminalDrawing> steps;
 };
 
@@ -53,6 +54,14 @@ EditorAnswer EditorEscapeAlone();
 
 // Whether a lone ESC byte waits for the rest of a key's sequence.
 bool EditorEscapePending();
+
+// While the terminal has not yet answered a question the editor asked it
+// (where its cursor went), the time its answer may still take; else zero.
+std::chrono::milliseconds EditorAnswerAwaited();
+
+// A byte the terminal sent once input ended: the awaited answer is taken,
+// any other key dropped.
+void EditorTakeLateByte(char byte);
 
 // The line as it now stands, where it changed; nothing while it is hidden.
 std::span<const TerminalDrawing> EditorDraw();

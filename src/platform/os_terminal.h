@@ -98,6 +98,10 @@ struct TerminalRead {
 // wait that nothing ends for a moment gives kQuiet.
 TerminalRead OsTerminalWait(std::span<char> bytes, std::span<ConsoleKey> keys, bool escape_pending);
 
+// Bytes the terminal sends within `milliseconds`, for an answer still due
+// as the run ends; 0 when none came (a console: at once, it answers nothing).
+std::size_t OsTerminalReadWithin(std::span<char> bytes, int milliseconds);
+
 // Wakes OsTerminalWait from any thread (a message to draw).
 void OsTerminalWakeReader();
 

@@ -119,6 +119,14 @@ public:
                 execl("/bin/bash", "bash", "-m", "-c", "\"$0\"; echo stopped; read -r; fg",
                       folder_.program.c_str(), nullptr);
             }
+            // Then a shell reads a line from the terminal, as a shell's
+            // prompt would, and shows it.
+            if (getenv("E2E_READ_AFTER") != nullptr) {
+                unsetenv("E2E_READ_AFTER");
+                execl("/bin/sh", "sh", "-c",
+                      "\"$0\"; echo ended; IFS= read -r line; echo \"[$line]\"",
+                      folder_.program.c_str(), nullptr);
+            }
             // One argument for the program, as `-q`, when given.
             execl(folder_.program.c_str(), folder_.program.c_str(), getenv("E2E_ARGUMENT"),
                   nullptr);
@@ -1029,6 +1037,25 @@ TEST(TerminalE2e, EveryWayOutLeavesTheTerminalAsFound) {
     }
 }
 
+// A question the editor asked the terminal (the cells of a joined emoji)
+// whose answer comes after the input ended: the answer is taken before the
+// program ends, never left for the shell to read.
+TEST(TerminalE2e, ALateAnswerIsNotLeftForTheShell) {
+    const HomeFolder home;
+    TerminalRun run(home.path, {{"LC_ALL", "C.UTF-8"}, {"E2E_READ_AFTER", "1"}});
+    ASSERT_TRUE(run.Shows("> ")) << run.Seen();
+    run.Type("👩‍💻");
+    ASSERT_TRUE(run.Shows("\x1b[6n\r")) << run.Seen();
+    run.Type(std::string("\x15") + kCtrlD);
+    ASSERT_TRUE(run.Shows("\r\n")) << run.Seen();
+    run.Type("\x1b[1;3R");
+    ASSERT_TRUE(run.Shows("ended\r\n")) << run.Seen();
+    run.Type("\r");
+    ASSERT_TRUE(run.Shows("]")) << run.Seen();
+    EXPECT_NE(run.Seen().find("ended\r\n\r\n[]"), std::string::npos) << run.Seen();
+    EXPECT_EQ(run.End(), 0);
+}
+
 // Signals the program has no use for end it as they would, but the terminal
 // is left as it was found, with a line half typed or not.
 TEST(TerminalE2e, AnUntrappedSignalLeavesTheTerminalAsFound) {
@@ -1190,12 +1217,16 @@ TEST(TerminalE2e, TheHistoryFileKeepsTheLast1000CommandLines) {
         {"CR LF lines, the header's too", "_HiStOrY_V2_\r\nversionget\r\nstatusget\r\n",
          std::string(kUp) + kUp + "\rselfget\r",
          "_HiStOrY_V2_\r\nversionget\r\nstatusget\r\nversionget\nselfget\n"},
+        {"a line that is not UTF-8 is not offered",
+         "_HiStOrY_V2_\nversionget\nstatusget\nstatus\xffget\n",
+         std::string(kUp) + kUp + "\rselfget\r",
+         "_HiStOrY_V2_\nversionget\nstatusget\nstatus\xffget\nversionget\nselfget\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const HomeFolder home;
         WriteBytes(home.History(), row.found);
-        TerminalRun run(home.path);
+        TerminalRun run(home.path, {{"LC_ALL", "C.UTF-8"}});
         ASSERT_TRUE(run.Shows("> ")) << run.Seen();
         run.Type(row.keys);
         ASSERT_TRUE(run.Shows("Self ID: dev-1\r\n")) << run.Seen();

@@ -305,6 +305,18 @@ TerminalRead OsTerminalWait(std::span<char> bytes, std::span<ConsoleKey>, bool e
     }
 }
 
+std::size_t OsTerminalReadWithin(std::span<char> bytes, int milliseconds) {
+    pollfd wait = {STDIN_FILENO, POLLIN, 0};
+    int ready = 0;
+    while ((ready = poll(&wait, 1, milliseconds)) < 0 && errno == EINTR) {
+    }
+    if (ready <= 0) {
+        return 0;
+    }
+    const ssize_t count = read(STDIN_FILENO, bytes.data(), bytes.size());
+    return count > 0 ? static_cast<std::size_t>(count) : 0;
+}
+
 void OsTerminalWakeReader() {
     if (reader_wake[1] >= 0) {
         WakeReader();

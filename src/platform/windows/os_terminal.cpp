@@ -295,6 +295,10 @@ TerminalRead OsTerminalWait(std::span<char>, std::span<ConsoleKey> keys, bool) {
     }
 }
 
+std::size_t OsTerminalReadWithin(std::span<char>, int) {
+    return 0;
+}
+
 void OsTerminalWakeReader() {
     if (reader_wake != nullptr) {
         SetEvent(reader_wake);
