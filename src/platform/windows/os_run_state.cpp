@@ -77,6 +77,7 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
     if (IsDebuggerPresent()) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
+    AwaitSessionWindowSettled();
     TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -88,6 +89,7 @@ void OnAbortSignal(int) {
         RestoreConsoleCodePages();
         RestoreConsoleInputMode();
     }
+    AwaitSessionWindowSettled();
 }
 
 // The session's end is a stop request as a log-off event is.
@@ -120,6 +122,7 @@ BOOL WINAPI OsOnConsoleControl(DWORD event) {
         // event would have without a handler, leaving the console as it was.
         RestoreConsoleCodePages();
         RestoreConsoleInputMode();
+        AwaitSessionWindowSettled();
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(STATUS_CONTROL_C_EXIT));
     }
     // After the close, log-off and shutdown events the system ends the

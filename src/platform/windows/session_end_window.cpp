@@ -15,13 +15,6 @@ HANDLE session_run_ended = nullptr;
 // Set once the window is made, or found impossible.
 HANDLE window_settled = nullptr;
 
-// A process that ends while its thread is still making the window can leave
-// the emulator's half-made connection to write a complaint to standard
-// error: the end waits for it, which takes milliseconds.
-void AwaitWindowSettled() {
-    WaitForSingleObject(window_settled, INFINITE);
-}
-
 DWORD WINAPI ServeSessionEndWindow(void*) {
     WNDCLASSEXA window_class{};
     window_class.cbSize = sizeof window_class;
@@ -46,6 +39,17 @@ DWORD WINAPI ServeSessionEndWindow(void*) {
 }
 
 }  // namespace
+
+// A process that ends while its thread is still making the window can leave
+// the emulator's half-made connection to write a complaint to standard
+// error, or to end the process with a status of its own: the end waits for
+// it, which takes milliseconds, and never for long.
+void AwaitSessionWindowSettled() {
+    constexpr DWORD kLongestWait = 2000;
+    if (window_settled != nullptr) {
+        WaitForSingleObject(window_settled, kLongestWait);
+    }
+}
 
 LRESULT CALLBACK OnSessionEndMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message == WM_QUERYENDSESSION) {
@@ -75,6 +79,6 @@ void WatchSessionEnd(void (*end_the_run)(), HANDLE run_ended) {
     const HANDLE thread = CreateThread(nullptr, 0, ServeSessionEndWindow, nullptr, 0, nullptr);
     if (thread != nullptr) {
         CloseHandle(thread);
-        std::atexit(AwaitWindowSettled);
+        std::atexit(AwaitSessionWindowSettled);
     }
 }

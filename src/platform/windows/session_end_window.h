@@ -13,6 +13,10 @@
 // said and the run goes on as without it.
 void WatchSessionEnd(void (*end_the_run)(), HANDLE run_ended);
 
+// Before the process ends, on every way out (a crash too): waits, briefly,
+// until the window is made or found impossible.
+void AwaitSessionWindowSettled();
+
 // The window's procedure. Declared for the Windows tests, which give it the
 // session's messages where the emulator cannot end a session.
 LRESULT CALLBACK OnSessionEndMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
