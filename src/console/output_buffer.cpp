@@ -49,7 +49,7 @@ void WritePendingLocked() {
 
 void AddRawLocked(std::string_view bytes) {
     if (bytes.size() <= RoomLocked().size()) {
-        std::memcpy(RoomLocked().data(), bytes.data(), bytes.size());
+        bytes.copy(RoomLocked().data(), bytes.size());  // an empty view may have no data
         pending.length += bytes.size();
         return;
     }
