@@ -152,8 +152,11 @@ bool InterruptsPossible() {
 
 void AllowInterrupts() {
     stopping_said.store(false);
-    interrupt_state.store(kAllowed);
+    // The input's wake is forgotten first: a Ctrl-C that comes in between
+    // keeps its wake, and one that comes after both keeps its state and its
+    // wake, so the next read of a line ends.
     OsForgetInputInterrupt();
+    interrupt_state.store(kAllowed);
 }
 
 void DisallowInterrupts() {

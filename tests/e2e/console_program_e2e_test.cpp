@@ -3,10 +3,12 @@
 // editing, the console's code page, and the stop keys.
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 
@@ -459,22 +461,41 @@ TEST_F(ConsoleProgramE2e, APasscodeIsNotEchoedWithOutputInAFile) {
               StartTrace(kDeviceId) + "TunnelSet(\"#pw!\", \"note\") = 0\n" + kStopTrace);
 }
 
+// True once the file at `path` ends with `text`; false after the harness's
+// give-up time.
+bool WaitUntilFileEndsWith(const std::filesystem::path& path, const std::string& text) {
+    const auto give_up =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kGiveUpMilliseconds);
+    while (!ReadBytes(path).ends_with(text)) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
+        sched_yield();
+    }
+    return true;
+}
+
 // With standard output in a file, Ctrl-C drops what was typed of a line, a
 // passcode too: none of it reaches the next line, the library or a file.
 TEST_F(ConsoleProgramE2e, CtrlCDropsTheLineWithOutputInAFile) {
     const struct {
         const char* command;
+        const char* prompt;
         const char* typed;
         const char* echoed;  // what the console shows of it
     } rows[] = {
-        {"commentset", "abc", "abc"},
-        {"tunnelset", "s3cr3t", ""},
+        {"commentset", "comment: ", "abc", "abc"},
+        {"tunnelset", "passcode: ", "s3cr3t", ""},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.command);
         TerminalRun run({}, Start::kOutputToAFile);
         run.Type(row.command + std::string("\r"));
         ASSERT_TRUE(run.ReadUntilShown(row.command + std::string("\n"))) << AsText(run.drawn);
+        // A Ctrl-C that comes before the command asks for its field is the
+        // command line's: the field's prompt in the file says it was asked.
+        ASSERT_TRUE(WaitUntilFileEndsWith(run.folder.app / "out", row.prompt))
+            << ReadBytes(run.folder.app / "out");
         run.Type(row.typed);
         ASSERT_TRUE(run.ReadUntilShown(row.echoed)) << AsText(run.drawn);
         run.Type("\x03");
