@@ -238,14 +238,20 @@ public:
 
 private:
     bool ReadMore() {
+        const std::size_t before = seen_.size();
         if (!e2e::ReadMore(terminal_, seen_)) {
             return false;
         }
         // The terminal sends each LF on as CR LF, as it does for any program
-        // (ONLCR), so the program's CR LF arrives as CR CR LF.
-        for (std::size_t at; (at = seen_.find("\r\r\n")) != std::string::npos;) {
-            seen_.erase(at, 1);
+        // (ONLCR), so the program's CR LF arrives as CR CR LF. Only what came
+        // now is searched (from two bytes back, for one cut by the read), so
+        // a flood costs no more to read the longer it runs.
+        std::string fresh = seen_.substr(before >= 2 ? before - 2 : 0);
+        seen_.resize(seen_.size() - fresh.size());
+        for (std::size_t at = 0; (at = fresh.find("\r\r\n", at)) != std::string::npos;) {
+            fresh.erase(at, 1);
         }
+        seen_ += fresh;
         return true;
     }
 
