@@ -14,38 +14,29 @@ bool IsLowSurrogate(WCHAR unit) {
     return unit >= 0xdc00 && unit <= 0xdfff;
 }
 
+constexpr struct {
+    WORD virtual_key;
+    ConsoleKeyCode code;
+} kNamedKeys[] = {
+    {VK_LEFT, ConsoleKeyCode::kLeft},
+    {VK_RIGHT, ConsoleKeyCode::kRight},
+    {VK_HOME, ConsoleKeyCode::kHome},
+    {VK_END, ConsoleKeyCode::kEnd},
+    {VK_DELETE, ConsoleKeyCode::kDelete},
+    {VK_UP, ConsoleKeyCode::kUp},
+    {VK_DOWN, ConsoleKeyCode::kDown},
+    {VK_ESCAPE, ConsoleKeyCode::kEscape},  // Wine's console gives it no character
+    {VK_BACK, ConsoleKeyCode::kBackspace},
+};
+
 bool NamedKey(WORD virtual_key, ConsoleKeyCode& code) {
-    switch (virtual_key) {
-        case VK_LEFT:
-            code = ConsoleKeyCode::kLeft;
+    for (const auto& named : kNamedKeys) {
+        if (named.virtual_key == virtual_key) {
+            code = named.code;
             return true;
-        case VK_RIGHT:
-            code = ConsoleKeyCode::kRight;
-            return true;
-        case VK_HOME:
-            code = ConsoleKeyCode::kHome;
-            return true;
-        case VK_END:
-            code = ConsoleKeyCode::kEnd;
-            return true;
-        case VK_DELETE:
-            code = ConsoleKeyCode::kDelete;
-            return true;
-        case VK_UP:
-            code = ConsoleKeyCode::kUp;
-            return true;
-        case VK_DOWN:
-            code = ConsoleKeyCode::kDown;
-            return true;
-        case VK_ESCAPE:  // Wine's console gives it no character
-            code = ConsoleKeyCode::kEscape;
-            return true;
-        case VK_BACK:
-            code = ConsoleKeyCode::kBackspace;
-            return true;
-        default:
-            return false;
+        }
     }
+    return false;
 }
 
 bool Spell(KeyDecoder& decoder, std::wstring_view character, ConsoleKey& key) {
